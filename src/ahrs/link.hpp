@@ -1,0 +1,32 @@
+#pragma once
+// restart: the start-up exchange that brings the unit into streaming output and learns the
+// packet length.
+
+#include <cstdint>
+
+#include "platform/win32.hpp"
+
+namespace ahrs {
+
+// Called about every 100 ms while restart or read_exact waits; returns true when the operator
+// wants the phase to end (q, or an interrupt). May consume a key.
+using StopPoll = bool (*)();
+
+enum RestartResult {
+    kRestartOk = 1,          // the unit streams; *packet_length holds a whole packet of the mode
+    kRestartNoAnswer = 0,    // the unit did not fall silent, acknowledge or answer the probe
+    kRestartStopped = -1,    // the stop poll asked to end
+    kRestartPortFailed = -2  // a read or write on the port failed; GetLastError tells why
+};
+
+constexpr uint32_t kRestartWaitLimitMs = 5000;  // bound of each wait: silence, acknowledgement
+constexpr int kProbeAttempts = 3;               // exchanges tried for a whole probe packet
+
+// Stops the unit's output (repeated 'P' until silent), selects the mode (the letter until its
+// upper-case acknowledgement), drains again, probes one packet ('G') and starts continuous output
+// ('C'). *packet_length receives the probe's byte count. A probe that is not one whole packet of
+// the mode repeats the exchange, up to kProbeAttempts times, and then counts as no answer.
+// stop may be null.
+RestartResult restart(HANDLE port, char mode, uint32_t* packet_length, StopPoll stop);
+
+}  // namespace ahrs

@@ -1,0 +1,22 @@
+#pragma once
+// AhrsReading and the conversion of packet fields to engineering units, shared by the gyro file
+// records and the console display.
+
+#include <cstdint>
+
+namespace ahrs {
+
+struct AhrsReading {
+    double roll, pitch, yaw;  // degrees; angle mode only, 0 otherwise
+    double gyro[3];           // X, Y, Z
+    double accel[3];
+    double mag[3];
+    double temp;
+    uint16_t tail_word;
+};
+
+// Converts a packet of the mode into engineering units. Returns false (reading untouched) for a
+// mode letter other than 'a', 'c' and 'r'. The packet must hold the mode's packet length.
+bool decode_packet(char mode, const uint8_t* packet, AhrsReading* reading);
+
+}  // namespace ahrs
