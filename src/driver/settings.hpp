@@ -1,0 +1,59 @@
+#pragma once
+// RunSettings and the command line that fills them.
+
+#include <cstdint>
+#include <cstdio>
+
+namespace driver {
+
+// Every setting of one run, filled once from the command line. Text settings point at the
+// argument words themselves.
+struct RunSettings {
+    const char* laser_file = nullptr;
+    const char* gyro_file = nullptr;
+    const char* gps_file = nullptr;  // stored only
+    int32_t laser_port = 1;
+    int32_t board_number = 1;
+    int32_t sample_period = 20;  // microseconds
+    int32_t lines = 200;         // lines of 5000 samples to capture
+    int32_t max_range = 650;     // inches
+    int32_t motor_number = 1;
+    int32_t motor_power = 255;  // 255 = highest speed
+    char gyro_mode = 'a';
+    const char* gyro_port = "COM2";
+    int32_t gyro_baud = 38400;
+    double dt = -1.0;               // seconds per packet count; below zero: write counts, not times
+    uint32_t decimation = 1;        // packets read per output record
+    int32_t dos_time = 0;           // non-zero: the time column carries the clock time
+    const char* gps_port = "COM3";  // stored only, as are the other gps_ settings
+    int32_t gps_baud = 9600;
+    int32_t gps_bits = 8;
+    int32_t gps_parity = 0;
+    int32_t gps_stop_bits = 0;
+};
+
+constexpr int32_t kMaxLines = 200;  // the sample array holds 200 lines
+
+enum ParseResult {
+    kParseOk = 0,
+    kParseUsage = 1,  // fewer than three file names: the usage text was printed
+    kParseError = 2   // a bad option word: its message was printed
+};
+
+// Fills *settings (and ahrs::time_rate for -f) from the argument words; prints the usage text
+// or an error message on out. Does not read standard input or end the process.
+ParseResult parse_arguments(int argc, char** argv, RunSettings* settings, FILE* out);
+
+// parse_arguments on standard output; on kParseUsage reads one character from standard input and
+// ends the process with exit code 1, and on kParseError ends it with exit code 1.
+void parse_command_line(int argc, char** argv, RunSettings* settings);
+
+// Writes the 26-line usage text with the program name word to out.
+void print_usage(const char* program, FILE* out);
+
+// Checks what the command line cannot: a mode letter the unit knows, a decimation that is not
+// negative, lines within the sample array. Prints one line on stderr per fault; returns true when
+// the settings can be used. Takes decimation 0 as 1 (full rate).
+bool check_settings(RunSettings* settings);
+
+}  // namespace driver

@@ -1,0 +1,247 @@
+// The command line: option words into run settings, the usage text, and the start-up checks.
+
+#include "driver/settings.hpp"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ahrs/record.hpp"
+
+namespace {
+
+using driver::RunSettings;
+
+struct Parsed {
+    driver::ParseResult result;
+    RunSettings settings;
+    std::string output;
+};
+
+// Parses "morvane" followed by words, capturing what the parser prints. The settings point at
+// the words, which stay alive until the next parse.
+Parsed parse(std::vector<std::string> words) {
+    static std::vector<std::string> storage;
+    storage = std::move(words);
+    storage.insert(storage.begin(), "morvane");
+    std::vector<char*> argv;
+    for (auto& w : storage) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+    Parsed parsed;
+    ahrs::time_rate = 0.0;
+    FILE* out = std::tmpfile();
+    parsed.result = driver::parse_arguments(static_cast<int>(storage.size()), argv.data(),
+                                            &parsed.settings, out);
+    std::rewind(out);
+    char buffer[4096];
+    size_t n = std::fread(buffer, 1, sizeof buffer, out);
+    parsed.output.assign(buffer, n);
+    std::fclose(out);
+    return parsed;
+}
+
+const std::vector<std::string> kFiles = {"laser.txt", "gyro.txt", "gps.txt"};
+
+std::vector<std::string> with_files(std::vector<std::string> options) {
+    std::vector<std::string> words = kFiles;
+    words.insert(words.end(), options.begin(), options.end());
+    return words;
+}
+
+struct OptionCase {
+    const char* legend;
+    std::vector<std::string> options;
+    std::function<void(const RunSettings&)> check;
+};
+
+TEST(CommandLine, OptionWordsSetTheirFields) {
+    const OptionCase cases[] = {
+        {"three file names keep every default",
+         {},
+         [](const RunSettings& s) {
+             EXPECT_STREQ(s.gyro_port, "COM2");
+             EXPECT_EQ(s.gyro_baud, 38400);
+             EXPECT_EQ(s.gyro_mode, 'a');
+             EXPECT_EQ(s.decimation, 1u);
+             EXPECT_EQ(s.dt, -1.0);
+             EXPECT_EQ(s.lines, 200);
+             EXPECT_EQ(s.max_range, 650);
+             EXPECT_EQ(s.sample_period, 20);
+             EXPECT_EQ(s.laser_port, 1);
+             EXPECT_EQ(s.motor_power, 255);
+             EXPECT_EQ(s.gps_stop_bits, 0);
+             EXPECT_EQ(s.dos_time, 0);
+         }},
+        {"the first character is not examined: xc 7",
+         {"xc", "7"},
+         [](const RunSettings& s) { EXPECT_EQ(s.laser_port, 7); }},
+        {"characters after the letter are ignored: -cport 7",
+         {"-cport", "7"},
+         [](const RunSettings& s) { EXPECT_EQ(s.laser_port, 7); }},
+        {"a slash works as well: /c 7",
+         {"/c", "7"},
+         [](const RunSettings& s) { EXPECT_EQ(s.laser_port, 7); }},
+        {"a value word may begin with a minus sign",
+         {"-t", "-1"},
+         [](const RunSettings& s) { EXPECT_EQ(s.dt, -1.0); }},
+        {"a later option replaces an earlier one",
+         {"-l", "50", "-l", "100"},
+         [](const RunSettings& s) { EXPECT_EQ(s.lines, 100); }},
+        {"the mode takes the first character",
+         {"-M", "angle"},
+         [](const RunSettings& s) { EXPECT_EQ(s.gyro_mode, 'a'); }},
+        {"the mode is stored unchanged in case",
+         {"-M", "A"},
+         [](const RunSettings& s) { EXPECT_EQ(s.gyro_mode, 'A'); }},
+        {"a port is a device name, not a number",
+         {"-C", "2"},
+         [](const RunSettings& s) { EXPECT_STREQ(s.gyro_port, "2"); }},
+        {"a word without a number gives 0",
+         {"-r", "x"},
+         [](const RunSettings& s) { EXPECT_EQ(s.max_range, 0); }},
+        {"the leading number of a word counts",
+         {"-l", "12abc"},
+         [](const RunSettings& s) { EXPECT_EQ(s.lines, 12); }},
+        {"letters are case-sensitive: -m is not -M",
+         {"-m", "3"},
+         [](const RunSettings& s) {
+             EXPECT_EQ(s.motor_number, 3);
+             EXPECT_EQ(s.gyro_mode, 'a');
+         }},
+        {"-s and -S differ",
+         {"-s", "40", "-S", "COM9"},
+         [](const RunSettings& s) {
+             EXPECT_EQ(s.sample_period, 40);
+             EXPECT_STREQ(s.gps_port, "COM9");
+         }},
+        {"beyond 32 bits gives the nearest limit",
+         {"-c", "99999999999", "-b", "-99999999999"},
+         [](const RunSettings& s) {
+             EXPECT_EQ(s.laser_port, INT32_MAX);
+             EXPECT_EQ(s.board_number, INT32_MIN);
+         }},
+        {"-D takes no value word and sets the clock time",
+         {"-D", "-c", "5"},
+         [](const RunSettings& s) {
+             EXPECT_EQ(s.dos_time, 1);
+             EXPECT_EQ(s.laser_port, 5);
+         }},
+        {"a negative decimation keeps its bit pattern",
+         {"-d", "-1"},
+         [](const RunSettings& s) { EXPECT_EQ(s.decimation, 0xFFFFFFFFu); }},
+        {"every remaining option",
+         {"-B", "921600", "-p", "100", "-R", "4800", "-N", "7", "-P", "2", "-n", "1", "-t", "0.01"},
+         [](const RunSettings& s) {
+             EXPECT_EQ(s.gyro_baud, 921600);
+             EXPECT_EQ(s.motor_power, 100);
+             EXPECT_EQ(s.gps_baud, 4800);
+             EXPECT_EQ(s.gps_bits, 7);
+             EXPECT_EQ(s.gps_parity, 2);
+             EXPECT_EQ(s.gps_stop_bits, 1);
+             EXPECT_EQ(s.dt, 0.01);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        Parsed parsed = parse(with_files(c.options));
+        ASSERT_EQ(parsed.result, driver::kParseOk);
+        EXPECT_EQ(parsed.output, "");
+        c.check(parsed.settings);
+    }
+}
+
+TEST(CommandLine, RateGoesToTheProcessWideSetting) {
+    parse(with_files({"-f", "0.5"}));
+    EXPECT_EQ(ahrs::time_rate, 0.5);
+    ahrs::time_rate = 0.0;
+}
+
+TEST(CommandLine, BadWordsEndTheRunWithAMessage) {
+    const std::string hint = "type morvane without any parameters for help\n";
+    const struct {
+        const char* legend;
+        std::vector<std::string> options;
+        std::string output;
+    } cases[] = {
+        {"unknown letter", {"-x", "1"}, "unknown argument: -x\n" + hint},
+        {"-D takes no value word: the next word is read as an option",
+         {"-D", "5"},
+         "unknown argument: 5\n" + hint},
+        {"an option without its value word", {"-c"}, "missing value for -c\n" + hint},
+        {"a value missing after good options", {"-l", "5", "-M"}, "missing value for -M\n" + hint},
+        {"a word too short for a letter", {"-"}, "unknown argument: -\n" + hint},
+        {"an empty word", {""}, "unknown argument: \n" + hint},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        Parsed parsed = parse(with_files(c.options));
+        EXPECT_EQ(parsed.result, driver::kParseError);
+        EXPECT_EQ(parsed.output, c.output);
+    }
+}
+
+TEST(CommandLine, TooFewFileNamesPrintTheUsage) {
+    for (auto words : {std::vector<std::string>{}, std::vector<std::string>{"a", "b", "-c", "7"}}) {
+        Parsed parsed = parse(words);
+        EXPECT_EQ(parsed.result, driver::kParseUsage);
+        EXPECT_EQ(parsed.settings.laser_port, 1);  // options are not read
+        ASSERT_EQ(parsed.output.rfind("usage: morvane <Laserfile><Gyrofile><GPSfile> <options>\n"
+                                      "Available options are: \n",
+                                      0),
+                  0u);
+        size_t lines = 0;
+        for (char ch : parsed.output) {
+            lines += ch == '\n';
+        }
+        EXPECT_EQ(lines, 26u);
+        EXPECT_NE(parsed.output.find("\n    StopBits values: 0 -- 1 stop bit; 1 -- 1.5 stop bits; "
+                                     "2 -- 2 stop bits.\n"),
+                  std::string::npos);
+        EXPECT_NE(parsed.output.find("\n-P <patiry > where the default is NOPARITY (0)\n"),
+                  std::string::npos);
+    }
+}
+
+TEST(StartupChecks, RefuseWhatWouldHangOrOverrun) {
+    const struct {
+        const char* legend;
+        char mode;
+        uint32_t decimation;
+        int32_t lines;
+        bool ok;
+        uint32_t decimation_after;
+    } cases[] = {
+        {"defaults", 'a', 1, 200, true, 1},
+        {"scaled and voltage modes", 'c', 3, 0, true, 3},
+        {"voltage mode", 'r', 1, 1, true, 1},
+        {"upper-case mode is never acknowledged", 'A', 1, 200, false, 1},
+        {"unknown mode", 'x', 1, 200, false, 1},
+        {"no mode letter at all", '\0', 1, 200, false, 1},
+        {"decimation 0 is full rate", 'a', 0, 200, true, 1},
+        {"negative decimation", 'a', 0xFFFFFFFFu, 200, false, 0xFFFFFFFFu},
+        {"the largest positive decimation", 'a', 0x7FFFFFFFu, 200, true, 0x7FFFFFFFu},
+        {"more lines than the array holds", 'a', 1, 201, false, 1},
+        {"negative lines", 'a', 1, -1, false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        RunSettings s;
+        s.gyro_mode = c.mode;
+        s.decimation = c.decimation;
+        s.lines = c.lines;
+        testing::internal::CaptureStderr();
+        bool ok = driver::check_settings(&s);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(err.empty(), c.ok);
+        EXPECT_EQ(s.decimation, c.decimation_after);
+    }
+}
+
+}  // namespace
