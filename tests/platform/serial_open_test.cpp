@@ -1,0 +1,227 @@
+// CreateFileA and CloseHandle for serial devices, checked against the Windows behaviour they
+// stand for, with pseudo-terminals as devices.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "platform/posix/handles.hpp"
+#include "platform/win32.hpp"
+#include "pty.hpp"
+#include "serial_port.hpp"
+
+namespace {
+
+using platform_test::open_port;
+using test_support::Pty;
+
+// A port that another program holds fails to open with ERROR_ACCESS_DENIED on Windows.
+TEST(OpenPort, APortAlreadyOpenInThisProcessIsAccessDenied) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    HANDLE first = open_port(pty.slave_path());
+    ASSERT_NE(first, INVALID_HANDLE_VALUE) << GetLastError();
+    SetLastError(0);
+    EXPECT_EQ(open_port(pty.slave_path()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // Closing releases the port for the next opener.
+    EXPECT_TRUE(CloseHandle(first));
+    HANDLE again = open_port(pty.slave_path());
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(again);
+}
+
+TEST(OpenPort, APortHeldByAnotherProcessIsAccessDenied) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE held = open_port(pty.slave_path());
+        const char status = held == INVALID_HANDLE_VALUE ? 'n' : 'y';
+        (void)!write(ready[1], &status, 1);
+        char ignored = 0;
+        (void)!read(release[0], &ignored, 1);  // hold the port until the parent is done
+        _exit(0);
+    }
+    char status = 0;
+    ASSERT_EQ(read(ready[0], &status, 1), 1);
+    ASSERT_EQ(status, 'y') << "the child could not open the port";
+    SetLastError(0);
+    EXPECT_EQ(open_port(pty.slave_path()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    (void)!write(release[1], "x", 1);
+    int wstatus = 0;
+    waitpid(child, &wstatus, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) {
+        close(fd);
+    }
+    // The child's exit closed its handle: the port opens again.
+    HANDLE port = open_port(pty.slave_path());
+    EXPECT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(port);
+}
+
+// A port name with no device behind it fails with ERROR_FILE_NOT_FOUND, as on Windows.
+TEST(OpenPort, AMissingDeviceIsFileNotFound) {
+    struct Case {
+        const char* legend;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"a device path that does not exist", "/dev/ttyMORVANE-NONE"},
+        {"a COM name past every serial device", "COM4000"},
+        {"the same behind the \\\\.\\ prefix", "\\\\.\\COM4000"},
+        {"COM0 names no device", "COM0"},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_EQ(open_port(c.name), INVALID_HANDLE_VALUE) << c.legend;
+        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << c.legend;
+    }
+}
+
+// A serial port opens in raw mode whatever the device was set to: no echo, no line editing,
+// no translation, no flow control; and its time-outs start all zero, as on Windows.
+TEST(OpenPort, APortOpensRawWithZeroTimeouts) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    {
+        // Cook the line first, as a terminal program would leave it.
+        termios cooked{};
+        const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(tcgetattr(fd, &cooked), 0);
+        cooked.c_lflag |= ICANON | ECHO | ISIG;
+        cooked.c_iflag |= ICRNL | IXON;
+        cooked.c_oflag |= OPOST | ONLCR;
+        ASSERT_EQ(tcsetattr(fd, TCSANOW, &cooked), 0);
+        close(fd);
+    }
+    HANDLE port = open_port(pty.slave_path());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    termios t{};
+    ASSERT_EQ(tcgetattr(platform::posix::descriptor_of(port), &t), 0);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | IXON | IXOFF | ISTRIP | INLCR | IGNCR), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+
+    COMMTIMEOUTS timeouts{1, 2, 3, 4, 5};
+    EXPECT_TRUE(GetCommTimeouts(port, &timeouts));
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, 0u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
+    CloseHandle(port);
+}
+
+// Handles are never 0 nor INVALID_HANDLE_VALUE, and two open ports get different handles.
+TEST(OpenPort, HandlesAreDistinctAndNeverReservedValues) {
+    Pty a;
+    Pty b;
+    ASSERT_TRUE(a.ok() && b.ok());
+    HANDLE first = open_port(a.slave_path());
+    HANDLE second = open_port(b.slave_path());
+    for (HANDLE h : {first, second}) {
+        EXPECT_NE(h, 0u);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    }
+    EXPECT_NE(first, second);
+    CloseHandle(first);
+    CloseHandle(second);
+}
+
+// CloseHandle of a handle that is not open fails with ERROR_INVALID_HANDLE; so does every other
+// call on it.
+TEST(CloseHandle, AnUnknownOrClosedHandleIsInvalid) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    HANDLE closed = open_port(pty.slave_path());
+    ASSERT_NE(closed, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(closed));
+
+    struct Case {
+        const char* legend;
+        HANDLE handle;
+    };
+    const Case cases[] = {
+        {"a handle never handed out", 0x7FFFFFF0u},
+        {"0", 0u},
+        {"INVALID_HANDLE_VALUE", INVALID_HANDLE_VALUE},
+        {"a handle already closed", closed},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(CloseHandle(c.handle)) << c.legend;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
+        uint8_t byte = 0;
+        DWORD count = 0;
+        SetLastError(0);
+        EXPECT_FALSE(ReadFile(c.handle, &byte, 1, &count, nullptr)) << c.legend;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
+        DCB dcb{};
+        SetLastError(0);
+        EXPECT_FALSE(GetCommState(c.handle, &dcb)) << c.legend;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
+        SetLastError(0);
+        EXPECT_FALSE(SetupComm(c.handle, 4096, 4096)) << c.legend;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
+    }
+}
+
+// The last error belongs to the thread that made the call, as on Windows.
+TEST(LastError, IsKeptPerThread) {
+    SetLastError(1234);
+    DWORD seen_there = 0;
+    std::thread other([&seen_there] {
+        SetLastError(99);
+        seen_there = GetLastError();
+    });
+    other.join();
+    EXPECT_EQ(seen_there, 99u);
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+// errno values map to the Windows codes a Windows program would see for the same event.
+TEST(ErrorTable, MapsErrnoToTheWindowsCode) {
+    using platform::posix::ErrorContext;
+    struct Case {
+        const char* legend;
+        int errno_value;
+        ErrorContext context;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {"no such file", ENOENT, ErrorContext::kOpen, ERROR_FILE_NOT_FOUND},
+        {"permission", EACCES, ErrorContext::kOpen, ERROR_ACCESS_DENIED},
+        {"not permitted", EPERM, ErrorContext::kOpen, ERROR_ACCESS_DENIED},
+        {"device busy (exclusive)", EBUSY, ErrorContext::kOpen, ERROR_ACCESS_DENIED},
+        {"bad descriptor", EBADF, ErrorContext::kTransfer, ERROR_INVALID_HANDLE},
+        {"out of memory", ENOMEM, ErrorContext::kTransfer, ERROR_NOT_ENOUGH_MEMORY},
+        {"invalid argument", EINVAL, ErrorContext::kTransfer, ERROR_INVALID_PARAMETER},
+        {"I/O error on an open device: gone", EIO, ErrorContext::kTransfer,
+         ERROR_DEVICE_NOT_CONNECTED},
+        {"no device behind the node at open", ENXIO, ErrorContext::kOpen, ERROR_FILE_NOT_FOUND},
+        {"device removed during a transfer", ENODEV, ErrorContext::kTransfer,
+         ERROR_DEVICE_NOT_CONNECTED},
+        {"an unknown errno", 4095, ErrorContext::kTransfer, ERROR_GEN_FAILURE},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::posix::windows_error(c.errno_value, c.context), c.expected) << c.legend;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#pragma once
+// Helpers for the serial conformance tests: opening a pty's slave as the gyro phase opens its
+// port, and timing a call.
+
+#include <chrono>
+#include <string>
+
+#include "platform/win32.hpp"
+
+namespace platform_test {
+
+// Opens `path` as the gyro phase does: read and write, exclusive, existing device, system
+// attribute. Returns INVALID_HANDLE_VALUE on failure.
+inline HANDLE open_port(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_SYSTEM, 0);
+}
+
+// Applies the gyro phase's line settings (read the DCB, change BaudRate, Parity and StopBits
+// only, write it back) and read time-outs {MAXDWORD, MAXDWORD, 5}. Returns false if any call
+// fails.
+inline bool configure_like_gyro_phase(HANDLE port, DWORD baud = 38400) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) {
+        return false;
+    }
+    dcb.BaudRate = baud;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    if (!SetCommState(port, &dcb)) {
+        return false;
+    }
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(port, &timeouts)) {
+        return false;
+    }
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = 5;
+    return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
+inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = interval;
+    timeouts.ReadTotalTimeoutMultiplier = multiplier;
+    timeouts.ReadTotalTimeoutConstant = constant;
+    return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
+// Milliseconds since construction, from the monotonic clock.
+class Stopwatch {
+public:
+    double ms() const {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+            .count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace platform_test

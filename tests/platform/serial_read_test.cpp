@@ -1,0 +1,381 @@
+// ReadFile and WriteFile on a serial device, checked against the Windows behaviour they stand
+// for, with a pseudo-terminal as the device.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/handles.hpp"
+#include "platform/win32.hpp"
+#include "pty.hpp"
+#include "serial_port.hpp"
+
+namespace {
+
+using platform_test::configure_like_gyro_phase;
+using platform_test::open_port;
+using platform_test::set_read_timeouts;
+using platform_test::Stopwatch;
+using test_support::Pty;
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        port = open_port(pty.slave_path());
+        ASSERT_NE(port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+        ASSERT_TRUE(configure_like_gyro_phase(port)) << "error " << GetLastError();
+    }
+    void TearDown() override {
+        if (port != INVALID_HANDLE_VALUE) {
+            CloseHandle(port);
+        }
+    }
+
+    // Waits until `count` bytes written on the master are readable on the slave, so a test
+    // about "bytes already waiting" does not race the pty's internal transfer.
+    void wait_until_waiting() const {
+        pollfd p{platform::posix::descriptor_of(port), POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 2000), 1);
+    }
+
+    Pty pty;
+    HANDLE port = INVALID_HANDLE_VALUE;
+};
+
+// --- Read time-outs ---------------------------------------------------------------------------
+
+struct TimeoutCase {
+    const char* legend;
+    DWORD interval, multiplier, constant;
+    DWORD ask;
+    double min_ms, max_ms;  // generous: CI machines are slow and shared
+};
+
+class ReadTimeout : public SerialPort, public ::testing::WithParamInterface<TimeoutCase> {};
+
+// With nothing waiting, each combination returns TRUE with 0 bytes once its time-out has run.
+TEST_P(ReadTimeout, NothingWaitingIsSuccessWithZeroBytesAfterTheTimeout) {
+    const TimeoutCase& c = GetParam();
+    SCOPED_TRACE(c.legend);
+    ASSERT_TRUE(set_read_timeouts(port, c.interval, c.multiplier, c.constant));
+    uint8_t buffer[64];
+    DWORD got = 12345;
+    Stopwatch watch;
+    EXPECT_TRUE(ReadFile(port, buffer, c.ask, &got, nullptr));
+    const double ms = watch.ms();
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(ms, c.min_ms);
+    EXPECT_LE(ms, c.max_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, ReadTimeout,
+    ::testing::Values(TimeoutCase{"{MAXDWORD,MAXDWORD,5}: waits about 5 ms for a first byte",
+                                  MAXDWORD, MAXDWORD, 5, 30, 3, 200},
+                      TimeoutCase{"{MAXDWORD,MAXDWORD,60}: waits about 60 ms", MAXDWORD, MAXDWORD,
+                                  60, 30, 55, 400},
+                      TimeoutCase{"{MAXDWORD,0,0}: returns at once", MAXDWORD, 0, 0, 30, 0, 50},
+                      TimeoutCase{"{0,0,40}: total time-out of 40 ms", 0, 0, 40, 30, 35, 400},
+                      TimeoutCase{"{0,2,10}: total time-out of 2*10+10 ms", 0, 2, 10, 10, 25, 400},
+                      TimeoutCase{
+                          "asking for 0 bytes returns at once, even with all time-outs zero", 0, 0,
+                          0, 0, 0, 50}),
+    [](const auto& param_info) { return "case" + std::to_string(param_info.index); });
+
+// Windows returns the bytes already received at once, up to the count asked, without waiting
+// for the time-out.
+TEST_F(SerialPort, BytesAlreadyWaitingAreReturnedAtOnceAndNoMoreThanAsked) {
+    ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, MAXDWORD, 1000));
+    ASSERT_TRUE(pty.write({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    wait_until_waiting();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let all ten arrive
+
+    struct Step {
+        const char* legend;
+        DWORD ask;
+        std::vector<uint8_t> expected;
+    };
+    const Step steps[] = {
+        {"four of ten asked", 4, {1, 2, 3, 4}},
+        {"four more", 4, {5, 6, 7, 8}},
+        {"the last two, though four asked", 4, {9, 10}},
+    };
+    for (const Step& step : steps) {
+        uint8_t buffer[16] = {};
+        DWORD got = 0;
+        Stopwatch watch;
+        EXPECT_TRUE(ReadFile(port, buffer, step.ask, &got, nullptr)) << step.legend;
+        EXPECT_LT(watch.ms(), 200.0) << step.legend << ": must not wait for the 1 s time-out";
+        EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + got), step.expected) << step.legend;
+    }
+}
+
+// Under {MAXDWORD,MAXDWORD,C} a byte arriving during the wait ends it at once.
+TEST_F(SerialPort, AFirstByteArrivingDuringTheWaitEndsItAtOnce) {
+    ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, MAXDWORD, 2000));
+    std::thread device([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        (void)pty.write({0x5A});
+    });
+    uint8_t buffer[8] = {};
+    DWORD got = 0;
+    Stopwatch watch;
+    EXPECT_TRUE(ReadFile(port, buffer, sizeof buffer, &got, nullptr));
+    const double ms = watch.ms();
+    device.join();
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(buffer[0], 0x5A);
+    EXPECT_GE(ms, 40.0);
+    EXPECT_LT(ms, 1000.0);
+}
+
+// With all time-outs zero, Windows blocks until the count asked has arrived.
+TEST_F(SerialPort, AllZeroTimeoutsWaitForTheWholeCount) {
+    ASSERT_TRUE(set_read_timeouts(port, 0, 0, 0));
+    std::thread device([this] {
+        for (int b : {0x10, 0x20, 0x30}) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            (void)pty.write({static_cast<uint8_t>(b)});
+        }
+    });
+    uint8_t buffer[3] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(port, buffer, 3, &got, nullptr));
+    device.join();
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + got), (std::vector<uint8_t>{0x10, 0x20, 0x30}));
+}
+
+// An interval time-out ends a read once bytes stop coming, with what arrived.
+TEST_F(SerialPort, TheIntervalTimeoutEndsAReadWhenBytesStop) {
+    ASSERT_TRUE(set_read_timeouts(port, 30, 0, 0));
+    std::thread device([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        (void)pty.write({1, 2, 3});
+    });
+    uint8_t buffer[10] = {};
+    DWORD got = 0;
+    Stopwatch watch;
+    EXPECT_TRUE(ReadFile(port, buffer, 10, &got, nullptr));
+    device.join();
+    EXPECT_EQ(got, 3u);
+    EXPECT_LT(watch.ms(), 1000.0);
+}
+
+// --- Byte transparency -----------------------------------------------------------------------
+
+// After the gyro phase's settings every byte value crosses the line unchanged both ways:
+// nothing is taken for flow control (0x11, 0x13), line endings (0x0A, 0x0D) or anything else.
+TEST_F(SerialPort, EveryByteValuePassesUntouchedBothWays) {
+    struct Case {
+        const char* legend;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) {
+        all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    }
+    const Case cases[] = {
+        {"NUL, LF, CR, XON, XOFF, 0xFF", {0x00, 0x0A, 0x0D, 0x11, 0x13, 0xFF}},
+        {"CR LF pairs and Ctrl+C, Ctrl+D, Ctrl+Z", {0x0D, 0x0A, 0x03, 0x04, 0x1A, 0x7F}},
+        {"all 256 values in order", all},
+    };
+    ASSERT_TRUE(set_read_timeouts(port, 0, 0, 2000));
+    for (const Case& c : cases) {
+        // device -> program
+        ASSERT_TRUE(pty.write(c.bytes)) << c.legend;
+        std::vector<uint8_t> received(c.bytes.size());
+        DWORD got = 0;
+        EXPECT_TRUE(
+            ReadFile(port, received.data(), static_cast<DWORD>(received.size()), &got, nullptr))
+            << c.legend;
+        received.resize(got);
+        EXPECT_EQ(received, c.bytes) << c.legend << " (device to program)";
+
+        // program -> device
+        DWORD written = 0;
+        EXPECT_TRUE(
+            WriteFile(port, c.bytes.data(), static_cast<DWORD>(c.bytes.size()), &written, nullptr))
+            << c.legend;
+        EXPECT_EQ(written, c.bytes.size()) << c.legend;
+        EXPECT_EQ(pty.read(c.bytes.size()), c.bytes) << c.legend << " (program to device)";
+    }
+}
+
+// --- A device that goes away -----------------------------------------------------------------
+
+// A USB adapter unplugged under Windows makes ReadFile and WriteFile fail; it must never turn
+// into an endless run of successful 0-byte reads.
+TEST_F(SerialPort, AHungUpDeviceMakesReadAndWriteFail) {
+    struct Case {
+        const char* legend;
+        DWORD interval, multiplier, constant;
+    };
+    const Case cases[] = {
+        {"{MAXDWORD,MAXDWORD,5}, the gyro phase's time-outs", MAXDWORD, MAXDWORD, 5},
+        {"{MAXDWORD,0,0}, return at once", MAXDWORD, 0, 0},
+        {"{0,0,0}, wait for the whole count", 0, 0, 0},
+        {"{0,0,50}, total time-out", 0, 0, 50},
+    };
+    pty.hang_up();
+    for (const Case& c : cases) {
+        ASSERT_TRUE(set_read_timeouts(port, c.interval, c.multiplier, c.constant));
+        uint8_t buffer[8];
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            DWORD got = 99;
+            SetLastError(0);
+            Stopwatch watch;
+            EXPECT_FALSE(ReadFile(port, buffer, sizeof buffer, &got, nullptr)) << c.legend;
+            EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED) << c.legend;
+            EXPECT_EQ(got, 0u) << c.legend;
+            EXPECT_LT(watch.ms(), 500.0) << c.legend << ": a hang-up must not block";
+        }
+    }
+    const uint8_t command = 'P';
+    DWORD written = 99;
+    SetLastError(0);
+    EXPECT_FALSE(WriteFile(port, &command, 1, &written, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(written, 0u);
+}
+
+// A hang-up while a read waits ends the wait with the failure.
+TEST_F(SerialPort, AHangUpDuringAWaitEndsItWithAFailure) {
+    ASSERT_TRUE(set_read_timeouts(port, 0, 0, 0));
+    std::thread device([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pty.hang_up();
+    });
+    uint8_t buffer[4];
+    DWORD got = 0;
+    EXPECT_FALSE(ReadFile(port, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    device.join();
+}
+
+// --- Write time-outs -------------------------------------------------------------------------
+
+// With a total write time-out, Windows ends a write that cannot finish (the other end does not
+// read) with TRUE and the count written so far; with both write time-outs zero it waits.
+TEST_F(SerialPort, AWriteTimeoutEndsAStalledWriteWithTheCountWritten) {
+    COMMTIMEOUTS timeouts{};
+    ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 100;
+    ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+    std::vector<uint8_t> lots(4 << 20, 0x55);  // far more than a pty holds
+    DWORD written = 0;
+    Stopwatch watch;
+    EXPECT_TRUE(WriteFile(port, lots.data(), static_cast<DWORD>(lots.size()), &written, nullptr));
+    const double ms = watch.ms();
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, lots.size());
+    EXPECT_GE(ms, 90.0);
+    EXPECT_LT(ms, 2000.0);
+}
+
+// --- Signals ----------------------------------------------------------------------------------
+
+void on_test_signal(int) {}
+
+// Installs a SIGUSR1 handler without SA_RESTART (so blocking calls see EINTR) and sends the
+// signal to the calling thread after `delay_ms`.
+class SignalAfter {
+public:
+    explicit SignalAfter(int delay_ms) {
+        struct sigaction action {};
+        action.sa_handler = on_test_signal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGUSR1, &action, &previous_);
+        const pthread_t target = pthread_self();
+        thread_ = std::thread([target, delay_ms] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+            pthread_kill(target, SIGUSR1);
+        });
+    }
+    ~SignalAfter() {
+        thread_.join();
+        sigaction(SIGUSR1, &previous_, nullptr);
+    }
+
+private:
+    struct sigaction previous_ {};
+    std::thread thread_;
+};
+
+// On Windows no signal interrupts ReadFile; here a signal during the wait must neither fail
+// the read nor end its wait early.
+TEST_F(SerialPort, ASignalDuringAReadWaitNeitherFailsNorShortensIt) {
+    ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, MAXDWORD, 200));
+    uint8_t buffer[8];
+    DWORD got = 99;
+    Stopwatch watch;
+    BOOL ok = FALSE;
+    {
+        SignalAfter signal(30);
+        ok = ReadFile(port, buffer, sizeof buffer, &got, nullptr);
+    }
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(watch.ms(), 180.0);
+}
+
+TEST_F(SerialPort, ASignalDuringAWaitForTheWholeCountKeepsWaiting) {
+    ASSERT_TRUE(set_read_timeouts(port, 0, 0, 0));
+    std::thread device([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        (void)pty.write({0x42, 0x43});
+    });
+    uint8_t buffer[2] = {};
+    DWORD got = 0;
+    BOOL ok = FALSE;
+    {
+        SignalAfter signal(30);
+        ok = ReadFile(port, buffer, 2, &got, nullptr);
+    }
+    device.join();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + got), (std::vector<uint8_t>{0x42, 0x43}));
+}
+
+// Sleep lasts its whole duration on Windows; a signal must not cut it short.
+TEST(Sleep, LastsItsWholeDurationDespiteASignal) {
+    Stopwatch watch;
+    {
+        SignalAfter signal(20);
+        Sleep(120);
+    }
+    EXPECT_GE(watch.ms(), 115.0);
+    EXPECT_LT(watch.ms(), 2000.0);
+}
+
+// --- Overlapped requests ---------------------------------------------------------------------
+
+// An OVERLAPPED request completes before the call returns: TRUE, Internal 0, InternalHigh the
+// byte count.
+TEST_F(SerialPort, AnOverlappedRequestCompletesAtOnce) {
+    ASSERT_TRUE(pty.write({0xA1, 0xB2}));
+    wait_until_waiting();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    OVERLAPPED overlapped{};
+    overlapped.Internal = 77;
+    uint8_t buffer[4] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(port, buffer, sizeof buffer, &got, &overlapped));
+    EXPECT_EQ(overlapped.Internal, 0u);
+    EXPECT_EQ(overlapped.InternalHigh, 2u);
+
+    OVERLAPPED write_overlapped{};
+    const uint8_t out[3] = {1, 2, 3};
+    EXPECT_TRUE(WriteFile(port, out, 3, nullptr, &write_overlapped));
+    EXPECT_EQ(write_overlapped.InternalHigh, 3u);
+    EXPECT_EQ(pty.read(3), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// The pseudo-terminal pair for tests.
+
+#include "pty.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace test_support {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+}  // namespace
+
+Pty::Pty() {
+    termios raw{};
+    cfmakeraw(&raw);
+    raw.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&raw, B38400);
+    cfsetospeed(&raw, B38400);
+    char name[256] = {};
+    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+        error_ = std::string("openpty: ") + std::strerror(errno);
+        master_ = -1;
+        slave_ = -1;
+        return;
+    }
+    slave_path_ = name;
+    termios master{};
+    if (tcgetattr(master_, &master) == 0) {
+        cfmakeraw(&master);
+        (void)tcsetattr(master_, TCSANOW, &master);
+    }
+    (void)fcntl(master_, F_SETFD, FD_CLOEXEC);
+    (void)fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    (void)fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+Pty::~Pty() {
+    hang_up();
+}
+
+bool Pty::write(const void* data, size_t size, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (master_ >= 0 && done < size) {
+        const ssize_t n = ::write(master_, bytes + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            return false;
+        }
+        pollfd p{master_, POLLOUT, 0};
+        const int left = ms_left(deadline);
+        if (left == 0 || (poll(&p, 1, left) == 0 && ms_left(deadline) == 0)) {
+            return false;
+        }
+    }
+    return done == size;
+}
+
+std::vector<uint8_t> Pty::read(size_t count, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::vector<uint8_t> out;
+    uint8_t chunk[4096];
+    while (master_ >= 0 && out.size() < count) {
+        pollfd p{master_, POLLIN, 0};
+        const int n = poll(&p, 1, ms_left(deadline));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (ms_left(deadline) == 0) {
+                break;
+            }
+            continue;
+        }
+        const size_t want = std::min(sizeof chunk, count - out.size());
+        const ssize_t got = ::read(master_, chunk, want);
+        if (got > 0) {
+            out.insert(out.end(), chunk, chunk + got);
+        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+            break;
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> Pty::read_until_quiet(int quiet_ms, size_t limit) {
+    std::vector<uint8_t> out;
+    uint8_t chunk[4096];
+    while (master_ >= 0 && out.size() < limit) {
+        pollfd p{master_, POLLIN, 0};
+        const int n = poll(&p, 1, quiet_ms);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        const size_t want = std::min(sizeof chunk, limit - out.size());
+        const ssize_t got = ::read(master_, chunk, want);
+        if (got > 0) {
+            out.insert(out.end(), chunk, chunk + got);
+        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+            break;
+        }
+    }
+    return out;
+}
+
+void Pty::hang_up() {
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+    if (slave_ >= 0) {
+        close(slave_);
+        slave_ = -1;
+    }
+}
+
+}  // namespace test_support
