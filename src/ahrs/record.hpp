@@ -12,11 +12,11 @@ extern double time_rate;
 
 // State of the time column, kept from one record to the next for the whole run.
 struct TimeColumnState {
-    double now_time = 0.0;   // clock reading of the latest call that read the clock, seconds
-    uint32_t base_count = 0; // packet count at the current time anchor
-    double base_time = 0.0;  // time at the current time anchor, seconds
-    double last_time = 0.0;  // latest computed time that passed the rate test
-    bool first_call = true;  // cleared by the first call that computes a time
+    double now_time = 0.0;    // clock reading of the latest call that read the clock, seconds
+    uint32_t base_count = 0;  // packet count at the current time anchor
+    double base_time = 0.0;   // time at the current time anchor, seconds
+    double last_time = 0.0;   // latest computed time that passed the rate test
+    bool first_call = true;   // cleared by the first call that computes a time
 };
 
 // What the time column of one record is.

@@ -1,0 +1,543 @@
+// restart against a scripted unit on the other end of a pseudo-terminal.
+
+#include "ahrs/link.hpp"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ahrs/packet.hpp"
+#include "packet_builder.hpp"
+#include "platform/win32.hpp"
+#include "pty.hpp"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// How the unit on the line behaves.
+struct UnitScript {
+    char mode = 'a';
+    bool acknowledges = true;
+    int ignored_letters = 0;  // mode letters answered with nothing before the acknowledgement
+    int wrong_answers = 0;    // then mode letters answered with a stray byte, not the upper case
+    int ignored_stops = 0;    // 'P' commands that do not stop the output (INT_MAX: never stops)
+    bool streaming_at_start = false;
+    // The answer to each 'G' in turn, the last one repeated; none: one whole packet of the mode.
+    std::vector<Bytes> probe_answers{};
+    uint8_t hang_up_on = 0;  // a command byte whose arrival makes the unit vanish (0: never)
+};
+
+// A thread on the pty master that answers the commands as the unit does and records every byte
+// it receives.
+class FakeUnit {
+public:
+    FakeUnit(test_support::Pty* pty, UnitScript script)
+        : pty_(pty), script_(std::move(script)), streaming_(script_.streaming_at_start) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~FakeUnit() {
+        quit_ = true;
+        thread_.join();
+    }
+    FakeUnit(const FakeUnit&) = delete;
+    FakeUnit& operator=(const FakeUnit&) = delete;
+
+    // The bytes received so far, once the line has been quiet for a while (the last command
+    // written may still be in flight when restart returns).
+    std::string seen() {
+        size_t last = SIZE_MAX;
+        const auto deadline = Clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            size_t now = 0;
+            {
+                std::lock_guard lock(mutex_);
+                now = seen_.size();
+            }
+            if (now == last || Clock::now() > deadline) {
+                break;
+            }
+            last = now;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+private:
+    void run() {
+        const Bytes packet = ahrs_test::make_packet(script_.mode);
+        auto next_packet = Clock::now();
+        while (!quit_ && !gone_) {
+            pollfd p{pty_->master_fd(), POLLIN, 0};
+            if (poll(&p, 1, 2) > 0 && (p.revents & POLLIN) != 0) {
+                uint8_t buffer[512];
+                const ssize_t n = ::read(pty_->master_fd(), buffer, sizeof buffer);
+                for (ssize_t i = 0; i < n && !gone_; ++i) {
+                    receive(buffer[i]);
+                }
+            }
+            if (!gone_ && streaming_ && Clock::now() >= next_packet) {
+                pty_->write(packet);
+                next_packet = Clock::now() + std::chrono::milliseconds(10);
+            }
+        }
+    }
+
+    void receive(uint8_t byte) {
+        {
+            std::lock_guard lock(mutex_);
+            seen_.push_back(static_cast<char>(byte));
+        }
+        if (script_.hang_up_on != 0 && byte == script_.hang_up_on) {
+            pty_->hang_up();
+            gone_ = true;
+            return;
+        }
+        const uint8_t letter = static_cast<uint8_t>(script_.mode);
+        if (byte == 'P') {
+            if (stops_ignored_ < script_.ignored_stops) {
+                ++stops_ignored_;
+            } else {
+                streaming_ = false;
+            }
+        } else if (byte == letter) {
+            const int letters = letters_seen_++;
+            if (!script_.acknowledges || letters < script_.ignored_letters) {
+                return;
+            }
+            if (letters < script_.ignored_letters + script_.wrong_answers) {
+                // Any byte but the acknowledgement, such as the tail of a packet in transit.
+                pty_->write(Bytes{0x7E});
+                return;
+            }
+            pty_->write(Bytes{static_cast<uint8_t>(letter - 32)});
+        } else if (byte == 'G') {
+            Bytes answer = ahrs_test::make_packet(script_.mode);
+            if (!script_.probe_answers.empty()) {
+                answer = script_.probe_answers[std::min(probes_, script_.probe_answers.size() - 1)];
+            }
+            ++probes_;
+            pty_->write(answer);
+        }
+        // 'C' starts the output; restart returns right after it, so the stream is left out.
+    }
+
+    test_support::Pty* pty_;
+    UnitScript script_;
+    bool streaming_;
+    int stops_ignored_ = 0;
+    int letters_seen_ = 0;
+    size_t probes_ = 0;
+    bool gone_ = false;
+    std::atomic<bool> quit_{false};
+    std::mutex mutex_;
+    std::string seen_;
+    std::thread thread_;
+};
+
+// Opens the pty's slave as the driver opens the AHRS port: reads return at once with what is
+// waiting, or after about 5 ms with nothing.
+HANDLE open_port(const test_support::Pty& pty) {
+    const HANDLE port = CreateFileA(pty.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, 0, 0);
+    EXPECT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 5, 0, 0};
+    EXPECT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
+    return port;
+}
+
+struct Outcome {
+    ahrs::RestartResult result;
+    uint32_t packet_length;
+    DWORD error;      // GetLastError right after the call
+    long elapsed_ms;  // duration of the call
+    std::string out;  // standard output during the call
+};
+
+Outcome run_restart(HANDLE port, char mode, ahrs::StopPoll stop = nullptr) {
+    Outcome o{};
+    o.packet_length = 0xDEADBEEF;
+    testing::internal::CaptureStdout();
+    const auto start = Clock::now();
+    o.result = ahrs::restart(port, mode, &o.packet_length, stop);
+    o.error = GetLastError();
+    o.elapsed_ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    o.out = testing::internal::GetCapturedStdout();
+    return o;
+}
+
+// One exchange as the unit sees it: 'P'..., letter..., 'P'..., 'G', 'C'.
+struct Exchange {
+    int stops = 0;
+    int letters = 0;
+    int stops_after_mode = 0;
+    bool probe = false;
+    bool continuous = false;
+};
+
+std::string printable(const std::string& bytes) {
+    std::string text;
+    for (char c : bytes) {
+        text += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return text;
+}
+
+// Splits the bytes the unit received into exchanges; fails the test on any other order.
+std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
+    std::vector<Exchange> exchanges;
+    size_t i = 0;
+    auto run_of = [&](char c) {
+        int n = 0;
+        while (i < seen.size() && seen[i] == c) {
+            ++i;
+            ++n;
+        }
+        return n;
+    };
+    while (i < seen.size()) {
+        Exchange e;
+        e.stops = run_of('P');
+        e.letters = run_of(letter);
+        e.stops_after_mode = run_of('P');
+        e.probe = run_of('G') == 1;
+        e.continuous = run_of('C') == 1;
+        const bool whole =
+            e.stops > 0 && e.letters > 0 && e.stops_after_mode > 0 && e.probe && e.continuous;
+        if (!whole) {
+            ADD_FAILURE() << "unexpected command order: " << printable(seen);
+            break;
+        }
+        exchanges.push_back(e);
+    }
+    return exchanges;
+}
+
+// --- A unit that answers -----------------------------------------------------------------------
+
+TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
+    struct {
+        const char* legend;
+        char mode;
+        uint32_t length;
+        std::string exact;  // the bytes when the acknowledgement arrives within the first read
+    } const cases[] = {
+        {"angle mode", 'a', 30, "PaPGC"},
+        {"scaled mode: the acknowledgement is 'C', like the continuous command", 'c', 24, "PcPGC"},
+        {"voltage mode", 'r', 24, "PrPGC"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        test_support::Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        FakeUnit unit(&pty, UnitScript{.mode = c.mode});
+        const HANDLE port = open_port(pty);
+        const Outcome o = run_restart(port, c.mode);
+        EXPECT_EQ(o.result, ahrs::kRestartOk);
+        EXPECT_EQ(o.packet_length, c.length);
+        EXPECT_EQ(o.out, "") << "a whole intact probe prints nothing";
+        // Three waits of 100 ms: a drain pass, another drain pass, the probe.
+        EXPECT_GE(o.elapsed_ms, 300);
+        EXPECT_LT(o.elapsed_ms, 3000);
+        const std::string seen = unit.seen();
+        const std::vector<Exchange> exchanges = exchanges_in(seen, c.mode);
+        ASSERT_EQ(exchanges.size(), 1u) << printable(seen);
+        EXPECT_EQ(exchanges[0].stops, 1) << "a silent unit needs one stop";
+        if (exchanges[0].letters == 1) {
+            EXPECT_EQ(seen, c.exact);
+        } else {
+            // On a loaded machine the acknowledgement can miss the 5 ms read: the letter goes
+            // again and the late acknowledgement is drained. Still one exchange.
+            EXPECT_GE(exchanges[0].stops_after_mode, 1);
+        }
+        CloseHandle(port);
+    }
+}
+
+TEST(Restart, RepeatsStopsAndLettersUntilTheUnitAnswers) {
+    struct {
+        const char* legend;
+        UnitScript script;
+        int least_stops;
+        int least_letters;
+    } const cases[] = {
+        {"streaming unit: 'P' again while packets keep coming",
+         UnitScript{.ignored_stops = 2, .streaming_at_start = true}, 3, 1},
+        {"streaming unit that stops at the first 'P': its last packets are drained",
+         UnitScript{.streaming_at_start = true}, 1, 1},
+        {"unit that answers the fourth letter", UnitScript{.ignored_letters = 3}, 1, 4},
+        {"unit that answers two letters with a stray byte first", UnitScript{.wrong_answers = 2}, 1,
+         3},
+        {"scaled-mode unit that answers the third letter",
+         UnitScript{.mode = 'c', .ignored_letters = 2}, 1, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        test_support::Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        FakeUnit unit(&pty, c.script);
+        const HANDLE port = open_port(pty);
+        const Outcome o = run_restart(port, c.script.mode);
+        EXPECT_EQ(o.result, ahrs::kRestartOk);
+        EXPECT_EQ(o.packet_length, ahrs::packet_length_of(c.script.mode));
+        EXPECT_EQ(o.out, "") << "stream bytes never reach the probe";
+        const std::string seen = unit.seen();
+        const std::vector<Exchange> exchanges = exchanges_in(seen, c.script.mode);
+        ASSERT_EQ(exchanges.size(), 1u) << printable(seen);
+        EXPECT_GE(exchanges[0].stops, c.least_stops) << printable(seen);
+        EXPECT_GE(exchanges[0].letters, c.least_letters) << printable(seen);
+        CloseHandle(port);
+    }
+}
+
+// --- The probe ---------------------------------------------------------------------------------
+
+Bytes bad_checksum_packet() {
+    Bytes packet = ahrs_test::make_packet('a', {{ahrs_test::angle::kRoll, 0x0102}});
+    packet.back() = static_cast<uint8_t>(packet.back() + 1);
+    return packet;
+}
+
+Bytes packets(int count) {
+    Bytes bytes;
+    for (int i = 0; i < count; ++i) {
+        const Bytes packet = ahrs_test::make_packet('a');
+        bytes.insert(bytes.end(), packet.begin(), packet.end());
+    }
+    return bytes;
+}
+
+TEST(Restart, ProbeMustBeOneWholePacket) {
+    const Bytes whole = ahrs_test::make_packet('a');
+    const Bytes partial(whole.begin(), whole.begin() + 10);
+    const std::string size0 = "packet size incorrect: 0 should be 30 for AHRS\n";
+    struct {
+        const char* legend;
+        std::vector<Bytes> answers;
+        ahrs::RestartResult result;
+        uint32_t length;
+        size_t exchanges;
+        std::string out;
+    } const cases[] = {
+        {"nothing, then a whole packet: the second exchange succeeds",
+         {{}, whole},
+         ahrs::kRestartOk,
+         30,
+         2,
+         size0},
+        {"a partial packet, then a whole one",
+         {partial, whole},
+         ahrs::kRestartOk,
+         30,
+         2,
+         "packet size incorrect: 10 should be 30 for AHRS\n"},
+        {"more than 255 bytes waiting: the read takes 255, the rest is drained next time",
+         {packets(10), whole},
+         ahrs::kRestartOk,
+         30,
+         2,
+         "packet size incorrect: 255 should be 30 for AHRS\n"},
+        {"three bad probes: no answer",
+         {{}, partial, {}},
+         ahrs::kRestartNoAnswer,
+         0,
+         3,
+         size0 + "packet size incorrect: 10 should be 30 for AHRS\n" + size0},
+        {"right length with a bad checksum is taken, with its complaint",
+         {bad_checksum_packet()},
+         ahrs::kRestartOk,
+         30,
+         1,
+         "\nbad checksum:ff 1 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 4 \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        test_support::Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        FakeUnit unit(&pty, UnitScript{.probe_answers = c.answers});
+        const HANDLE port = open_port(pty);
+        const Outcome o = run_restart(port, 'a');
+        EXPECT_EQ(o.result, c.result);
+        if (c.result == ahrs::kRestartOk) {
+            EXPECT_EQ(o.packet_length, c.length);
+        }
+        EXPECT_EQ(o.out, c.out);
+        const std::string seen = unit.seen();
+        EXPECT_EQ(exchanges_in(seen, 'a').size(), c.exchanges)
+            << "each probe is followed by 'C': " << printable(seen);
+        CloseHandle(port);
+    }
+}
+
+// --- Bounds, stop and failure ------------------------------------------------------------------
+
+// Outcome of restart without capturing standard output, for calls on several threads at once.
+Outcome run_restart_quietly(HANDLE port, char mode) {
+    Outcome o{};
+    const auto start = Clock::now();
+    o.result = ahrs::restart(port, mode, &o.packet_length, nullptr);
+    o.error = GetLastError();
+    o.elapsed_ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return o;
+}
+
+TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
+    struct Case {
+        const char* legend;
+        UnitScript script;
+        bool letters_sent;
+    };
+    const Case cases[] = {
+        {"a unit that never acknowledges", UnitScript{.acknowledges = false}, true},
+        {"a unit that never falls silent",
+         UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true}, false},
+    };
+    constexpr size_t kCases = std::size(cases);
+    // The cases wait 5 s each; they run side by side on their own lines.
+    test_support::Pty ptys[kCases];
+    std::vector<std::unique_ptr<FakeUnit>> units;
+    HANDLE ports[kCases] = {};
+    for (size_t i = 0; i < kCases; ++i) {
+        ASSERT_TRUE(ptys[i].ok()) << ptys[i].error();
+        units.push_back(std::make_unique<FakeUnit>(&ptys[i], cases[i].script));
+        ports[i] = open_port(ptys[i]);
+    }
+    Outcome outcomes[kCases] = {};
+    testing::internal::CaptureStdout();
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < kCases; ++i) {
+        threads.emplace_back([&, i] { outcomes[i] = run_restart_quietly(ports[i], 'a'); });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "restart reports nothing itself";
+    for (size_t i = 0; i < kCases; ++i) {
+        SCOPED_TRACE(cases[i].legend);
+        EXPECT_EQ(outcomes[i].result, ahrs::kRestartNoAnswer);
+        EXPECT_GE(outcomes[i].elapsed_ms, 5000);
+        EXPECT_LT(outcomes[i].elapsed_ms, 9000);
+        const std::string seen = units[i]->seen();
+        EXPECT_EQ(seen.find('G'), std::string::npos) << "no probe without an answer";
+        EXPECT_EQ(seen.find('a') != std::string::npos, cases[i].letters_sent);
+        CloseHandle(ports[i]);
+    }
+}
+
+int g_polls = 0;
+int g_polls_before_stop = 0;
+Clock::time_point g_stop_at;
+
+bool stop_after_count() {
+    return ++g_polls > g_polls_before_stop;
+}
+bool stop_after_time() {
+    ++g_polls;
+    return Clock::now() >= g_stop_at;
+}
+
+TEST(Restart, StopPollEndsTheWaits) {
+    {
+        SCOPED_TRACE("asked to stop at the first poll: nothing is sent");
+        test_support::Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        FakeUnit unit(&pty, UnitScript{});
+        const HANDLE port = open_port(pty);
+        g_polls = 0;
+        g_polls_before_stop = 0;
+        const Outcome o = run_restart(port, 'a', stop_after_count);
+        EXPECT_EQ(o.result, ahrs::kRestartStopped);
+        EXPECT_LT(o.elapsed_ms, 100);
+        EXPECT_EQ(unit.seen(), "");
+        CloseHandle(port);
+    }
+    {
+        SCOPED_TRACE("streaming unit: polled once per drain pass");
+        test_support::Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        FakeUnit unit(&pty, UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true});
+        const HANDLE port = open_port(pty);
+        g_polls = 0;
+        g_polls_before_stop = 2;
+        const Outcome o = run_restart(port, 'a', stop_after_count);
+        EXPECT_EQ(o.result, ahrs::kRestartStopped);
+        EXPECT_EQ(g_polls, 3);
+        EXPECT_EQ(unit.seen(), "PP");
+        EXPECT_LT(o.elapsed_ms, 2000);
+        CloseHandle(port);
+    }
+    {
+        SCOPED_TRACE("unit that never acknowledges: polled while the letter repeats");
+        test_support::Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        FakeUnit unit(&pty, UnitScript{.acknowledges = false});
+        const HANDLE port = open_port(pty);
+        g_polls = 0;
+        g_stop_at = Clock::now() + std::chrono::milliseconds(400);
+        const Outcome o = run_restart(port, 'a', stop_after_time);
+        EXPECT_EQ(o.result, ahrs::kRestartStopped);
+        EXPECT_GE(o.elapsed_ms, 400);
+        EXPECT_LT(o.elapsed_ms, 2000) << "far below the 5 s bound";
+        EXPECT_GE(g_polls, 2);
+        const std::string seen = unit.seen();
+        EXPECT_EQ(seen.find('G'), std::string::npos);
+        CloseHandle(port);
+    }
+}
+
+TEST(Restart, FailedPortEndsItWithTheSystemError) {
+    struct {
+        const char* legend;
+        uint8_t hang_up_on;
+        bool before_call;
+    } const cases[] = {
+        {"device gone before the call", 0, true},
+        {"device gone at the mode letter", 'a', false},
+        {"device gone at the probe", 'G', false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        test_support::Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        const HANDLE port = open_port(pty);
+        if (c.before_call) {
+            pty.hang_up();
+        }
+        FakeUnit unit(&pty, UnitScript{.hang_up_on = c.hang_up_on});
+        const Outcome o = run_restart(port, 'a');
+        EXPECT_EQ(o.result, ahrs::kRestartPortFailed);
+        EXPECT_NE(o.error, ERROR_SUCCESS) << "the system's reason is kept for the caller";
+        EXPECT_LT(o.elapsed_ms, 2000) << "no waiting on a dead port";
+        EXPECT_EQ(o.out, "") << "a failed read is no probe answer";
+        CloseHandle(port);
+    }
+}
+
+TEST(Restart, UnknownModeIsNoAnswerWithoutTouchingThePort) {
+    test_support::Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    FakeUnit unit(&pty, UnitScript{});
+    const HANDLE port = open_port(pty);
+    const Outcome o = run_restart(port, 'x');
+    EXPECT_EQ(o.result, ahrs::kRestartNoAnswer);
+    EXPECT_LT(o.elapsed_ms, 100);
+    EXPECT_EQ(unit.seen(), "");
+    CloseHandle(port);
+}
+
+}  // namespace
