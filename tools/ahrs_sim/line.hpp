@@ -1,0 +1,40 @@
+#pragma once
+// The unit's end of the serial line: a pseudo-terminal master (or a given serial device), the
+// optional symlink to it, and whether anyone holds the other end open.
+
+#include <string>
+
+namespace ahrs_sim {
+
+struct Line {
+    int fd = -1;              // the pty master or the device; -1 while hung up
+    bool is_pty = false;      // false when serving a given device
+    std::string device_path;  // what the logger opens: the pty slave, or the given device
+    std::string link_path;    // symlink kept pointing at device_path; empty for none
+};
+
+// Opens a new pseudo-terminal (raw, the given baud rate recorded in its settings), or the
+// device when device is not empty, and points the link at it. Returns true on success;
+// otherwise false with the reason in *error.
+bool open_line(Line* line, const std::string& device, const std::string& link, unsigned baud,
+               std::string* error);
+
+// Closes the unit's end: on a pty the logger's reads fail (hang-up). The link is left as it is.
+void close_line(Line* line);
+
+// The path to print for the logger: the link when there is one, else the device path.
+const std::string& line_display_path(const Line& line);
+
+// Returns true when the other end may be listening. A pty master whose slave nobody holds open
+// reports a hang-up and reads fail until someone opens it; bytes written meanwhile would wait in
+// the slave's input for the next opener, so the caller sends nothing then.
+bool line_has_listener(const Line& line);
+
+// Discards bytes a departed listener left unread in the pty slave's input, so the next opener
+// starts with an empty input as on a real port. The slave is held open only for the call.
+void discard_stale_input(const Line& line);
+
+// Removes the link if it still points at this line's device.
+void remove_link(const Line& line);
+
+}  // namespace ahrs_sim
