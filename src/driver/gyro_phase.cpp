@@ -291,6 +291,13 @@ bool record(Recorder* r) {
     return true;
 }
 
+// True while the port answers a status query; a removed device fails it.
+bool port_alive(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return ClearCommError(port, &errors, &stat) != FALSE;
+}
+
 }  // namespace
 
 ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, ahrs::StopPoll stop) {
@@ -316,10 +323,14 @@ ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, ahrs::
             std::fputs("Gyro - no data from the unit, still waiting (press q to stop)\n", stdout);
             silence_reported = true;
         }
-        if (stop != nullptr && now - last_poll >= kStopPollIntervalMs) {
+        if (now - last_poll >= kStopPollIntervalMs) {
             last_poll = now;
-            if (stop()) {
+            if (stop != nullptr && stop()) {
                 return kReadStopped;
+            }
+            // Some systems report a vanished device as empty reads; ask the port itself.
+            if (got == 0 && !port_alive(port)) {
+                return kReadPortFailed;
             }
         }
     }

@@ -25,9 +25,10 @@ enum ReadResult {
 };
 
 // Stores exactly length bytes from the port at destination, from reads that each wait at most
-// about 5 ms. While it waits it calls stop (when not null) about every 100 ms, and after 2 s
-// without a byte prints "Gyro - no data from the unit, still waiting (press q to stop)\n" once
-// (again only after data has flowed and stopped again).
+// about 5 ms. While it waits it calls stop (when not null) and checks that the port is still
+// there about every 100 ms, and after 2 s without a byte prints
+// "Gyro - no data from the unit, still waiting (press q to stop)\n" once (again only after data
+// has flowed and stopped again).
 ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, ahrs::StopPoll stop);
 
 // Runs the whole program on the command line and returns the process exit code.

@@ -190,6 +190,9 @@ BOOL SetupComm(HANDLE handle, DWORD in_queue, DWORD out_queue);
 BOOL GetCommState(HANDLE handle, LPDCB dcb);
 BOOL SetCommState(HANDLE handle, LPDCB dcb);
 BOOL GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts);
+// Reports the bytes waiting (cbInQue) and still to send (cbOutQue); the line-error mask is 0.
+// A device that hung up fails with ERROR_DEVICE_NOT_CONNECTED.
+BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat);
 BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts);
 
 DWORD GetLastError();

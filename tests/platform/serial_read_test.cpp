@@ -245,6 +245,24 @@ TEST_F(SerialPort, AHungUpDeviceMakesReadAndWriteFail) {
     EXPECT_EQ(written, 0u);
 }
 
+// ClearCommError reports the bytes waiting on a live port, and fails on a device that went away,
+// as a removed adapter's handle does on Windows.
+TEST_F(SerialPort, ClearCommErrorCountsWaitingBytesAndFailsAfterAHangUp) {
+    const uint8_t bytes[] = {0xFF, 0x00, 0x13};
+    ASSERT_TRUE(pty.write(bytes, sizeof bytes, 1000));
+    wait_until_waiting();
+    DWORD errors = 99;
+    COMSTAT stat{};
+    ASSERT_TRUE(ClearCommError(port, &errors, &stat));
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(stat.cbInQue, sizeof bytes);
+
+    pty.hang_up();
+    SetLastError(0);
+    EXPECT_FALSE(ClearCommError(port, &errors, &stat));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+}
+
 // A hang-up while a read waits ends the wait with the failure.
 TEST_F(SerialPort, AHangUpDuringAWaitEndsItWithAFailure) {
     ASSERT_TRUE(set_read_timeouts(port, 0, 0, 0));

@@ -2,6 +2,7 @@
 
 #include "platform/posix/comm_state.hpp"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -466,5 +467,36 @@ BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
     }
     std::lock_guard lock(entry->mutex);
     entry->timeouts = *timeouts;
+    return TRUE;
+}
+
+BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat) {
+    auto entry = serial_entry(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    // A vanished device fails here as on Windows: a terminal that hung up polls with POLLHUP.
+    pollfd p{entry->fd, 0, 0};
+    while (poll(&p, 1, 0) < 0) {
+        if (errno != EINTR) {
+            return fail_errno(errno, ErrorContext::kTransfer);
+        }
+    }
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return fail(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    int waiting = 0;
+    int unsent = 0;
+    if (ioctl(entry->fd, FIONREAD, &waiting) != 0 || ioctl(entry->fd, TIOCOUTQ, &unsent) != 0) {
+        return fail_errno(errno, ErrorContext::kTransfer);
+    }
+    if (errors != nullptr) {
+        *errors = 0;
+    }
+    if (stat != nullptr) {
+        *stat = COMSTAT{};
+        stat->cbInQue = static_cast<DWORD>(waiting);
+        stat->cbOutQue = static_cast<DWORD>(unsent);
+    }
     return TRUE;
 }
