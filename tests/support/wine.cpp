@@ -1,0 +1,141 @@
+#include "wine.hpp"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "process.hpp"
+
+namespace testsupport {
+
+namespace {
+
+// A placeholder outlives any single test by far; it also ends when its pseudo-terminal hangs up.
+constexpr const char* kPlaceholderSeconds = "900";
+
+std::string run_script(const std::vector<std::string>& args, int* code) {
+    std::vector<std::string> argv{wine_run_script()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Process process;
+    if (!process.start(argv)) {
+        *code = -1;
+        return process.error();
+    }
+    process.close_stdin();
+    // Creating the prefix takes about 5 s (12 s on a busy machine).
+    const ExitStatus status = process.wait(milliseconds(120000));
+    *code = status.exited ? status.code : -1;
+    return process.out() + process.err() + (status.exited ? "" : status.describe());
+}
+
+}  // namespace
+
+std::string wine_run_script() {
+    if (const char* path = std::getenv("MORVANE_WINE_RUN"); path != nullptr && *path != '\0') {
+        return path;
+    }
+    return (std::filesystem::path(__FILE__).parent_path() / "wine-run").string();
+}
+
+bool wine_setup(std::string* why) {
+    int code = 0;
+    const std::string text = run_script({"--setup"}, &code);
+    if (code != 0) {
+        *why = text.empty() ? "wine-run --setup failed" : text;
+        return false;
+    }
+    return true;
+}
+
+void wine_cleanup() {
+    int code = 0;
+    run_script({"--cleanup"}, &code);
+}
+
+std::vector<std::string> wine_environment() {
+    return {"MORVANE_WINE_WARM=1"};
+}
+
+ComMapping::ComMapping(int number, std::string path) : number_(number), path_(std::move(path)) {
+    int code = 0;
+    const std::string text = run_script({"--map-com", std::to_string(number_), path_}, &code);
+    if (code != 0) {
+        error_ = "cannot map COM" + std::to_string(number_) + ": " + text;
+        return;
+    }
+    // The device the path names now is held before the caller starts a program on it; later
+    // ones (the simulator re-points its link after a hang-up) are picked up by the watcher.
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(path_, ec);
+    if (!ec && device.string().rfind("/dev/pts/", 0) == 0) {
+        hold(device.string());
+    }
+    watcher_ = std::thread(&ComMapping::watch, this);
+}
+
+ComMapping::~ComMapping() {
+    stop_ = true;
+    if (watcher_.joinable()) {
+        watcher_.join();
+    }
+    for (pid_t pid : placeholders_) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+void ComMapping::watch() {
+    while (!stop_) {
+        std::error_code ec;
+        const std::filesystem::path device = std::filesystem::canonical(path_, ec);
+        if (!ec && device.string().rfind("/dev/pts/", 0) == 0 &&
+            std::find(held_.begin(), held_.end(), device.string()) == held_.end()) {
+            hold(device.string());
+        }
+        // Reap placeholders whose pseudo-terminal has hung up.
+        for (auto it = placeholders_.begin(); it != placeholders_.end();) {
+            if (waitpid(*it, nullptr, WNOHANG) == *it) {
+                it = placeholders_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void ComMapping::hold(const std::string& device) {
+    held_.push_back(device);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // A new session has no controlling terminal; the first terminal it opens becomes one.
+        setsid();
+        const int fd = open(device.c_str(), O_RDWR);
+        if (fd < 0) {
+            _exit(1);
+        }
+        ioctl(fd, TIOCSCTTY, 0);
+        // The terminal stays this session's controlling terminal without an open descriptor; not
+        // holding one keeps the simulator's view of who listens on the line (a slave held open)
+        // as it is without Wine.
+        close(fd);
+        const int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        execl("/bin/sleep", "sleep", kPlaceholderSeconds, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid > 0) {
+        placeholders_.push_back(pid);
+    }
+}
+
+}  // namespace testsupport
