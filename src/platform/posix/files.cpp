@@ -467,62 +467,26 @@ BOOL CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD to_read, LPDWORD read_count,
-              LPOVERLAPPED overlapped) {
-    if (read_count != nullptr) {
-        *read_count = 0;
-    }
-    auto entry = find_handle(handle);
-    if (!entry) {
-        return FALSE;
-    }
-    if ((read_count == nullptr && overlapped == nullptr) || (buffer == nullptr && to_read > 0)) {
-        return fail(ERROR_INVALID_PARAMETER);
-    }
-    if (!entry->can_read) {
-        return fail(ERROR_ACCESS_DENIED);
-    }
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    DWORD got = 0;
-    DWORD error = ERROR_SUCCESS;
-    bool ok = false;
-    if (entry->kind == HandleKind::kSerial) {
-        COMMTIMEOUTS timeouts{};
-        {
-            std::lock_guard lock(entry->mutex);
-            timeouts = entry->timeouts;
-        }
-        ok = serial_read(entry->fd, bytes, to_read, timeouts, &got, &error);
-    } else {
-        ok = file_read(entry->fd, bytes, to_read, &got, &error);
-    }
-    if (read_count != nullptr) {
-        *read_count = got;
-    }
-    // An overlapped request completes before the call returns.
-    if (overlapped != nullptr) {
-        overlapped->Internal = ok ? 0 : error;
-        overlapped->InternalHigh = got;
-    }
-    return ok ? TRUE : fail(error);
-}
+namespace {
 
-BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD to_write, LPDWORD written,
-               LPOVERLAPPED overlapped) {
-    if (written != nullptr) {
-        *written = 0;
+// What ReadFile and WriteFile share: the argument checks, the serial or file transfer, the count
+// handed back, and the completion of an overlapped request, which ends before the call returns.
+template <typename Byte, typename SerialTransfer, typename FileTransfer>
+BOOL transfer(HANDLE handle, Byte* bytes, DWORD count, LPDWORD count_done, LPOVERLAPPED overlapped,
+              bool HandleEntry::*permitted, SerialTransfer serial, FileTransfer file) {
+    if (count_done != nullptr) {
+        *count_done = 0;
     }
     auto entry = find_handle(handle);
     if (!entry) {
         return FALSE;
     }
-    if ((written == nullptr && overlapped == nullptr) || (buffer == nullptr && to_write > 0)) {
+    if ((count_done == nullptr && overlapped == nullptr) || (bytes == nullptr && count > 0)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    if (!entry->can_write) {
+    if (!((*entry).*permitted)) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
     DWORD done = 0;
     DWORD error = ERROR_SUCCESS;
     bool ok = false;
@@ -532,16 +496,30 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD to_write, LPDWORD written,
             std::lock_guard lock(entry->mutex);
             timeouts = entry->timeouts;
         }
-        ok = serial_write(entry->fd, bytes, to_write, timeouts, &done, &error);
+        ok = serial(entry->fd, bytes, count, timeouts, &done, &error);
     } else {
-        ok = file_write(entry->fd, bytes, to_write, &done, &error);
+        ok = file(entry->fd, bytes, count, &done, &error);
     }
-    if (written != nullptr) {
-        *written = done;
+    if (count_done != nullptr) {
+        *count_done = done;
     }
     if (overlapped != nullptr) {
         overlapped->Internal = ok ? 0 : error;
         overlapped->InternalHigh = done;
     }
     return ok ? TRUE : fail(error);
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD to_read, LPDWORD read_count,
+              LPOVERLAPPED overlapped) {
+    return transfer(handle, static_cast<uint8_t*>(buffer), to_read, read_count, overlapped,
+                    &HandleEntry::can_read, serial_read, file_read);
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD to_write, LPDWORD written,
+               LPOVERLAPPED overlapped) {
+    return transfer(handle, static_cast<const uint8_t*>(buffer), to_write, written, overlapped,
+                    &HandleEntry::can_write, serial_write, file_write);
 }
