@@ -1,0 +1,95 @@
+#pragma once
+// The SerialPort record and its lifecycle: open a numbered COM port for overlapped input and
+// output, set up its line, purge it, close it. The record's layout is shared with the laser
+// interface library, which fills one in its port-open entry point; every offset is fixed.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32.hpp"
+
+namespace serial {
+
+// One communications port. Plain storage owned by its holder; the operations below never
+// allocate or free it. The fields run to offset 0x8C3 (2244 bytes).
+struct SerialPort {
+    HANDLE handle;                // 0x000 the comm device
+    DCB dcb;                      // 0x004 line settings as last read and written
+    uint8_t reserved_020;         // 0x020 default 1
+    uint8_t reserved_021[2003];   // 0x021 untouched
+    int32_t is_open;              // 0x7F4 1 while open
+    uint32_t reserved_7f8;        // 0x7F8 default 0
+    uint32_t reserved_7fc;        // 0x7FC default 0
+    uint32_t reserved_800;        // 0x800 untouched
+    uint32_t reserved_804;        // 0x804 default 1
+    uint32_t reserved_808;        // 0x808 default 1
+    int32_t report_errors;        // 0x80C non-zero: transfers compose the line-error text
+    uint8_t data_bits;            // 0x810 default 8
+    uint8_t flow_control;         // 0x811 bit 0: CTS/DSR output flow; 0: XON/XOFF; else none
+    uint8_t parity;               // 0x812 default 0
+    uint8_t stop_bits;            // 0x813 default 0
+    uint32_t baud_rate;           // 0x814 default 9600
+    uint16_t reserved_818;        // 0x818 default 0
+    uint16_t reserved_81a;        // 0x81A untouched
+    uint32_t reserved_81c;        // 0x81C default 0
+    uint8_t reserved_820[60];     // 0x820 untouched
+    uint32_t reserved_85c;        // 0x85C default 0
+    uint32_t reserved_860[8];     // 0x860 default 0
+    uint8_t reserved_880[28];     // 0x880 untouched
+    OVERLAPPED write_overlapped;  // 0x89C writes; hEvent at 0x8AC
+    OVERLAPPED read_overlapped;   // 0x8B0 reads; hEvent at 0x8C0
+};
+
+static_assert(sizeof(SerialPort) == 0x8C4);
+static_assert(offsetof(SerialPort, handle) == 0x000);
+static_assert(offsetof(SerialPort, dcb) == 0x004);
+static_assert(offsetof(SerialPort, reserved_020) == 0x020);
+static_assert(offsetof(SerialPort, is_open) == 0x7F4);
+static_assert(offsetof(SerialPort, reserved_7f8) == 0x7F8);
+static_assert(offsetof(SerialPort, reserved_800) == 0x800);
+static_assert(offsetof(SerialPort, reserved_808) == 0x808);
+static_assert(offsetof(SerialPort, report_errors) == 0x80C);
+static_assert(offsetof(SerialPort, data_bits) == 0x810);
+static_assert(offsetof(SerialPort, flow_control) == 0x811);
+static_assert(offsetof(SerialPort, parity) == 0x812);
+static_assert(offsetof(SerialPort, stop_bits) == 0x813);
+static_assert(offsetof(SerialPort, baud_rate) == 0x814);
+static_assert(offsetof(SerialPort, reserved_818) == 0x818);
+static_assert(offsetof(SerialPort, reserved_81c) == 0x81C);
+static_assert(offsetof(SerialPort, reserved_820) == 0x820);
+static_assert(offsetof(SerialPort, reserved_85c) == 0x85C);
+static_assert(offsetof(SerialPort, reserved_860) == 0x860);
+static_assert(offsetof(SerialPort, reserved_880) == 0x880);
+static_assert(offsetof(SerialPort, write_overlapped) == 0x89C);
+static_assert(offsetof(SerialPort, write_overlapped) + offsetof(OVERLAPPED, hEvent) == 0x8AC);
+static_assert(offsetof(SerialPort, read_overlapped) == 0x8B0);
+static_assert(offsetof(SerialPort, read_overlapped) + offsetof(OVERLAPPED, hEvent) == 0x8C0);
+
+// What a holder reserves for one record (more than the record needs).
+constexpr size_t kSerialPortStorage = 2252;
+
+// Opens the device "COM<com_number>" (name cut to 9 characters) for overlapped input and output,
+// with 4096-byte queues, both directions purged, reads that return at once, a 1000 ms write
+// time-out, the line set up by configure_port and DTR raised. Returns non-zero on success (the
+// SetCommState result), 0 when the device cannot be opened (handle INVALID_HANDLE_VALUE, nothing
+// else changed) or its line settings are refused (is_open 0, handle closed).
+int32_t open_port(SerialPort* port, uint32_t baud, int32_t com_number);
+
+// Resets the record's defaults (set_port_defaults) and writes the line settings: the baud rate,
+// 8 data bits, no parity, one stop bit, binary, DTR and RTS disabled, flow control as
+// flow_control selects. Returns non-zero when the device accepted them.
+int32_t configure_port(SerialPort* port, uint32_t baud);
+
+// Writes the record's default values and makes the read and write events. Returns 1, or -1 when
+// an event cannot be made (the one made is closed again).
+int32_t set_port_defaults(SerialPort* port);
+
+// PurgeComm with the flags (PURGE_TXABORT 0x1, PURGE_RXABORT 0x2, PURGE_TXCLEAR 0x4,
+// PURGE_RXCLEAR 0x8); returns its result.
+int32_t purge_port(SerialPort* port, uint32_t flags);
+
+// Releases the device of a record an open filled: is_open 0, no event mask, DTR dropped, both
+// directions purged, handle closed. Touches nothing but handle's device and is_open. Returns 1.
+int32_t close_port(SerialPort* port);
+
+}  // namespace serial
