@@ -87,7 +87,45 @@ constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 constexpr DWORD ERROR_IO_PENDING = 997;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+
+// SetCommMask / WaitCommEvent events.
+constexpr DWORD EV_RXCHAR = 0x0001;
+constexpr DWORD EV_RXFLAG = 0x0002;
+constexpr DWORD EV_TXEMPTY = 0x0004;
+constexpr DWORD EV_CTS = 0x0008;
+constexpr DWORD EV_DSR = 0x0010;
+constexpr DWORD EV_RLSD = 0x0020;
+constexpr DWORD EV_BREAK = 0x0040;
+constexpr DWORD EV_ERR = 0x0080;
+constexpr DWORD EV_RING = 0x0100;
+
+// PurgeComm flags.
+constexpr DWORD PURGE_TXABORT = 0x0001;
+constexpr DWORD PURGE_RXABORT = 0x0002;
+constexpr DWORD PURGE_TXCLEAR = 0x0004;
+constexpr DWORD PURGE_RXCLEAR = 0x0008;
+
+// EscapeCommFunction functions.
+constexpr DWORD SETXOFF = 1;
+constexpr DWORD SETXON = 2;
+constexpr DWORD SETRTS = 3;
+constexpr DWORD CLRRTS = 4;
+constexpr DWORD SETDTR = 5;
+constexpr DWORD CLRDTR = 6;
+constexpr DWORD RESETDEV = 7;
+constexpr DWORD SETBREAK = 8;
+constexpr DWORD CLRBREAK = 9;
+
+// WaitForSingleObject.
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
+constexpr DWORD WAIT_OBJECT_0 = 0x00000000u;
+constexpr DWORD WAIT_TIMEOUT = 0x00000102u;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 
 struct SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -161,6 +199,15 @@ struct COMSTAT {
 };
 using LPCOMSTAT = COMSTAT*;
 
+// A loaded library. Unlike HANDLE it is pointer-sized: it stays inside this process and never
+// crosses a record boundary. Null is no library.
+struct HINSTANCE__;
+using HMODULE = HINSTANCE__*;
+// An entry point found by GetProcAddress; cast it to the entry point's own type to call it. It
+// is void (*)() here, the type compilers accept casts from without -Wcast-function-type (on
+// Windows, cast through void (*)() first).
+using FARPROC = void (*)();
+
 static_assert(sizeof(DCB) == 28);
 static_assert(offsetof(DCB, XonLim) == 14);
 static_assert(offsetof(DCB, ByteSize) == 18);
@@ -170,6 +217,10 @@ static_assert(sizeof(OVERLAPPED) == 20);
 static_assert(offsetof(OVERLAPPED, hEvent) == 16);
 static_assert(sizeof(COMSTAT) == 12);
 static_assert(offsetof(COMSTAT, cbInQue) == 4);
+
+// The functions have C linkage and default visibility: the program exports them (as kernel32
+// does on Windows), so a library it loads calls the same functions on the same handles.
+extern "C" {
 
 // Files and serial devices. A name containing '/' is a path; "COMn" (any case, optionally
 // behind "\\.\") is the serial device /dev/ttyS(n-1). Serial devices open exclusively, in raw
@@ -195,8 +246,53 @@ BOOL GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts);
 BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat);
 BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts);
 
+// Stores the events WaitCommEvent would watch; nothing here waits on them.
+BOOL SetCommMask(HANDLE handle, DWORD mask);
+BOOL GetCommMask(HANDLE handle, LPDWORD mask);
+// Discards what the CLEAR flags name (PURGE_RXCLEAR the input queue, PURGE_TXCLEAR the output
+// queue); the ABORT flags succeed with nothing to do, since no transfer is ever left pending.
+// Other bits fail with ERROR_INVALID_PARAMETER.
+BOOL PurgeComm(HANDLE handle, DWORD flags);
+// SETDTR/CLRDTR/SETRTS/CLRRTS drive the modem lines; a device without them (a pseudo-terminal)
+// fails with ERROR_NOT_SUPPORTED, as Wine reports there. SETXOFF/SETXON suspend and resume
+// output, SETBREAK/CLRBREAK hold and release a break, RESETDEV does nothing; any other value
+// fails with ERROR_INVALID_PARAMETER.
+BOOL EscapeCommFunction(HANDLE handle, DWORD function);
+
+// An unnamed event in the handle table, closed with CloseHandle. Returns 0 (not
+// INVALID_HANDLE_VALUE) on failure, as Windows does; a name fails with ERROR_NOT_SUPPORTED.
+// An overlapped ReadFile or WriteFile sets the event of its OVERLAPPED block when it
+// completes, which here is before it returns.
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manual_reset, BOOL initial_state,
+                    LPCSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+// Waits up to `milliseconds` (INFINITE: no limit) for an event to be signalled; an auto-reset
+// event is reset by the wait it ends. Returns WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED with
+// the last error set. A file or serial handle is always signalled: its transfers have ended.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+
+// Run-time libraries. A name with '/' is a path. Any other name is searched first in the folder
+// of the running program, then by the dynamic linker's own search (LD_LIBRARY_PATH, the cache,
+// the system folders); a name without an extension stands for lib<name>.so, as Windows adds
+// ".dll" (see platform/library.hpp). `file` must be 0; `flags` are ignored. Returns null with
+// ERROR_MOD_NOT_FOUND when no file is found, ERROR_PROC_NOT_FOUND when the library needs a name
+// nobody provides, ERROR_BAD_EXE_FORMAT when the file is not a library for this program.
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+// Returns the library's entry point of that exact name, or null with ERROR_PROC_NOT_FOUND.
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+// Releases one load of the library; it is unloaded when the last is released.
+BOOL FreeLibrary(HMODULE module);
+// Writes the real absolute path of the library's file (module null: the program's own file)
+// and returns its length. When it does not fit, writes the first size - 1 characters and a
+// terminator and returns size with ERROR_INSUFFICIENT_BUFFER, as Windows does. Returns 0 with
+// the last error set when the module is unknown.
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+
 DWORD GetLastError();
 void SetLastError(DWORD code);
 void Sleep(DWORD milliseconds);
+
+}  // extern "C"
 
 #endif  // _WIN32

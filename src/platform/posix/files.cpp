@@ -1,5 +1,6 @@
 // CreateFileA, CloseHandle, ReadFile and WriteFile over POSIX descriptors, with the Windows
-// COMMTIMEOUTS read semantics on serial devices.
+// COMMTIMEOUTS read semantics on serial devices. Overlapped requests complete before the call
+// returns.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -368,7 +369,9 @@ void release(HandleEntry& entry) {
         (void)flock(entry.fd, LOCK_UN);
     }
     // The descriptor is gone after close() even when it reports EINTR, so it is not retried.
-    (void)close(entry.fd);
+    if (entry.fd >= 0) {
+        (void)close(entry.fd);
+    }
     entry.fd = -1;
 }
 
@@ -481,6 +484,9 @@ BOOL transfer(HANDLE handle, Byte* bytes, DWORD count, LPDWORD count_done, LPOVE
     if (!entry) {
         return FALSE;
     }
+    if (entry->kind == HandleKind::kEvent) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
     if ((count_done == nullptr && overlapped == nullptr) || (bytes == nullptr && count > 0)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
@@ -506,6 +512,10 @@ BOOL transfer(HANDLE handle, Byte* bytes, DWORD count, LPDWORD count_done, LPOVE
     if (overlapped != nullptr) {
         overlapped->Internal = ok ? 0 : error;
         overlapped->InternalHigh = done;
+        // The request has completed: its event is signalled, as Windows signals it at completion.
+        if (overlapped->hEvent != 0) {
+            (void)signal_event(overlapped->hEvent);
+        }
     }
     return ok ? TRUE : fail(error);
 }

@@ -2,6 +2,7 @@
 // The POSIX layer's handle table and its error translation: what a HANDLE stands for (an open
 // descriptor with the Windows state termios cannot hold), and errno mapped to Windows codes.
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -10,8 +11,9 @@
 namespace platform::posix {
 
 // What an open handle refers to. Serial devices carry line settings and time-outs; other files
-// (regular files, character devices that are not terminals) only read and write.
-enum class HandleKind { kSerial, kFile };
+// (regular files, character devices that are not terminals) only read and write; events have no
+// descriptor, only their signalled state.
+enum class HandleKind { kSerial, kFile, kEvent };
 
 // The state behind one handle. `fd` is fixed for the handle's life; the rest is guarded by
 // `mutex`, so a read on one thread and SetCommTimeouts on another see whole values.
@@ -24,7 +26,16 @@ struct HandleEntry {
     std::mutex mutex;
     DCB dcb{};                // the settings last applied (read from the device at open)
     COMMTIMEOUTS timeouts{};  // all zero at open, as on Windows
+    DWORD comm_mask = 0;      // the SetCommMask events; none at open, as on Windows
+
+    // Events: the state and the waiters on it (under `mutex`).
+    bool manual_reset = false;
+    bool signalled = false;
+    std::condition_variable changed;
 };
+
+// Signals an event handle (SetEvent); false with ERROR_INVALID_HANDLE when it is not an event.
+bool signal_event(HANDLE handle);
 
 // Registers an open descriptor and returns its new handle, never 0 nor INVALID_HANDLE_VALUE.
 // Returns INVALID_HANDLE_VALUE (last error ERROR_TOO_MANY_OPEN_FILES) when no value is free.

@@ -1,0 +1,96 @@
+// Events in the handle table: CreateEventA, SetEvent, ResetEvent and WaitForSingleObject.
+
+#include <chrono>
+
+#include "platform/posix/handles.hpp"
+
+namespace platform::posix {
+namespace {
+
+std::shared_ptr<HandleEntry> event_entry(HANDLE handle) {
+    std::shared_ptr<HandleEntry> entry = find_handle(handle);
+    if (entry && entry->kind != HandleKind::kEvent) {
+        fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return entry;
+}
+
+}  // namespace
+
+bool signal_event(HANDLE handle) {
+    // Called on the success path of transfers: a stale event handle must not change the last
+    // error the caller sees.
+    const DWORD saved = GetLastError();
+    std::shared_ptr<HandleEntry> entry = event_entry(handle);
+    if (!entry) {
+        SetLastError(saved);
+        return false;
+    }
+    {
+        std::lock_guard lock(entry->mutex);
+        entry->signalled = true;
+    }
+    entry->changed.notify_all();
+    return true;
+}
+
+}  // namespace platform::posix
+
+using namespace platform::posix;
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state, LPCSTR name) {
+    if (name != nullptr) {
+        fail(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    auto entry = std::make_shared<HandleEntry>();
+    entry->kind = HandleKind::kEvent;
+    entry->manual_reset = manual_reset != FALSE;
+    entry->signalled = initial_state != FALSE;
+    const HANDLE handle = add_handle(std::move(entry));
+    return handle == INVALID_HANDLE_VALUE ? 0 : handle;
+}
+
+BOOL SetEvent(HANDLE event) {
+    if (event_entry(event) == nullptr) {
+        return FALSE;
+    }
+    return signal_event(event) ? TRUE : fail(ERROR_INVALID_HANDLE);
+}
+
+BOOL ResetEvent(HANDLE event) {
+    std::shared_ptr<HandleEntry> entry = event_entry(event);
+    if (!entry) {
+        return FALSE;
+    }
+    std::lock_guard lock(entry->mutex);
+    entry->signalled = false;
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    std::shared_ptr<HandleEntry> entry = find_handle(handle);
+    if (!entry) {
+        return WAIT_FAILED;
+    }
+    if (entry->kind != HandleKind::kEvent) {
+        return WAIT_OBJECT_0;
+    }
+    std::unique_lock lock(entry->mutex);
+    const auto is_signalled = [&entry] { return entry->signalled; };
+    if (milliseconds == INFINITE) {
+        entry->changed.wait(lock, is_signalled);
+    } else {
+        // A steady-clock deadline: a wakeup without a signal waits on for the time left.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        if (!entry->changed.wait_until(lock, deadline, is_signalled)) {
+            return WAIT_TIMEOUT;
+        }
+    }
+    if (!entry->manual_reset) {
+        entry->signalled = false;
+    }
+    return WAIT_OBJECT_0;
+}

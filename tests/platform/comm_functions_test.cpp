@@ -1,0 +1,244 @@
+// Overlapped serial handles, SetCommMask, PurgeComm and EscapeCommFunction, checked against the
+// Windows behaviour they stand for, with pseudo-terminals as devices.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/win32.hpp"
+#include "pty.hpp"
+#include "serial_port.hpp"
+
+namespace {
+
+using platform_test::set_read_timeouts;
+using platform_test::Stopwatch;
+using test_support::Pty;
+
+// Opens a port as the serial port module does: overlapped, exclusive, existing device.
+HANDLE open_overlapped(const Pty& pty) {
+    return CreateFileA(pty.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, 0);
+}
+
+// Bytes waiting in the port's input queue, as ClearCommError reports them.
+DWORD waiting(HANDLE port) {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    return ClearCommError(port, &errors, &stat) ? stat.cbInQue : 0;
+}
+
+// Waits up to two seconds until `count` bytes are waiting.
+bool wait_waiting(HANDLE port, DWORD count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (waiting(port) < count) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// An overlapped request completes before the call returns (TRUE, as Windows reports a request
+// that completed at once): the count in the OVERLAPPED block and its event are set.
+TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    const HANDLE port = open_overlapped(pty);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, 0, 0));
+
+    OVERLAPPED write{};
+    write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(port, "abc", 3, &written, &write));
+    EXPECT_EQ(written, 3u);
+    EXPECT_EQ(write.InternalHigh, 3u);
+    EXPECT_EQ(WaitForSingleObject(write.hEvent, 0), WAIT_OBJECT_0);
+    const auto sent = pty.read(3);
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), "abc");
+
+    struct Case {
+        const char* legend;
+        std::string sent;  // what the device sends first
+        DWORD asked;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"nothing waiting: 0 bytes at once", "", 4, ""},
+        {"fewer waiting than asked: what is there", "xy", 4, "xy"},
+        {"more waiting than asked: what was asked", "12345", 4, "1234"},
+    };
+    for (const Case& c : cases) {
+        PurgeComm(port, PURGE_RXCLEAR);
+        ASSERT_TRUE(pty.write(c.sent.data(), c.sent.size()));
+        ASSERT_TRUE(wait_waiting(port, static_cast<DWORD>(c.sent.size()))) << c.legend;
+        OVERLAPPED read{};
+        read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        char buffer[8] = {};
+        DWORD got = 99;
+        Stopwatch clock;
+        EXPECT_TRUE(ReadFile(port, buffer, c.asked, &got, &read)) << c.legend;
+        EXPECT_LT(clock.ms(), 500.0) << c.legend;
+        EXPECT_EQ(std::string(buffer, got), c.expected) << c.legend;
+        EXPECT_EQ(read.InternalHigh, got) << c.legend;
+        EXPECT_EQ(WaitForSingleObject(read.hEvent, 0), WAIT_OBJECT_0) << c.legend;
+        CloseHandle(read.hEvent);
+    }
+    CloseHandle(write.hEvent);
+    CloseHandle(port);
+}
+
+// The event mask is kept per handle: none at open, then what SetCommMask stored.
+TEST(CommMask, IsStoredPerHandle) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    const HANDLE port = open_overlapped(pty);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    DWORD mask = 0xFFFF;
+    EXPECT_TRUE(GetCommMask(port, &mask));
+    EXPECT_EQ(mask, 0u) << "no events at open";
+    for (DWORD wanted : {EV_RXCHAR, EV_RXCHAR | EV_ERR, DWORD{0}}) {
+        EXPECT_TRUE(SetCommMask(port, wanted));
+        EXPECT_TRUE(GetCommMask(port, &mask));
+        EXPECT_EQ(mask, wanted);
+    }
+    CloseHandle(port);
+}
+
+// PurgeComm empties the queues its CLEAR flags name; the ABORT flags end pending requests, of
+// which there are none, and leave the queues alone.
+TEST(PurgeComm, ClearFlagsEmptyTheirQueue) {
+    struct Case {
+        const char* legend;
+        DWORD flags;
+        DWORD left_waiting;  // of the 5 bytes waiting before
+    };
+    const Case cases[] = {
+        {"RXCLEAR empties the input queue", PURGE_RXCLEAR, 0},
+        {"all four flags, as the serial module purges", 0x0F, 0},
+        {"TXCLEAR leaves the input queue", PURGE_TXCLEAR, 5},
+        {"the ABORT flags leave the input queue", PURGE_TXABORT | PURGE_RXABORT, 5},
+        {"no flag at all does nothing", 0, 5},
+    };
+    for (const Case& c : cases) {
+        Pty pty;
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        const HANDLE port = open_overlapped(pty);
+        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+        ASSERT_TRUE(pty.write("hello", 5));
+        ASSERT_TRUE(wait_waiting(port, 5)) << c.legend;
+        EXPECT_TRUE(PurgeComm(port, c.flags)) << c.legend;
+        EXPECT_EQ(waiting(port), c.left_waiting) << c.legend;
+        CloseHandle(port);
+    }
+}
+
+// EscapeCommFunction on a device without modem lines: the DTR and RTS functions fail with
+// ERROR_NOT_SUPPORTED (what Wine reports for a pseudo-terminal); flow and break functions
+// succeed; an unknown function is ERROR_INVALID_PARAMETER.
+TEST(EscapeCommFunction, OnADeviceWithoutModemLines) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    const HANDLE port = open_overlapped(pty);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    struct Case {
+        const char* legend;
+        DWORD function;
+        BOOL result;
+        DWORD error;  // checked when the call fails
+    };
+    const Case cases[] = {
+        {"SETDTR: no DTR line", SETDTR, FALSE, ERROR_NOT_SUPPORTED},
+        {"CLRDTR: no DTR line", CLRDTR, FALSE, ERROR_NOT_SUPPORTED},
+        {"SETRTS: no RTS line", SETRTS, FALSE, ERROR_NOT_SUPPORTED},
+        {"CLRRTS: no RTS line", CLRRTS, FALSE, ERROR_NOT_SUPPORTED},
+        {"SETBREAK", SETBREAK, TRUE, 0},
+        {"CLRBREAK", CLRBREAK, TRUE, 0},
+        {"SETXON with output running", SETXON, TRUE, 0},
+        {"RESETDEV has nothing to reset", RESETDEV, TRUE, 0},
+        {"0 is no function", 0, FALSE, ERROR_INVALID_PARAMETER},
+        {"10 is no function", 10, FALSE, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_EQ(EscapeCommFunction(port, c.function), c.result) << c.legend;
+        if (!c.result) {
+            EXPECT_EQ(GetLastError(), c.error) << c.legend;
+        }
+    }
+    CloseHandle(port);
+}
+
+// SETXOFF holds output as if XOFF had been received; SETXON lets it go again.
+TEST(EscapeCommFunction, SetXoffHoldsOutputUntilSetXon) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    const HANDLE port = open_overlapped(pty);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    COMMTIMEOUTS timeouts{};
+    timeouts.WriteTotalTimeoutConstant = 100;
+    ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+    ASSERT_TRUE(EscapeCommFunction(port, SETXOFF));
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(port, "held", 4, &written, nullptr)) << "a write time-out is success";
+    EXPECT_TRUE(pty.read(1, 200).empty()) << "nothing passes while output is held";
+    ASSERT_TRUE(EscapeCommFunction(port, SETXON));
+    EXPECT_TRUE(WriteFile(port, "go", 2, &written, nullptr));
+    const auto seen = pty.read_until_quiet(200);
+    const std::string text(seen.begin(), seen.end());
+    EXPECT_EQ(text.substr(text.size() - 2), "go");
+    CloseHandle(port);
+}
+
+// The serial functions on handles that are no open serial device: an unknown handle is
+// ERROR_INVALID_HANDLE; a regular file is ERROR_INVALID_FUNCTION; flags PurgeComm does not
+// know are ERROR_INVALID_PARAMETER.
+TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
+    char name[] = "/tmp/morvane-comm-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, 0);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    const HANDLE port = open_overlapped(pty);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    const HANDLE unknown = 0x7FFFFFF0u;
+    struct Case {
+        const char* legend;
+        HANDLE handle;
+        DWORD purge_flags;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"a handle never opened", unknown, PURGE_RXCLEAR, ERROR_INVALID_HANDLE},
+        {"a regular file", file, PURGE_RXCLEAR, ERROR_INVALID_FUNCTION},
+        {"a port, with a flag PurgeComm does not know", port, 0x10, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(PurgeComm(c.handle, c.purge_flags)) << c.legend;
+        EXPECT_EQ(GetLastError(), c.error) << c.legend;
+        if (c.handle != port) {
+            SetLastError(0);
+            EXPECT_FALSE(SetCommMask(c.handle, EV_RXCHAR)) << c.legend;
+            EXPECT_EQ(GetLastError(), c.error) << c.legend;
+            SetLastError(0);
+            EXPECT_FALSE(EscapeCommFunction(c.handle, SETDTR)) << c.legend;
+            EXPECT_EQ(GetLastError(), c.error) << c.legend;
+        }
+    }
+    CloseHandle(port);
+    CloseHandle(file);
+    unlink(name);
+}
+
+}  // namespace
