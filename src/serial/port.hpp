@@ -72,24 +72,38 @@ constexpr size_t kSerialPortStorage = 2252;
 // with 4096-byte queues, both directions purged, reads that return at once, a 1000 ms write
 // time-out, the line set up by configure_port and DTR raised. Returns non-zero on success (the
 // SetCommState result), 0 when the device cannot be opened (handle INVALID_HANDLE_VALUE, nothing
-// else changed) or its line settings are refused (is_open 0, handle closed).
+// else changed), when its line settings are refused or when the read and write events cannot be
+// made (is_open 0, handle closed, the events this open made closed and their fields 0).
 int32_t open_port(SerialPort* port, uint32_t baud, int32_t com_number);
+
+// The size of a port's device name buffer: "COM" and up to 6 digits, and a terminator.
+constexpr size_t kPortNameSize = 10;
+
+// Formats the device name "COM%d" of a port number into name, cut to kPortNameSize - 1
+// characters and always terminated; no device-namespace prefix is added.
+void format_port_name(char (&name)[kPortNameSize], int32_t com_number);
+
+// Opens a named device as open_port does (open_port formats "COM%d" and calls it); the name is
+// handed to CreateFileA as it is. Same results as open_port.
+int32_t open_port_named(SerialPort* port, uint32_t baud, const char* device);
 
 // Resets the record's defaults (set_port_defaults) and writes the line settings: the baud rate,
 // 8 data bits, no parity, one stop bit, binary, DTR and RTS disabled, flow control as
 // flow_control selects. Returns non-zero when the device accepted them.
 int32_t configure_port(SerialPort* port, uint32_t baud);
 
-// Writes the record's default values and makes the read and write events. Returns 1, or -1 when
-// an event cannot be made (the one made is closed again).
+// Writes the record's default values and makes the read and write events (manual reset, not
+// signalled). Returns 1, or -1 when an event cannot be made: the one made is closed again and
+// both event fields are 0.
 int32_t set_port_defaults(SerialPort* port);
 
 // PurgeComm with the flags (PURGE_TXABORT 0x1, PURGE_RXABORT 0x2, PURGE_TXCLEAR 0x4,
 // PURGE_RXCLEAR 0x8); returns its result.
 int32_t purge_port(SerialPort* port, uint32_t flags);
 
-// Releases the device of a record an open filled: is_open 0, no event mask, DTR dropped, both
-// directions purged, handle closed. Touches nothing but handle's device and is_open. Returns 1.
+// Releases the device of a record an open filled (this module's or the interface library's):
+// is_open 0, no event mask, DTR dropped, both directions purged, handle closed. Touches nothing
+// but handle's device and is_open; the events stay open. Returns 1, whatever the steps report.
 int32_t close_port(SerialPort* port);
 
 }  // namespace serial
