@@ -1,0 +1,517 @@
+// The simulated interface library as the program meets it: loaded at run time, its exports, the
+// results the laser phase relies on, injected failures, paced capture, plausible samples and the
+// call trace.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "laser/hsif_api.hpp"
+#include "laser/samples.hpp"
+#include "platform/win32.hpp"
+#include "pty.hpp"
+#include "serial/port.hpp"
+
+// The serial calls the library takes from the program that loads it. Naming them in an array
+// with external linkage (which no optimisation drops) links them into this test program, which
+// exports them as the logger does.
+extern const void* const hsif_sim_test_platform_calls[];
+const void* const hsif_sim_test_platform_calls[] = {
+    reinterpret_cast<const void*>(&CreateFileA),    reinterpret_cast<const void*>(&CloseHandle),
+    reinterpret_cast<const void*>(&ReadFile),       reinterpret_cast<const void*>(&WriteFile),
+    reinterpret_cast<const void*>(&SetupComm),      reinterpret_cast<const void*>(&GetCommState),
+    reinterpret_cast<const void*>(&SetCommState),   reinterpret_cast<const void*>(&SetCommTimeouts),
+    reinterpret_cast<const void*>(&ClearCommError), reinterpret_cast<const void*>(&PurgeComm),
+};
+
+namespace {
+
+using laser::HsifApi;
+using laser::LaserSample;
+using laser::RawSample;
+using serial::SerialPort;
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kBoard = 1;
+constexpr int32_t kCard = 101;  // the handle the simulator gives board 1
+constexpr int32_t kLine = laser::kSamplesPerLine;
+constexpr double kTwoPi = 6.283185307179586;
+
+// The library file: HSIF_SIM_LIBRARY, else sim/libhsif.so in a folder above this program.
+std::string library_path() {
+    if (const char* path = std::getenv("HSIF_SIM_LIBRARY")) {
+        return path;
+    }
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir(self, n > 0 ? static_cast<size_t>(n) : 0);
+    while (dir.find('/') != std::string::npos) {
+        dir.erase(dir.rfind('/'));
+        const std::string candidate = dir + "/sim/libhsif.so";
+        if (access(candidate.c_str(), R_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "libhsif.so";
+}
+
+// The folder of the demo calibration file, found from this source file's own path.
+std::string demo_calibration_dir() {
+    std::string dir = __FILE__;
+    for (int up = 0; up < 4 && dir.find('/') != std::string::npos; ++up) {
+        dir.erase(dir.rfind('/'));
+    }
+    return dir + "/tools/hsif_sim";
+}
+
+// Loaded once, every symbol bound at load (RTLD_NOW): a name the library needs from the
+// program and cannot find fails the load here.
+struct Library {
+    void* handle = nullptr;
+    std::string error;
+    HsifApi api{};
+};
+
+const Library& library() {
+    static const Library loaded = [] {
+        Library lib;
+        lib.handle = dlopen(library_path().c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (lib.handle == nullptr) {
+            lib.error = dlerror();
+            return lib;
+        }
+#define HSIF_SIM_TEST_BIND(name, params) \
+    lib.api.name = reinterpret_cast<laser::name##Fn>(dlsym(lib.handle, #name));
+        HSIF_ENTRY_POINTS(HSIF_SIM_TEST_BIND)
+#undef HSIF_SIM_TEST_BIND
+        return lib;
+    }();
+    return loaded;
+}
+
+const char* const kControls[] = {
+    "HSIF_SIM_FAIL",       "HSIF_SIM_LOST_LINES",      "HSIF_SIM_TIMEOUT_LINES", "HSIF_SIM_MODEL",
+    "HSIF_SIM_MIN_PERIOD", "HSIF_SIM_SPEEDUP",         "HSIF_SIM_SEED",          "HSIF_SIM_PORT",
+    "HSIF_SIM_TRACE",      "HSIF_SIM_CALIBRATION_DIR",
+};
+
+// Each test starts the library afresh (HsifDllInit reads the controls again) with the controls
+// it sets, no pacing unless it asks for it, and the laser control port on a pseudo-terminal.
+class HsifSim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(library().handle, nullptr) << library().error;
+        ASSERT_TRUE(pty_.ok()) << pty_.error();
+        for (const char* name : kControls) {
+            unsetenv(name);
+        }
+        setenv("HSIF_SIM_SPEEDUP", "0", 1);
+        setenv("HSIF_SIM_PORT", pty_.slave_path().c_str(), 1);
+    }
+    void TearDown() override {
+        for (const char* name : kControls) {
+            unsetenv(name);
+        }
+    }
+
+    const HsifApi& api() const { return library().api; }
+
+    // Applies the controls set so far.
+    void start() { ASSERT_EQ(api().HsifDllInit(), 1); }
+
+    // The laser phase's set-up, as far as sampling: every step must succeed.
+    void set_up_card(int32_t max_range = 650, int32_t period = 20) {
+        ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
+        ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+        ASSERT_NE(api().HsifResetBoard(kCard), 0);
+        ASSERT_EQ(api().HsifSamplingModeInit(kCard), 1);
+        ASSERT_EQ(api().HsifClearEncoder(kCard, 3, 1), 1);
+        ASSERT_EQ(api().HsifSetSamplePeriod(kCard, 0, max_range, period), 1);
+        ASSERT_EQ(api().HsifSetMotorPower(kCard, 1, 255), 1);
+        ASSERT_EQ(api().HsifClearSampleBuffer(kCard), 1);
+        ASSERT_EQ(api().HsifSamplingEnable(kCard), 1);
+    }
+
+    // One line, read and processed into `samples`.
+    void capture_line(std::vector<RawSample>* raw, std::vector<LaserSample>* samples) {
+        raw->assign(kLine, RawSample{});
+        samples->assign(kLine, LaserSample{});
+        int32_t read = 0;
+        ASSERT_EQ(api().HsifGetBufferedSamples(kCard, raw->data(), kLine, &read, 1), 1);
+        ASSERT_EQ(read, kLine);
+        ASSERT_EQ(api().HsifProcessSamples(kCard, raw->data(), samples->data(), kLine), kLine);
+    }
+
+    test_support::Pty pty_;
+    SerialPort port_{};
+};
+
+TEST_F(HsifSim, ExportsEveryEntryPointUnderItsPlainName) {
+#define HSIF_SIM_TEST_PRESENT(name, params) \
+    EXPECT_NE(reinterpret_cast<void*>(api().name), nullptr) << #name;
+    HSIF_ENTRY_POINTS(HSIF_SIM_TEST_PRESENT)
+#undef HSIF_SIM_TEST_PRESENT
+}
+
+// The laser phase's calls in its order, with what it relies on for each.
+TEST_F(HsifSim, SetUpSequenceGivesTheResultsTheLaserPhaseTests) {
+    setenv("HSIF_SIM_CALIBRATION_DIR", demo_calibration_dir().c_str(), 1);
+    start();
+    enum class Want { kNonZero, kOne, kCardHandle };
+    struct Step {
+        const char* legend;
+        std::function<int32_t()> call;
+        Want want;
+    };
+    int32_t model = -1;
+    int32_t min_period = -1;
+    const Step steps[] = {
+        {"port open", [&] { return api().HsifOpenPort(&port_, 9600, 1); }, Want::kNonZero},
+        {"send I", [&] { return api().HsifSendStr(&port_, "I"); }, Want::kNonZero},
+        {"card open", [&] { return api().HsifOpen(kBoard, &port_); }, Want::kCardHandle},
+        {"reset", [&] { return api().HsifResetBoard(kCard); }, Want::kNonZero},
+        {"demo calibration", [&] { return api().HsifLoadCalibrationData(kCard, "LOOKUPHS"); },
+         Want::kNonZero},
+        {"first period", [&] { return api().HsifSetSamplePeriod(kCard, 0, 650, 20); },
+         Want::kNonZero},
+        {"model", [&] { return api().HsifGetCardModel(kCard, &model); }, Want::kNonZero},
+        {"min period", [&] { return api().HsifGetMinSamplePeriod(kCard, &min_period); },
+         Want::kNonZero},
+        {"calibrate", [&] { return api().HsifCalibrate(kCard); }, Want::kOne},
+        {"sampling mode", [&] { return api().HsifSamplingModeInit(kCard); }, Want::kOne},
+        {"clear encoders", [&] { return api().HsifClearEncoder(kCard, 3, 1); }, Want::kOne},
+        {"mirror encoder", [&] { return api().HsifCalibrateEncoder(kCard, 1, 0, 4096); },
+         Want::kOne},
+        {"pan encoder", [&] { return api().HsifCalibrateEncoder(kCard, 2, 0, 200); }, Want::kOne},
+        {"second period", [&] { return api().HsifSetSamplePeriod(kCard, 0, 650, 20); }, Want::kOne},
+    };
+    for (const Step& step : steps) {
+        const int32_t result = step.call();
+        switch (step.want) {
+            case Want::kNonZero:
+                EXPECT_NE(result, 0) << step.legend;
+                break;
+            case Want::kOne:
+                EXPECT_EQ(result, 1) << step.legend;
+                break;
+            case Want::kCardHandle:
+                EXPECT_EQ(result, kCard) << step.legend;
+                break;
+        }
+    }
+    EXPECT_EQ(model, 1);
+    EXPECT_EQ(min_period, 5);
+    const std::vector<uint8_t> sent = pty_.read(1, 2000);
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), "I");
+    EXPECT_EQ(port_.is_open, 1);
+    EXPECT_EQ(port_.dcb.BaudRate, 9600u);
+    EXPECT_EQ(port_.dcb.ByteSize, 8);
+    EXPECT_EQ(api().HsifClose(kCard), 1);
+    EXPECT_EQ(api().HsifClosePort(&port_), 1);
+}
+
+TEST_F(HsifSim, PortOpenFailsOnADeviceThatIsNotThere) {
+    setenv("HSIF_SIM_PORT", "/dev/no-such-hsif-port", 1);
+    start();
+    EXPECT_EQ(api().HsifOpenPort(&port_, 9600, 1), 0);
+    EXPECT_EQ(port_.handle, INVALID_HANDLE_VALUE);
+    // Without an open port the card cannot be reached.
+    EXPECT_EQ(api().HsifOpen(kBoard, &port_), -1);
+}
+
+// HSIF_SIM_FAIL: every call of a name, or only its call number k with "#k".
+TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
+    struct Case {
+        const char* legend;
+        const char* fail;
+        std::vector<int32_t> period_results;  // two HsifSetSamplePeriod calls
+        int32_t open_result;
+    };
+    const Case cases[] = {
+        {"nothing injected", "", {1, 1}, kCard},
+        {"every period call", "HsifSetSamplePeriod", {0, 0}, kCard},
+        {"first period call", "HsifSetSamplePeriod#1", {0, 1}, kCard},
+        {"second period call", "HsifSetSamplePeriod#2", {1, 0}, kCard},
+        {"card open, in a list", "HsifCalibrate,HsifOpen", {0, 0}, -1},
+    };
+    for (const Case& c : cases) {
+        setenv("HSIF_SIM_FAIL", c.fail, 1);
+        start();
+        ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0) << c.legend;
+        EXPECT_EQ(api().HsifOpen(kBoard, &port_), c.open_result) << c.legend;
+        for (size_t i = 0; i < c.period_results.size(); ++i) {
+            EXPECT_EQ(api().HsifSetSamplePeriod(kCard, 0, 650, 20), c.period_results[i])
+                << c.legend << ", call " << i + 1;
+        }
+        api().HsifClose(kCard);
+        api().HsifClosePort(&port_);
+    }
+}
+
+// The sample period is refused below the card's minimum and with a range out of reach.
+TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
+    struct Case {
+        const char* legend;
+        const char* model;
+        const char* min_period;
+        int32_t max_range;
+        int32_t period;
+        int32_t result;
+        int32_t reported_model;
+        int32_t reported_min;
+    };
+    const Case cases[] = {
+        {"200 kHz card at its minimum", "1", "", 650, 5, 1, 1, 5},
+        {"200 kHz card below it", "1", "", 650, 4, 0, 1, 5},
+        {"50 kHz card at 20 us", "0", "", 650, 20, 1, 0, 20},
+        {"50 kHz card below 20 us", "0", "", 650, 19, 0, 0, 20},
+        {"minimum set by control", "1", "30", 650, 20, 0, 1, 30},
+        {"no range", "1", "", 0, 20, 0, 1, 5},
+        {"range beyond the laser", "1", "", 100000, 20, 0, 1, 5},
+    };
+    for (const Case& c : cases) {
+        setenv("HSIF_SIM_MODEL", c.model, 1);
+        setenv("HSIF_SIM_MIN_PERIOD", c.min_period, 1);
+        start();
+        ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0) << c.legend;
+        ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard) << c.legend;
+        EXPECT_EQ(api().HsifSetSamplePeriod(kCard, 0, c.max_range, c.period), c.result) << c.legend;
+        int32_t model = -1;
+        int32_t min_period = -1;
+        EXPECT_EQ(api().HsifGetCardModel(kCard, &model), 1) << c.legend;
+        EXPECT_EQ(api().HsifGetMinSamplePeriod(kCard, &min_period), 1) << c.legend;
+        EXPECT_EQ(model, c.reported_model) << c.legend;
+        EXPECT_EQ(min_period, c.reported_min) << c.legend;
+        api().HsifClose(kCard);
+        api().HsifClosePort(&port_);
+    }
+}
+
+TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
+    const std::string dir = ::testing::TempDir();
+    struct Case {
+        const char* legend;
+        const char* text;  // null: no file
+        int32_t result;
+    };
+    const Case cases[] = {
+        {"missing", nullptr, 0},
+        {"two rows", "0 -2\n1000 8\n", 1},
+        {"comments, blanks, CRLF", "# raw inches\r\n\r\n0\t0.5\r\n 500 1.5 \r\n", 1},
+        {"one row", "0 1\n", 0},
+        {"a word", "0 1\nten 2\n", 0},
+        {"trailing text", "0 1\n10 2 x\n", 0},
+        {"raw not increasing", "10 1\n10 2\n", 0},
+        {"inches not increasing", "0 5\n10 4\n", 0},
+        {"negative raw", "-1 0\n10 2\n", 0},
+    };
+    start();
+    ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
+    ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+    int serial = 0;
+    for (const Case& c : cases) {
+        const std::string path =
+            dir + "hsif_cal_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+        std::remove(path.c_str());
+        if (c.text != nullptr) {
+            std::ofstream(path, std::ios::binary) << c.text;
+        }
+        EXPECT_EQ(api().HsifLoadCalibrationData(kCard, path.c_str()), c.result) << c.legend;
+        std::remove(path.c_str());
+    }
+    // The last table loaded converts by interpolation: "0 0.5", "500 1.5".
+    double inches = 0.0;
+    ASSERT_EQ(api().HsifRaw2Range(kCard, 250, &inches), 1);
+    EXPECT_DOUBLE_EQ(inches, 1.0);
+}
+
+TEST_F(HsifSim, CaptureNeedsSamplingEnabled) {
+    start();
+    ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
+    ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+    std::vector<RawSample> raw(kLine);
+    int32_t read = -1;
+    EXPECT_EQ(api().HsifGetBufferedSamples(kCard, raw.data(), kLine, &read, 1), 0);
+    ASSERT_EQ(api().HsifSamplingModeInit(kCard), 1);
+    ASSERT_EQ(api().HsifSamplingEnable(kCard), 1);
+    EXPECT_EQ(api().HsifGetBufferedSamples(kCard, raw.data(), kLine, &read, 1), 1);
+    EXPECT_EQ(read, kLine);
+    ASSERT_EQ(api().HsifSamplingDisable(kCard), 1);
+    EXPECT_EQ(api().HsifGetBufferedSamples(kCard, raw.data(), kLine, &read, 1), 0);
+}
+
+// A line of 5000 samples at 20 µs takes 100 ms of real time; a speed-up of 10 makes it 10 ms.
+TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
+    struct Case {
+        const char* legend;
+        const char* speedup;
+        double least_ms;  // three lines
+        double most_ms;
+    };
+    const Case cases[] = {
+        {"real time: 3 x 100 ms", "1", 280.0, 2000.0},
+        {"ten times faster: 3 x 10 ms", "10", 25.0, 1000.0},
+    };
+    for (const Case& c : cases) {
+        setenv("HSIF_SIM_SPEEDUP", c.speedup, 1);
+        start();
+        set_up_card();
+        const auto begin = Clock::now();
+        std::vector<RawSample> raw(kLine);
+        for (int line = 0; line < 3; ++line) {
+            int32_t read = 0;
+            ASSERT_EQ(api().HsifGetBufferedSamples(kCard, raw.data(), kLine, &read, 1), 1);
+        }
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+        EXPECT_GE(ms, c.least_ms) << c.legend;
+        EXPECT_LE(ms, c.most_ms) << c.legend;
+        api().HsifClose(kCard);
+        api().HsifClosePort(&port_);
+    }
+}
+
+// Lines counted from 0 in call order: a lost line flags its last raw entry, a timed-out line
+// its first record.
+TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
+    setenv("HSIF_SIM_LOST_LINES", "1,3", 1);
+    setenv("HSIF_SIM_TIMEOUT_LINES", "2", 1);
+    start();
+    set_up_card();
+    struct Expect {
+        bool lost;
+        bool timeout;
+    };
+    const Expect lines[] = {{false, false}, {true, false}, {false, true}, {true, false}};
+    std::vector<RawSample> raw;
+    std::vector<LaserSample> samples;
+    for (size_t line = 0; line < std::size(lines); ++line) {
+        capture_line(&raw, &samples);
+        EXPECT_EQ((raw[kLine - 1].words[0] & laser::kLostDataFlag) != 0, lines[line].lost)
+            << "line " << line;
+        EXPECT_EQ(samples[0].timeout != 0, lines[line].timeout) << "line " << line;
+        for (int32_t i = 1; i < kLine; ++i) {
+            ASSERT_EQ(samples[static_cast<size_t>(i)].timeout, 0u) << "line " << line;
+        }
+    }
+}
+
+// The samples of a room scan: angles within a turn, distances to walls a few metres away,
+// temperature near 70 F, the mirror's index pulse once a turn where its angle is 0 (20 turns/s:
+// two turns a line).
+TEST_F(HsifSim, SamplesLookLikeARoomScan) {
+    start();
+    set_up_card();
+    std::vector<RawSample> raw;
+    std::vector<LaserSample> samples;
+    int index1 = 0;
+    double least = 1e9;
+    double most = 0.0;
+    for (int line = 0; line < 5; ++line) {
+        capture_line(&raw, &samples);
+        for (const LaserSample& s : samples) {
+            ASSERT_GE(s.angle1, 0.0);
+            ASSERT_LT(s.angle1, kTwoPi);
+            ASSERT_GE(s.angle2, 0.0);
+            ASSERT_LT(s.angle2, kTwoPi);
+            ASSERT_GT(s.temperature, 65.0);
+            ASSERT_LT(s.temperature, 75.0);
+            ASSERT_GT(s.amplitude, 0.0);
+            ASSERT_EQ(s.flags & ~0xCu, 0u);
+            least = std::min(least, s.distance);
+            most = std::max(most, s.distance);
+            if ((s.flags & 0x4u) != 0) {
+                ++index1;
+                EXPECT_LT(s.angle1, 0.01);
+            }
+        }
+    }
+    EXPECT_NEAR(index1, 10, 1);
+    EXPECT_GT(least, 40.0);  // the ceiling, 1.35 m above
+    EXPECT_LT(most, 260.0);  // the far corners, under 6.5 m
+    EXPECT_GT(most - least, 60.0);
+}
+
+TEST_F(HsifSim, DistancesStopAtTheMaximumRange) {
+    start();
+    set_up_card(/*max_range=*/100);
+    std::vector<RawSample> raw;
+    std::vector<LaserSample> samples;
+    capture_line(&raw, &samples);
+    double most = 0.0;
+    for (const LaserSample& s : samples) {
+        most = std::max(most, s.distance);
+    }
+    EXPECT_LE(most, 100.0);
+    EXPECT_GT(most, 99.0);
+}
+
+TEST_F(HsifSim, SameSeedSameSamples) {
+    struct Run {
+        const char* seed;
+        std::vector<LaserSample> samples;
+    };
+    Run runs[] = {{"7", {}}, {"7", {}}, {"8", {}}};
+    for (Run& run : runs) {
+        setenv("HSIF_SIM_SEED", run.seed, 1);
+        start();
+        set_up_card();
+        std::vector<RawSample> raw;
+        capture_line(&raw, &run.samples);
+        capture_line(&raw, &run.samples);
+        api().HsifClose(kCard);
+        api().HsifClosePort(&port_);
+    }
+    const size_t bytes = kLine * sizeof(LaserSample);
+    EXPECT_EQ(std::memcmp(runs[0].samples.data(), runs[1].samples.data(), bytes), 0);
+    EXPECT_NE(std::memcmp(runs[0].samples.data(), runs[2].samples.data(), bytes), 0);
+}
+
+TEST_F(HsifSim, TraceHasOneLinePerCallWithArgumentsAndResult) {
+    const std::string path =
+        ::testing::TempDir() + "hsif_trace_" + std::to_string(getpid()) + ".txt";
+    std::remove(path.c_str());
+    setenv("HSIF_SIM_TRACE", path.c_str(), 1);
+    start();
+    int32_t model = 0;
+    api().HsifOpenPort(&port_, 9600, 1);
+    api().HsifSendStr(&port_, "I");
+    api().HsifOpen(kBoard, &port_);
+    api().HsifLoadCalibrationData(kCard, "no \"such\" file");
+    api().HsifSetSamplePeriod(kCard, 0, 650, 20);
+    api().HsifGetCardModel(kCard, &model);
+    api().HsifGetCardModel(kCard, nullptr);
+    api().HsifClose(kCard);
+    api().HsifClosePort(&port_);
+    api().HsifClose(kCard);
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_EQ(text.str(),
+              "HsifDllInit -> 1\n"
+              "HsifOpenPort ptr 9600 1 -> 1\n"
+              "HsifSendStr ptr \"I\" -> 1\n"
+              "HsifOpen 1 ptr -> 101\n"
+              "HsifLoadCalibrationData 101 \"no \\\"such\\\" file\" -> 0\n"
+              "HsifSetSamplePeriod 101 0 650 20 -> 1\n"
+              "HsifGetCardModel 101 ptr -> 1\n"
+              "HsifGetCardModel 101 null -> 0\n"
+              "HsifClose 101 -> 1\n"
+              "HsifClosePort ptr -> 1\n"
+              "HsifClose 101 -> 0\n");
+    std::remove(path.c_str());
+}
+
+}  // namespace
