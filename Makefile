@@ -39,7 +39,8 @@ demo: native
 	@tools/demo
 
 bench: native
-	build/bench_recording
+	build/bench/bench_recording
+	build/bench/bench_export
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
