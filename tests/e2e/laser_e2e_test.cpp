@@ -1,0 +1,1025 @@
+// The laser phase end to end: a whole run of the program as a process (ahrs-sim for the gyro
+// phase, q, then the laser phase against the simulated interface library), checked by its console
+// output, its exit code, the library's call trace and the laser file's bytes. The same suite runs
+// the native program with build/sim/libhsif.so and, under Wine, the Windows program with
+// build-win32/sim/hsif.dll (MORVANE_TARGET=native or wine; see README.md).
+//
+// Every capture pays the program's fixed 5 s mirror wait, so the runs that fail before the motor
+// starts come first and the captures are few and short (a sped-up library, a few lines).
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e_target.hpp"
+#include "hsif_trace.hpp"
+#include "process.hpp"
+#include "pty.hpp"
+#include "text.hpp"
+#include "wine.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::count_of;
+using testsupport::e2e_target;
+using testsupport::ExitStatus;
+using testsupport::HsifCall;
+using testsupport::milliseconds;
+using testsupport::Process;
+
+constexpr const char* kSkipMarker = "E2E-SKIPPED: ";
+
+// COM ports under Wine: the AHRS unit as in the gyro suite, and the laser control port.
+constexpr int kGyroCom = 7;
+constexpr int kLaserCom = 8;
+
+constexpr int kSamplesPerLine = 5000;
+constexpr int kExitFailure = 2;
+constexpr int kExitInterrupted = 130;
+
+// Generous bounds for a two-core CI machine: a run is the gyro start-up, 0.2 s after the port
+// opens, the 5 s mirror wait and a short capture.
+constexpr milliseconds kSimStart(5000);
+constexpr milliseconds kSetupWait(20000);
+constexpr milliseconds kRunWait(40000);
+
+// Captures run this many times faster than the sample period says, unless a case wants real
+// pacing.
+constexpr const char* kSpeedup = "HSIF_SIM_SPEEDUP=20";
+
+// The interface library's calls of a complete set-up, in order (first HsifSetSamplePeriod
+// succeeding), up to sampling enabled.
+const std::vector<std::string> kSetupCalls = {"HsifDllInit",           "HsifOpenPort",
+                                              "HsifSendStr",           "HsifOpen",
+                                              "HsifResetBoard",        "HsifLoadCalibrationData",
+                                              "HsifSetSamplePeriod",   "HsifSetPollMode",
+                                              "HsifClearSampleBuffer", "HsifCalibrate",
+                                              "HsifSamplingModeInit",  "HsifClearEncoder",
+                                              "HsifCalibrateEncoder",  "HsifCalibrateEncoder",
+                                              "HsifSetSamplePeriod",   "HsifSetMotorPower",
+                                              "HsifClearSampleBuffer", "HsifSamplingEnable"};
+
+// The laser file's header row.
+constexpr const char* kHeader =
+    "Distance(inches)\tRaw Range(bits)\tAmplitude\tTemp(F)\tAngle1(radins)\tAngle2(radins\t"
+    "Index1\tIndex2\t";
+
+// What an untouched record of the zero-initialised sample array is written as.
+constexpr const char* kZeroRow = "0.00\t0\t0.0\t0.0\t0.0000\t0.0000\t0\t0\t";
+
+// Console text of the set-up with the default range and period.
+constexpr const char* kOpened = "Opened high speed interface.\n";
+constexpr const char* kCardCalibration = "HISF Card Calibration\n";
+constexpr const char* kModeInit = "SamplingModeInit\n";
+constexpr const char* kMaxRangeOut = "max range 650 sample period 20\n";
+constexpr const char* kMaxRangeErr = "max_range 650 sample_period 20\n";
+constexpr const char* kMirrorWait = "Waiting (20 sec.) for mirror to move\n";
+constexpr const char* kSamplingStart = "Clear Sample Buffer\nSampling Enable\nBegin sampling\n";
+
+std::string regex_escape(const std::string& text) {
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    return std::regex_replace(text, special, R"(\$&)");
+}
+
+// Holds the suite's Wine prefix for its whole run (the target starts it when first read).
+class LaserEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const testsupport::E2eTarget& t = e2e_target();
+        if (!t.skip_reason.empty()) {
+            std::printf("%s%s\n", kSkipMarker, t.skip_reason.c_str());
+            std::fflush(stdout);
+        }
+    }
+    void TearDown() override {
+        if (e2e_target().wine && e2e_target().skip_reason.empty()) {
+            testsupport::wine_cleanup();
+        }
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new LaserEnvironment);
+
+// What the program's library search finds.
+enum class Library {
+    kSimulated,   // the simulated interface library
+    kNone,        // no library of the name
+    kIncomplete,  // a library of the name that lacks one of the 50 entry points
+};
+
+// How one run is started.
+struct RunSpec {
+    std::vector<std::string> sim_env;  // HSIF_SIM_* controls for this run
+    std::vector<std::string> options;  // option words after the ports
+    Library library = Library::kSimulated;
+    bool calibration = true;  // LOOKUPHS in the working directory
+    // Press q once the gyro file holds a record; otherwise at once, and the gyro phase ends
+    // during its start-up exchange.
+    bool gyro_record = false;
+    std::string laser_file = "laser.txt";
+};
+
+// One run's world: a temporary folder (the working directory, with the calibration file), the
+// simulated AHRS unit, the laser control port's pseudo-terminal and the program.
+class Survey {
+public:
+    Survey() = default;
+    Survey(const Survey&) = delete;
+    Survey& operator=(const Survey&) = delete;
+
+    ~Survey() {
+        program_.reset();
+        if (sim_ && sim_->running()) {
+            sim_->signal(SIGTERM);
+            sim_->wait(milliseconds(5000));
+        }
+        gyro_mapping_.reset();
+        laser_mapping_.reset();
+        if (!dir_.empty()) {
+            if (keep_) {
+                std::printf("files of this run kept in %s\n", dir_.c_str());
+            } else {
+                std::error_code ec;
+                fs::remove_all(dir_, ec);
+            }
+        }
+    }
+
+    // Prepares everything, starts the program and presses q for the gyro phase. Returns an empty
+    // text, or why it could not start.
+    std::string start(const RunSpec& run) {
+        const testsupport::E2eTarget& t = e2e_target();
+        wine_ = t.wine;
+        char pattern[] = "/tmp/morvane-laser-e2e-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            return "mkdtemp failed";
+        }
+        dir_ = pattern;
+        std::string library_dir;
+        if (run.library == Library::kSimulated) {
+            library_dir = t.hsif_sim_dir;
+            const fs::path library = fs::path(library_dir) / t.hsif_file_name();
+            if (!fs::exists(library)) {
+                return "no simulated interface library at " + library.string() +
+                       (wine_ ? " (build it with: make windows)" : " (build it with: make)");
+            }
+        } else if (run.library == Library::kIncomplete) {
+            // The stand-in under the interface library's file name, in a folder of its own.
+            library_dir = (dir_ / "incomplete").string();
+            std::error_code ec;
+            fs::create_directory(library_dir, ec);
+            fs::copy_file(t.incomplete_library, fs::path(library_dir) / t.hsif_file_name(), ec);
+            if (ec) {
+                return "cannot copy the incomplete library " + t.incomplete_library + ": " +
+                       ec.message();
+            }
+        }
+        if (run.calibration) {
+            std::error_code ec;
+            fs::copy_file(t.calibration, dir_ / "LOOKUPHS", ec);
+            if (ec) {
+                return "cannot copy the calibration file " + t.calibration + ": " + ec.message();
+            }
+        }
+        if (!laser_port_.ok()) {
+            return "laser control port: " + laser_port_.error();
+        }
+
+        sim_ = std::make_unique<Process>();
+        const std::string link = (dir_ / "gyro-link").string();
+        if (!sim_->start({t.ahrs_sim, "--link", link})) {
+            return "ahrs-sim: " + sim_->error();
+        }
+        sim_->close_stdin();
+        if (testsupport::first_line(*sim_, kSimStart).empty()) {
+            return "ahrs-sim printed no device path; stderr: " + sim_->err();
+        }
+
+        std::vector<std::string> env = t.library_search(library_dir);
+        env.push_back("HSIF_SIM_TRACE=trace.txt");
+        env.push_back("HSIF_SIM_SEED=11");
+        std::string gyro_port = link;
+        if (wine_) {
+            gyro_mapping_ = std::make_unique<testsupport::ComMapping>(kGyroCom, link);
+            laser_mapping_ =
+                std::make_unique<testsupport::ComMapping>(kLaserCom, laser_port_.slave_path());
+            if (!gyro_mapping_->ok() || !laser_mapping_->ok()) {
+                return gyro_mapping_->error() + laser_mapping_->error();
+            }
+            gyro_port = "COM" + std::to_string(kGyroCom);
+            for (const std::string& entry : testsupport::wine_environment()) {
+                env.push_back(entry);
+            }
+        } else {
+            env.push_back("HSIF_SIM_PORT=" + laser_port_.slave_path());
+        }
+        env.insert(env.end(), run.sim_env.begin(), run.sim_env.end());
+
+        std::vector<std::string> argv = t.command();
+        const std::vector<std::string> args{
+            run.laser_file,           "gyro.txt", "gps.txt", "-C", gyro_port, "-c",
+            std::to_string(kLaserCom)};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), run.options.begin(), run.options.end());
+        program_ = std::make_unique<Process>();
+        if (!program_->start(argv, env, dir_.string())) {
+            return program_->error();
+        }
+        if (run.gyro_record &&
+            !testsupport::wait_until(
+                [&] { return count_of(testsupport::read_file(dir_ / "gyro.txt"), "\n") >= 1; },
+                kSetupWait, milliseconds(20))) {
+            return "no gyro record came";
+        }
+        program_->send("q");
+        return {};
+    }
+
+    Process& program() { return *program_; }
+    ExitStatus wait(milliseconds timeout = kRunWait) { return program_->wait(timeout); }
+
+    // Waits until the program has written text on standard error.
+    bool wait_err(const std::string& text, milliseconds timeout = kSetupWait) {
+        return program_->wait_for_text(wine_ ? crlf(text) : text, timeout, true);
+    }
+
+    std::string out() const { return testsupport::without_crlf(program_->out()); }
+    std::string err() const { return testsupport::without_crlf(program_->err()); }
+
+    // Standard output from the driver's "before hsifdllinit\n" on; empty when it never came.
+    std::string laser_out() const {
+        const std::string text = out();
+        const size_t at = text.find("before hsifdllinit\n");
+        return at == std::string::npos ? std::string() : text.substr(at);
+    }
+
+    std::vector<HsifCall> trace() const {
+        return testsupport::parse_hsif_trace(testsupport::read_file(dir_ / "trace.txt"));
+    }
+
+    fs::path laser_path(const RunSpec& run) const { return dir_ / run.laser_file; }
+    std::string laser_bytes() const { return testsupport::read_file(dir_ / "laser.txt"); }
+    const fs::path& dir() const { return dir_; }
+    test_support::Pty& laser_port() { return laser_port_; }
+
+    // The standard output of a successful set-up: the driver's line, the library's path, the
+    // line after HsifDllInit, and the range and period.
+    std::string setup_out() const {
+        return "before hsifdllinit\nUsing DLL: " + e2e_target().hsif_loaded_path() +
+               "\n\nafter hsifdllinit\n";
+    }
+
+    void keep_files() { keep_ = true; }
+
+    // Everything the run printed and called, for failure messages.
+    std::string transcript() const {
+        return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() + "\n--- trace ---\n" +
+               testsupport::describe(trace());
+    }
+
+private:
+    static std::string crlf(const std::string& text) {
+        std::string converted;
+        for (char c : text) {
+            if (c == '\n') {
+                converted += '\r';
+            }
+            converted += c;
+        }
+        return converted;
+    }
+
+    bool wine_ = false;
+    bool keep_ = false;
+    fs::path dir_;
+    test_support::Pty laser_port_;
+    std::unique_ptr<Process> sim_;
+    std::unique_ptr<Process> program_;
+    std::unique_ptr<testsupport::ComMapping> gyro_mapping_;
+    std::unique_ptr<testsupport::ComMapping> laser_mapping_;
+};
+
+// The base of every test: skips when the target cannot run, keeps the files of a failed run.
+class LaserE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!e2e_target().skip_reason.empty()) {
+            GTEST_SKIP() << e2e_target().skip_reason;
+        }
+        survey_ = std::make_unique<Survey>();
+    }
+
+    void TearDown() override {
+        if (survey_ && HasFailure()) {
+            survey_->keep_files();
+        }
+        survey_.reset();
+    }
+
+    // Starts the run; false, with a failure recorded, when it could not start.
+    bool start(const RunSpec& run) {
+        const std::string why = survey_->start(run);
+        EXPECT_TRUE(why.empty()) << why;
+        return why.empty();
+    }
+
+    std::unique_ptr<Survey> survey_;
+};
+
+// The laser file as text with "\n" line ends, after checking that the target wrote its own:
+// "\r\n" in the Windows program's text mode, "\n" natively.
+std::string laser_text(const std::string& bytes, bool wine, std::string* fault) {
+    const size_t feeds = count_of(bytes, "\n");
+    const size_t crlfs = count_of(bytes, "\r\n");
+    if (wine && crlfs != feeds) {
+        *fault = std::to_string(feeds - crlfs) + " line ends are not \"\\r\\n\"";
+    } else if (!wine && count_of(bytes, "\r") != 0) {
+        *fault = "carriage returns in a native file";
+    }
+    return wine ? testsupport::without_crlf(bytes) : bytes;
+}
+
+// --- The failure table of the set-up ----------------------------------------------------------
+
+struct SetupFailureCase {
+    const char* legend;
+    const char* name;              // test name
+    std::vector<std::string> env;  // how the failure is injected
+    bool calibration;              // LOOKUPHS in the working directory
+    std::string err;               // all of standard error
+    std::string out_after_setup;   // standard output after "after hsifdllinit\n"
+    // The calls made: the set-up sequence up to (and with) the failing call, its occurrence
+    // counted from 1, then the diagnostic calls, then HsifClose when a card handle was had.
+    const char* failing_call;
+    int occurrence;
+    std::vector<std::string> diagnostic_calls;
+    bool card_closed;
+};
+
+std::vector<std::string> expected_calls(const SetupFailureCase& c) {
+    std::vector<std::string> calls;
+    int seen = 0;
+    for (const std::string& name : kSetupCalls) {
+        calls.push_back(name);
+        if (name == c.failing_call && ++seen == c.occurrence) {
+            break;
+        }
+    }
+    calls.insert(calls.end(), c.diagnostic_calls.begin(), c.diagnostic_calls.end());
+    if (c.card_closed) {
+        calls.push_back("HsifClose");
+    }
+    return calls;
+}
+
+class SetupFailure : public LaserE2e, public ::testing::WithParamInterface<SetupFailureCase> {};
+
+TEST_P(SetupFailure, PrintsItsMessageUndoesOnlyWhatWasDoneAndExits2) {
+    const SetupFailureCase& c = GetParam();
+    RunSpec run;
+    run.sim_env = c.env;
+    run.calibration = c.calibration;
+    ASSERT_TRUE(start(run));
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, kExitFailure)
+        << c.legend << ": " << status.describe() << survey_->transcript();
+    EXPECT_EQ(survey_->err(), c.err) << c.legend;
+    EXPECT_EQ(survey_->laser_out(), survey_->setup_out() + c.out_after_setup) << c.legend;
+
+    const std::vector<HsifCall> calls = survey_->trace();
+    EXPECT_EQ(testsupport::call_names(calls), expected_calls(c)) << c.legend << "\n--- trace ---\n"
+                                                                 << testsupport::describe(calls);
+    const std::vector<HsifCall> opens = testsupport::calls_named(calls, "HsifOpen");
+    const std::vector<HsifCall> closes = testsupport::calls_named(calls, "HsifClose");
+    if (!opens.empty() && !closes.empty()) {
+        EXPECT_EQ(closes[0].int_arg(0), opens[0].int_result()) << "the card that was opened";
+    }
+
+    // The file is created before the port is opened, and nothing is written to it.
+    const fs::path laser = survey_->laser_path(run);
+    ASSERT_TRUE(fs::exists(laser)) << c.legend;
+    EXPECT_EQ(fs::file_size(laser), 0u) << c.legend;
+}
+
+const std::string kCalibrated = std::string(kOpened) + kCardCalibration;
+const std::string kModeInitDone = kCalibrated + kModeInit;
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SetupFailure,
+    ::testing::Values(
+        SetupFailureCase{"port open fails: no port to close, no card",
+                         "OpenPort",
+                         {"HSIF_SIM_FAIL=HsifOpenPort"},
+                         true,
+                         "Error: Serial Comm port open failed.\n",
+                         "",
+                         "HsifOpenPort",
+                         1,
+                         {},
+                         false},
+        SetupFailureCase{"card open fails: the port is closed, HsifClose is not called",
+                         "Open",
+                         {"HSIF_SIM_FAIL=HsifOpen"},
+                         true,
+                         std::string(kOpened) + "Error: HsifOpen failed.\n",
+                         "",
+                         "HsifOpen",
+                         1,
+                         {},
+                         false},
+        SetupFailureCase{"board reset fails: port and card closed",
+                         "ResetBoard",
+                         {"HSIF_SIM_FAIL=HsifResetBoard"},
+                         true,
+                         std::string(kOpened) + "Error: HsifResetBoard failed.\n",
+                         "",
+                         "HsifResetBoard",
+                         1,
+                         {},
+                         true},
+        SetupFailureCase{"calibration data refused: its message on stdout",
+                         "LoadCalibrationData",
+                         {"HSIF_SIM_FAIL=HsifLoadCalibrationData"},
+                         true,
+                         kOpened,
+                         "ERROR: Could not read calibration file\n",
+                         "HsifLoadCalibrationData",
+                         1,
+                         {},
+                         true},
+        SetupFailureCase{"no LOOKUPHS in the working directory: the same as a refusal",
+                         "CalibrationFileMissing",
+                         {},
+                         false,
+                         kOpened,
+                         "ERROR: Could not read calibration file\n",
+                         "HsifLoadCalibrationData",
+                         1,
+                         {},
+                         true},
+        SetupFailureCase{
+            "first sample period refused on the 50 kHz model (0)",
+            "SamplePeriodModel0",
+            {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1", "HSIF_SIM_MODEL=0", "HSIF_SIM_MIN_PERIOD=25"},
+            true,
+            std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
+                "The AR4000 50 KHz model minimum sample period is 25 us.\n",
+            kMaxRangeOut,
+            "HsifSetSamplePeriod",
+            1,
+            {"HsifGetCardModel", "HsifGetMinSamplePeriod"},
+            true},
+        SetupFailureCase{
+            "first sample period refused on the 200 kHz model (1)",
+            "SamplePeriodModel1",
+            {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1", "HSIF_SIM_MODEL=1", "HSIF_SIM_MIN_PERIOD=5"},
+            true,
+            std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
+                "The AR4000 200 KHz model minimum sample period is 5 us.\n",
+            kMaxRangeOut,
+            "HsifSetSamplePeriod",
+            1,
+            {"HsifGetCardModel", "HsifGetMinSamplePeriod"},
+            true},
+        SetupFailureCase{
+            "first sample period refused and the model unknown",
+            "SamplePeriodUnknownModel",
+            {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1,HsifGetCardModel"},
+            true,
+            std::string(kOpened) + "HsifSetSamplePeriod failed.\n" + "Unknown Hsif card model.\n",
+            kMaxRangeOut,
+            "HsifSetSamplePeriod",
+            1,
+            {"HsifGetCardModel"},
+            true},
+        SetupFailureCase{"first sample period refused and the minimum period unknown",
+                         "SamplePeriodUnknownMinimum",
+                         {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1,HsifGetMinSamplePeriod"},
+                         true,
+                         std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
+                             "Unknown minimum sample period.\n",
+                         kMaxRangeOut,
+                         "HsifSetSamplePeriod",
+                         1,
+                         {"HsifGetCardModel", "HsifGetMinSamplePeriod"},
+                         true},
+        SetupFailureCase{"card calibration fails",
+                         "Calibrate",
+                         {"HSIF_SIM_FAIL=HsifCalibrate"},
+                         true,
+                         kCalibrated + "Error: Could not get calibration value **\n",
+                         kMaxRangeOut,
+                         "HsifCalibrate",
+                         1,
+                         {},
+                         true},
+        SetupFailureCase{"sampling mode refused",
+                         "SamplingModeInit",
+                         {"HSIF_SIM_FAIL=HsifSamplingModeInit"},
+                         true,
+                         kModeInitDone + "Error: Could not initialize sampling mode\n",
+                         kMaxRangeOut,
+                         "HsifSamplingModeInit",
+                         1,
+                         {},
+                         true},
+        SetupFailureCase{"encoders not cleared",
+                         "ClearEncoder",
+                         {"HSIF_SIM_FAIL=HsifClearEncoder"},
+                         true,
+                         kModeInitDone + "Error: Failed to clear encoder1\n",
+                         kMaxRangeOut,
+                         "HsifClearEncoder",
+                         1,
+                         {},
+                         true},
+        SetupFailureCase{"mirror encoder (1) not set",
+                         "CalibrateEncoder1",
+                         {"HSIF_SIM_FAIL=HsifCalibrateEncoder#1"},
+                         true,
+                         kModeInitDone + "Error: Failed to set encoder1\n",
+                         kMaxRangeOut,
+                         "HsifCalibrateEncoder",
+                         1,
+                         {},
+                         true},
+        SetupFailureCase{"pan encoder (2) not set",
+                         "CalibrateEncoder2",
+                         {"HSIF_SIM_FAIL=HsifCalibrateEncoder#2"},
+                         true,
+                         kModeInitDone + "Error: Failed to set encoder2\n",
+                         kMaxRangeOut,
+                         "HsifCalibrateEncoder",
+                         2,
+                         {},
+                         true},
+        SetupFailureCase{"second sample period refused: the motor never starts",
+                         "SamplePeriod2",
+                         {"HSIF_SIM_FAIL=HsifSetSamplePeriod#2"},
+                         true,
+                         kModeInitDone + kMaxRangeErr + "Error: Failed to set sample and range\n",
+                         kMaxRangeOut,
+                         "HsifSetSamplePeriod",
+                         2,
+                         {},
+                         true}),
+    [](const ::testing::TestParamInfo<SetupFailureCase>& param_info) {
+        return param_info.param.name;
+    });
+
+// --- Before the port: the library and the laser file ---------------------------------------
+
+TEST_F(LaserE2e, MissingLibraryIsReportedWithThePlatformsFileNameAndExits2) {
+    RunSpec run;
+    run.library = Library::kNone;
+    ASSERT_TRUE(start(run));
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
+    EXPECT_EQ(survey_->err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
+    EXPECT_EQ(survey_->laser_out(), "before hsifdllinit\n") << survey_->transcript();
+    EXPECT_TRUE(survey_->trace().empty()) << "nothing of a library ran";
+    EXPECT_FALSE(fs::exists(survey_->laser_path(run))) << "the laser file is not created";
+}
+
+TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
+    const std::string& stand_in = e2e_target().incomplete_library;
+    if (stand_in.empty()) {
+        GTEST_SKIP() << "HSIF_INCOMPLETE_LIBRARY is not set";
+    }
+    ASSERT_TRUE(fs::exists(stand_in)) << "no incomplete library at " << stand_in;
+    RunSpec run;
+    run.library = Library::kIncomplete;
+    ASSERT_TRUE(start(run));
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
+    EXPECT_EQ(survey_->err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
+    EXPECT_EQ(survey_->laser_out(), "before hsifdllinit\n") << "no \"Using DLL\" line";
+    EXPECT_FALSE(fs::exists(survey_->laser_path(run))) << "the laser file is not created";
+}
+
+TEST_F(LaserE2e, LaserFileThatCannotBeCreatedIsReportedBeforeThePortOpens) {
+    RunSpec run;
+    run.laser_file = "no-such-folder/laser.txt";
+    ASSERT_TRUE(start(run));
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
+    EXPECT_EQ(survey_->err(), "Error: Can't create the file no-such-folder/laser.txt\n");
+    EXPECT_EQ(survey_->laser_out(), survey_->setup_out()) << survey_->transcript();
+    EXPECT_EQ(testsupport::call_names(survey_->trace()), std::vector<std::string>{"HsifDllInit"})
+        << "neither port nor card is opened";
+}
+
+// --- Capture ---------------------------------------------------------------------------------
+
+enum class CaptureEnd { kComplete, kKey, kBufferFailure, kTimeout };
+
+struct CaptureCase {
+    const char* legend;
+    const char* name;
+    int lines;                     // -l
+    std::vector<std::string> env;  // simulated library controls
+    std::string keys;              // keys sent while the mirror spins up, read one per line
+    CaptureEnd end;
+    int saved;           // lines in the laser file
+    std::set<int> lost;  // lines (counted from 1) that report lost data
+    int exit_code;
+};
+
+// Standard error of one captured line (number from 1): the count-down, the samples read, lost
+// data, the process result.
+std::string line_err(const CaptureCase& c, int line) {
+    std::string text = regex_escape("lines = " + std::to_string(c.lines - line) + "\n");
+    if (c.end == CaptureEnd::kBufferFailure && line == c.saved + 1) {
+        return text;
+    }
+    text += "numRead -?[0-9]+\n";
+    if (c.lost.count(line) != 0) {
+        text += "data lost\n";
+    }
+    return text + "result = -?[0-9]+\n";
+}
+
+class Capture : public LaserE2e, public ::testing::WithParamInterface<CaptureCase> {};
+
+TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
+    const CaptureCase& c = GetParam();
+    RunSpec run;
+    run.sim_env = c.env;
+    run.sim_env.push_back(kSpeedup);
+    run.options = {"-l", std::to_string(c.lines)};
+    ASSERT_TRUE(start(run));
+    if (!c.keys.empty()) {
+        ASSERT_TRUE(survey_->wait_err(kMirrorWait)) << survey_->transcript();
+        survey_->program().send(c.keys);
+    }
+    const ExitStatus status = survey_->wait();
+    ASSERT_EQ(status.code, c.exit_code)
+        << c.legend << ": " << status.describe() << survey_->transcript();
+
+    // Console: the set-up, each line's messages, then the end of capture.
+    const bool failed = c.end == CaptureEnd::kBufferFailure || c.end == CaptureEnd::kTimeout;
+    const int attempted = failed ? c.saved + 1 : c.saved;
+    std::string pattern = regex_escape(kModeInitDone + kMaxRangeErr + kMirrorWait + kSamplingStart);
+    for (int line = 1; line <= attempted; ++line) {
+        pattern += line_err(c, line);
+    }
+    if (failed) {
+        pattern += "[\\s\\S]*";  // what the clean-up prints is not fixed
+    } else {
+        const int counter = c.end == CaptureEnd::kComplete ? -1 : c.lines - c.saved;
+        pattern += regex_escape("End sampling\nSampling Lines counter: " + std::to_string(counter) +
+                                "\nSaving Data,Please Waiting\n");
+    }
+    EXPECT_TRUE(std::regex_match(survey_->err(), std::regex(pattern)))
+        << c.legend << ": standard error does not match\n"
+        << pattern << survey_->transcript();
+    std::string out_tail = kMaxRangeOut;
+    if (c.end == CaptureEnd::kBufferFailure) {
+        out_tail += "ERROR: Buffer overflow flag not getting set.\n";
+    } else if (c.end == CaptureEnd::kTimeout) {
+        out_tail += "ERROR: Sample measurement timeout!\n";
+    }
+    EXPECT_EQ(survey_->laser_out(), survey_->setup_out() + out_tail) << c.legend;
+
+    // Trace: the set-up, per line a read (and after lost data a clear and a re-enable) and the
+    // processing, then the motor stopped and the card closed.
+    std::vector<std::string> expected = kSetupCalls;
+    for (int line = 1; line <= attempted; ++line) {
+        expected.push_back("HsifGetBufferedSamples");
+        if (c.end == CaptureEnd::kBufferFailure && line == attempted) {
+            break;
+        }
+        if (c.lost.count(line) != 0) {
+            expected.push_back("HsifClearSampleBuffer");
+            expected.push_back("HsifSamplingEnable");
+        }
+        expected.push_back("HsifProcessSamples");
+    }
+    expected.push_back("HsifSetMotorPower");
+    expected.push_back("HsifClose");
+    const std::vector<HsifCall> calls = survey_->trace();
+    EXPECT_EQ(testsupport::call_names(calls), expected) << c.legend << "\n--- trace ---\n"
+                                                        << testsupport::describe(calls);
+    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
+    ASSERT_EQ(motor.size(), 2u) << c.legend;
+    EXPECT_EQ(motor[1].int_arg(2), 0) << c.legend << ": the motor stopped, " << motor[1].describe();
+    EXPECT_EQ(motor[1].int_arg(1), motor[0].int_arg(1)) << "the same motor";
+
+    // The laser file: the header and the saved lines.
+    std::string fault;
+    const std::string text = laser_text(survey_->laser_bytes(), e2e_target().wine, &fault);
+    EXPECT_TRUE(fault.empty()) << fault;
+    EXPECT_EQ(text.substr(0, std::string(kHeader).size()), kHeader) << c.legend;
+    EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(c.saved * kSamplesPerLine))
+        << c.legend << ": rows in the laser file";
+}
+
+// The simulated library counts its lines from 0 (HSIF_SIM_LOST_LINES, HSIF_SIM_TIMEOUT_LINES) and
+// its calls from 1 (HSIF_SIM_FAIL=Name#k); the legends count lines from 1.
+INSTANTIATE_TEST_SUITE_P(
+    Lines, Capture,
+    ::testing::Values(
+        CaptureCase{"lines 0: no read, the header only, counter -1",
+                    "Zero",
+                    0,
+                    {},
+                    "",
+                    CaptureEnd::kComplete,
+                    0,
+                    {},
+                    0},
+        CaptureCase{"lines 3, no key: three lines counted down 2, 1, 0, counter -1",
+                    "All",
+                    3,
+                    {},
+                    "",
+                    CaptureEnd::kComplete,
+                    3,
+                    {},
+                    0},
+        CaptureCase{"q before the first line ends: one line saved, counter N-1",
+                    "QAtLine1",
+                    4,
+                    {},
+                    "q",
+                    CaptureEnd::kKey,
+                    1,
+                    {},
+                    0},
+        CaptureCase{"Q and x are read and ignored, one per line: q ends line 3, counter N-3",
+                    "QAtLine3",
+                    5,
+                    {},
+                    "Qxq",
+                    CaptureEnd::kKey,
+                    3,
+                    {},
+                    0},
+        CaptureCase{"lost data on line 2: cleared, re-enabled, the line kept",
+                    "LostLine",
+                    3,
+                    {"HSIF_SIM_LOST_LINES=1"},
+                    "",
+                    CaptureEnd::kComplete,
+                    3,
+                    {2},
+                    0},
+        CaptureCase{"samples not delivered on line 3: motor stopped, lines 1 and 2 saved",
+                    "BufferFailure",
+                    4,
+                    {"HSIF_SIM_FAIL=HsifGetBufferedSamples#3"},
+                    "",
+                    CaptureEnd::kBufferFailure,
+                    2,
+                    {},
+                    kExitFailure},
+        CaptureCase{"timeout on line 3: motor stopped, lines 1 and 2 saved",
+                    "Timeout",
+                    4,
+                    {"HSIF_SIM_TIMEOUT_LINES=2"},
+                    "",
+                    CaptureEnd::kTimeout,
+                    2,
+                    {},
+                    kExitFailure}),
+    [](const ::testing::TestParamInfo<CaptureCase>& param_info) { return param_info.param.name; });
+
+// --- A complete run, looked at closely --------------------------------------------------------
+
+// One run of two lines with chosen settings, shared by the tests below.
+class CompleteRun : public ::testing::Test {
+protected:
+    static constexpr int kLines = 2;
+
+    static void SetUpTestSuite() {
+        if (!e2e_target().skip_reason.empty()) {
+            return;
+        }
+        survey_ = new Survey();
+        run_ = new RunSpec();
+        run_->sim_env = {kSpeedup};
+        run_->gyro_record = true;
+        run_->options = {
+            "-l", std::to_string(kLines), "-b", "3", "-r", "500", "-s", "25", "-m", "2", "-p",
+            "100"};
+        start_error_ = new std::string(survey_->start(*run_));
+        if (start_error_->empty()) {
+            status_ = survey_->wait();
+            port_bytes_ = new std::vector<uint8_t>(survey_->laser_port().read_until_quiet(100));
+        }
+    }
+
+    static void TearDownTestSuite() {
+        delete survey_;
+        delete run_;
+        delete start_error_;
+        delete port_bytes_;
+        survey_ = nullptr;
+    }
+
+    void SetUp() override {
+        if (!e2e_target().skip_reason.empty()) {
+            GTEST_SKIP() << e2e_target().skip_reason;
+        }
+        ASSERT_TRUE(start_error_->empty()) << *start_error_;
+    }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            survey_->keep_files();
+        }
+    }
+
+    static Survey* survey_;
+    static RunSpec* run_;
+    static std::string* start_error_;
+    static std::vector<uint8_t>* port_bytes_;
+    static ExitStatus status_;
+};
+
+Survey* CompleteRun::survey_ = nullptr;
+RunSpec* CompleteRun::run_ = nullptr;
+std::string* CompleteRun::start_error_ = nullptr;
+std::vector<uint8_t>* CompleteRun::port_bytes_ = nullptr;
+ExitStatus CompleteRun::status_;
+
+TEST_F(CompleteRun, EndsWithExitCode0AfterAGyroRecord) {
+    EXPECT_EQ(status_.code, 0) << status_.describe() << survey_->transcript();
+    EXPECT_GE(count_of(testsupport::read_file(survey_->dir() / "gyro.txt"), "\n"), 1u)
+        << "the gyro phase recorded before q";
+}
+
+TEST_F(CompleteRun, ConsoleShowsTheLibraryPathAndEveryStep) {
+    EXPECT_EQ(survey_->laser_out(), survey_->setup_out() + "max range 500 sample period 25\n");
+    const std::string expected = std::string(kModeInitDone) + "max_range 500 sample_period 25\n" +
+                                 kMirrorWait + kSamplingStart;
+    const std::string err = survey_->err();
+    EXPECT_EQ(err.substr(0, expected.size()), expected) << survey_->transcript();
+}
+
+TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
+    const std::vector<HsifCall> calls = survey_->trace();
+    ASSERT_FALSE(calls.empty());
+    const std::string all = testsupport::describe(calls);
+    const auto first = [&](const std::string& name, int occurrence = 1) {
+        const std::vector<HsifCall> found = testsupport::calls_named(calls, name);
+        return static_cast<int>(found.size()) >= occurrence ? found[occurrence - 1] : HsifCall{};
+    };
+    EXPECT_EQ(testsupport::calls_named(calls, "HsifDllInit").size(), 1u) << all;
+    EXPECT_EQ(calls.front().name, "HsifDllInit") << all;
+
+    const HsifCall port = first("HsifOpenPort");
+    EXPECT_EQ(port.int_arg(1), 9600) << port.describe();
+    EXPECT_EQ(port.int_arg(2), kLaserCom) << port.describe();
+    EXPECT_NE(std::string(port_bytes_->begin(), port_bytes_->end()).find('I'), std::string::npos)
+        << "\"I\" reached the laser control port";
+
+    const HsifCall open = first("HsifOpen");
+    EXPECT_EQ(open.int_arg(0), 3) << "board number: " << open.describe();
+    const std::optional<int64_t> card = open.int_result();
+    ASSERT_TRUE(card.has_value()) << open.describe();
+    ASSERT_NE(*card, -1);
+    for (const HsifCall& call : calls) {
+        if (call.name != "HsifDllInit" && call.name != "HsifOpenPort" &&
+            call.name != "HsifSendStr" && call.name != "HsifOpen") {
+            EXPECT_EQ(call.int_arg(0), card)
+                << "every card call gets the card: " << call.describe();
+        }
+    }
+    for (int occurrence : {1, 2}) {
+        const HsifCall period = first("HsifSetSamplePeriod", occurrence);
+        EXPECT_EQ(period.int_arg(1), 0) << period.describe();
+        EXPECT_EQ(period.int_arg(2), 500) << "max range: " << period.describe();
+        EXPECT_EQ(period.int_arg(3), 25) << "sample period: " << period.describe();
+    }
+    EXPECT_EQ(first("HsifClearEncoder").int_arg(1), 3);
+    EXPECT_EQ(first("HsifClearEncoder").int_arg(2), 1);
+    EXPECT_EQ(first("HsifCalibrateEncoder", 1).int_arg(1), 1);
+    EXPECT_EQ(first("HsifCalibrateEncoder", 1).int_arg(3), 4096);
+    EXPECT_EQ(first("HsifCalibrateEncoder", 2).int_arg(1), 2);
+    EXPECT_EQ(first("HsifCalibrateEncoder", 2).int_arg(3), 200);
+    EXPECT_EQ(first("HsifSetPollMode").int_arg(1), 1);
+
+    const HsifCall motor_on = first("HsifSetMotorPower", 1);
+    const HsifCall motor_off = first("HsifSetMotorPower", 2);
+    EXPECT_EQ(motor_on.int_arg(1), 2) << "motor number: " << motor_on.describe();
+    EXPECT_EQ(motor_on.int_arg(2), 100) << "motor power: " << motor_on.describe();
+    EXPECT_EQ(motor_off.int_arg(1), 2) << motor_off.describe();
+    EXPECT_EQ(motor_off.int_arg(2), 0) << motor_off.describe();
+
+    const std::vector<HsifCall> reads = testsupport::calls_named(calls, "HsifGetBufferedSamples");
+    const std::vector<HsifCall> processed = testsupport::calls_named(calls, "HsifProcessSamples");
+    ASSERT_EQ(reads.size(), static_cast<size_t>(kLines)) << all;
+    ASSERT_EQ(processed.size(), static_cast<size_t>(kLines)) << all;
+    for (const HsifCall& read : reads) {
+        EXPECT_EQ(read.int_arg(2), kSamplesPerLine) << read.describe();
+        EXPECT_EQ(read.int_arg(4), 1) << read.describe();
+    }
+    for (const HsifCall& process : processed) {
+        EXPECT_EQ(process.int_arg(3), kSamplesPerLine) << process.describe();
+    }
+    EXPECT_EQ(calls.back().name, "HsifClose") << all;
+}
+
+TEST_F(CompleteRun, LaserFileHoldsTheHeaderAndOneWellFormedRowPerSample) {
+    std::string fault;
+    const std::string bytes = survey_->laser_bytes();
+    const std::string text = laser_text(bytes, e2e_target().wine, &fault);
+    EXPECT_TRUE(fault.empty()) << fault;
+    ASSERT_EQ(text.substr(0, std::string(kHeader).size()), kHeader);
+    EXPECT_NE(text.back(), '\n') << "no line end after the last row";
+
+    // Each row: "%.2f\t%.0f\t%.1f\t%.1f\t%.4f\t%.4f\t%d\t%d\t", the raw range never negative
+    // and the index columns 0 or 1.
+    static const std::regex row(
+        "-?[0-9]+\\.[0-9]{2}\t[0-9]+\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]{4}\t"
+        "-?[0-9]+\\.[0-9]{4}\t[01]\t[01]\t");
+    const std::vector<std::string> rows = testsupport::split(text, '\n');
+    ASSERT_EQ(rows.size(), static_cast<size_t>(1 + kLines * kSamplesPerLine));
+    size_t bad = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (!std::regex_match(rows[i], row) && ++bad <= 3) {
+            ADD_FAILURE() << "row " << i << " \"" << rows[i] << "\"";
+        }
+    }
+    EXPECT_EQ(bad, 0u) << "malformed rows";
+
+    // Each line was processed into its own place: none is left as the zeroed array.
+    for (int line = 0; line < kLines; ++line) {
+        const auto begin = rows.begin() + 1 + line * kSamplesPerLine;
+        EXPECT_FALSE(std::all_of(begin, begin + kSamplesPerLine,
+                                 [](const std::string& r) { return r == kZeroRow; }))
+            << "line " << line << " holds only zero records";
+    }
+}
+
+// --- Ctrl+C ----------------------------------------------------------------------------------
+
+TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
+    // Real pacing: 5000 samples of 100 us make a line of half a second.
+    constexpr int kLines = 20;
+    RunSpec run;
+    run.options = {"-l", std::to_string(kLines), "-s", "100"};
+    ASSERT_TRUE(start(run));
+    ASSERT_TRUE(survey_->wait_err("numRead ")) << survey_->transcript();
+    survey_->program().signal(SIGINT);
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << survey_->transcript();
+
+    std::smatch counter;
+    const std::string err = survey_->err();
+    ASSERT_TRUE(std::regex_search(err, counter, std::regex("Sampling Lines counter: (-?[0-9]+)\n")))
+        << survey_->transcript();
+    const int saved = kLines - std::stoi(counter[1]);
+    EXPECT_GE(saved, 1);
+    EXPECT_LE(saved, 3) << "the capture ends after the current line";
+    const std::vector<HsifCall> calls = survey_->trace();
+    EXPECT_EQ(testsupport::calls_named(calls, "HsifProcessSamples").size(),
+              static_cast<size_t>(saved));
+    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
+    ASSERT_EQ(motor.size(), 2u) << testsupport::describe(calls);
+    EXPECT_EQ(motor[1].int_arg(2), 0) << "the motor stopped";
+    EXPECT_EQ(calls.back().name, "HsifClose") << testsupport::describe(calls);
+    std::string fault;
+    const std::string text = laser_text(survey_->laser_bytes(), e2e_target().wine, &fault);
+    EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(saved * kSamplesPerLine))
+        << "the captured lines are saved";
+}
+
+TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
+    RunSpec run;
+    run.sim_env = {kSpeedup};
+    run.options = {"-l", "3"};
+    ASSERT_TRUE(start(run));
+    ASSERT_TRUE(survey_->wait_err(kMirrorWait)) << survey_->transcript();
+    const testsupport::Clock::time_point signalled = testsupport::Clock::now();
+    survey_->program().signal(SIGINT);
+    const ExitStatus status = survey_->wait();
+    const auto took =
+        std::chrono::duration_cast<milliseconds>(testsupport::Clock::now() - signalled);
+    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << survey_->transcript();
+    EXPECT_LT(took.count(), 3500) << "well within the 5 s wait";
+    const std::vector<HsifCall> calls = survey_->trace();
+    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
+    ASSERT_EQ(motor.size(), 2u) << testsupport::describe(calls);
+    EXPECT_EQ(motor[1].int_arg(2), 0) << "the motor stopped";
+    EXPECT_EQ(calls.back().name, "HsifClose") << testsupport::describe(calls);
+    EXPECT_EQ(testsupport::calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
+        << "no line is captured after the interrupt";
+    EXPECT_TRUE(fs::exists(survey_->dir() / "laser.txt"));
+}
+
+}  // namespace
