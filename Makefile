@@ -1,5 +1,5 @@
 # Front door: `make` builds natively, `make windows` cross-builds the 32-bit Windows program,
-# `make test` runs every suite this machine can run, `make demo` records the simulated unit.
+# `make test` runs every suite this machine can run, `make demo` runs a whole simulated survey.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST = ctest --output-on-failure --timeout 1500
