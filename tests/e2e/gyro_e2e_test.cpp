@@ -20,14 +20,18 @@
 #include <vector>
 
 #include "process.hpp"
+#include "text.hpp"
 #include "wine.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::count_of;
 using testsupport::ExitStatus;
 using testsupport::milliseconds;
 using testsupport::Process;
+using testsupport::read_file;
+using testsupport::split;
 
 // Printed when the whole suite cannot run here; ctest reports the test as skipped on it.
 constexpr const char* kSkipMarker = "E2E-SKIPPED: ";
@@ -102,45 +106,10 @@ private:
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new TargetEnvironment);
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // msvcrt writes console text in text mode: "\n" arrives as "\r\n". The gyro file is "wb" and
 // keeps its "\n".
 std::string console_text(const std::string& raw, bool wine) {
-    if (!wine) {
-        return raw;
-    }
-    std::string text;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
-            continue;
-        }
-        text += raw[i];
-    }
-    return text;
-}
-
-size_t count_of(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(text);
-    while (std::getline(in, part, separator)) {
-        parts.push_back(part);
-    }
-    return parts;
+    return wine ? testsupport::without_crlf(raw) : raw;
 }
 
 // One record of the gyro file: its packet count, TAIL_WORD and field count.
