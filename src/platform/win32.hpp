@@ -15,6 +15,7 @@
 
 #else  // POSIX
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -30,6 +31,14 @@ using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using LPCSTR = const char*;
 using LPSTR = char*;
+using PUINT = UINT*;
+using DWORD_PTR = uint32_t;  // pointer-sized on Windows; this layer mirrors 32-bit Windows
+using PDWORD_PTR = DWORD_PTR*;
+using SIZE_T = size_t;
+// Memory blocks handed out by LocalAlloc and GlobalAlloc are plain pointers (GMEM_FIXED and
+// LMEM_FIXED blocks are on Windows too).
+using HLOCAL = void*;
+using HGLOBAL = void*;
 
 // A handle is a 32-bit value, as on 32-bit Windows, so records that carry one keep their
 // Windows offsets. Handles are allocated by the POSIX layer; 0 is never a valid handle.
@@ -51,6 +60,8 @@ constexpr DWORD TRUNCATE_EXISTING = 5;
 constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x00000004u;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080u;
 constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000u;
+constexpr DWORD FILE_SHARE_READ = 0x00000001u;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
 
 // DCB values
 constexpr BYTE NOPARITY = 0;
@@ -89,9 +100,52 @@ constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 constexpr DWORD ERROR_IO_PENDING = 997;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
+
+// ClearCommError line errors.
+constexpr DWORD CE_RXOVER = 0x0001;    // input queue overflow
+constexpr DWORD CE_OVERRUN = 0x0002;   // receiver overrun: a character was lost
+constexpr DWORD CE_RXPARITY = 0x0004;  // parity error
+constexpr DWORD CE_FRAME = 0x0008;     // framing error
+constexpr DWORD CE_BREAK = 0x0010;     // a break was received
+
+// FormatMessageA.
+constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100u;
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200u;
+constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x00000400u;
+constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800u;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000u;
+constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x00002000u;
+constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0x000000FFu;
+constexpr WORD LANG_NEUTRAL = 0x00;
+constexpr WORD LANG_ENGLISH = 0x09;
+constexpr WORD SUBLANG_NEUTRAL = 0x00;
+constexpr WORD SUBLANG_DEFAULT = 0x01;
+constexpr WORD SUBLANG_SYS_DEFAULT = 0x02;
+constexpr WORD SUBLANG_ENGLISH_US = 0x01;
+// A language identifier from its primary language and sublanguage (a macro on Windows).
+constexpr WORD MAKELANGID(WORD primary, WORD sub) {
+    return static_cast<WORD>((sub << 10) | primary);
+}
+
+// Memory blocks.
+constexpr UINT LMEM_FIXED = 0x0000;
+constexpr UINT LMEM_ZEROINIT = 0x0040;
+constexpr UINT GMEM_FIXED = 0x0000;
+constexpr UINT GMEM_ZEROINIT = 0x0040;
+
+// Process priority classes.
+constexpr DWORD IDLE_PRIORITY_CLASS = 0x00000040u;
+constexpr DWORD BELOW_NORMAL_PRIORITY_CLASS = 0x00004000u;
+constexpr DWORD NORMAL_PRIORITY_CLASS = 0x00000020u;
+constexpr DWORD ABOVE_NORMAL_PRIORITY_CLASS = 0x00008000u;
+constexpr DWORD HIGH_PRIORITY_CLASS = 0x00000080u;
 
 // SetCommMask / WaitCommEvent events.
 constexpr DWORD EV_RXCHAR = 0x0001;
@@ -208,7 +262,26 @@ using HMODULE = HINSTANCE__*;
 // Windows, cast through void (*)() first).
 using FARPROC = void (*)();
 
+// The fixed part of a file's version information, as VerQueryValueA returns it for "\\".
+struct VS_FIXEDFILEINFO {
+    DWORD dwSignature;  // 0xFEEF04BD
+    DWORD dwStrucVersion;
+    DWORD dwFileVersionMS;  // major << 16 | minor
+    DWORD dwFileVersionLS;  // build << 16 | revision
+    DWORD dwProductVersionMS;
+    DWORD dwProductVersionLS;
+    DWORD dwFileFlagsMask;
+    DWORD dwFileFlags;
+    DWORD dwFileOS;
+    DWORD dwFileType;
+    DWORD dwFileSubtype;
+    DWORD dwFileDateMS;
+    DWORD dwFileDateLS;
+};
+
 static_assert(sizeof(DCB) == 28);
+static_assert(sizeof(VS_FIXEDFILEINFO) == 52);
+static_assert(offsetof(VS_FIXEDFILEINFO, dwFileVersionMS) == 8);
 static_assert(offsetof(DCB, XonLim) == 14);
 static_assert(offsetof(DCB, ByteSize) == 18);
 static_assert(offsetof(DCB, XonChar) == 21);
@@ -222,7 +295,12 @@ static_assert(offsetof(COMSTAT, cbInQue) == 4);
 // does on Windows), so a library it loads calls the same functions on the same handles.
 extern "C" {
 
-// Files and serial devices. A name containing '/' is a path; "COMn" (any case, optionally
+// Files and serial devices. A regular file opens as the disposition says (CREATE_ALWAYS
+// truncates, OPEN_EXISTING fails with ERROR_FILE_NOT_FOUND on a missing file, CREATE_NEW with
+// ERROR_FILE_EXISTS on an existing one); CREATE_ALWAYS and OPEN_ALWAYS set the last error to
+// ERROR_ALREADY_EXISTS when the file was there, else 0. Share mode 0 is exclusive: while such
+// a handle is open, other opens fail with ERROR_SHARING_VIOLATION, and it fails itself while
+// the file is open elsewhere. A name containing '/' is a path; "COMn" (any case, optionally
 // behind "\\.\") is the serial device /dev/ttyS(n-1). Serial devices open exclusively, in raw
 // mode; a device already open elsewhere fails with ERROR_ACCESS_DENIED.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRIBUTES security,
@@ -241,8 +319,11 @@ BOOL SetupComm(HANDLE handle, DWORD in_queue, DWORD out_queue);
 BOOL GetCommState(HANDLE handle, LPDCB dcb);
 BOOL SetCommState(HANDLE handle, LPDCB dcb);
 BOOL GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts);
-// Reports the bytes waiting (cbInQue) and still to send (cbOutQue); the line-error mask is 0.
-// A device that hung up fails with ERROR_DEVICE_NOT_CONNECTED.
+// Reports the bytes waiting (cbInQue) and still to send (cbOutQue), and the line errors
+// (CE_RXOVER, CE_OVERRUN, CE_RXPARITY, CE_FRAME, CE_BREAK) the device's driver counted since the
+// previous call on the handle (or its open), which this call clears. A device whose driver keeps
+// no such counts (a pseudo-terminal, most USB adapters) reports 0. A device that hung up fails
+// with ERROR_DEVICE_NOT_CONNECTED.
 BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat);
 BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts);
 
@@ -292,6 +373,63 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 DWORD GetLastError();
 void SetLastError(DWORD code);
 void Sleep(DWORD milliseconds);
+
+// The outcome of an overlapped ReadFile or WriteFile on the handle: the byte count it moved in
+// *count, TRUE when it succeeded, FALSE with its error code as the last error when it failed.
+// Requests here complete before ReadFile or WriteFile returns, so `wait` never has to wait and
+// ERROR_IO_INCOMPLETE never arises. An unknown handle fails with ERROR_INVALID_HANDLE.
+BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD count, BOOL wait);
+
+// The system's text for an error code, as Windows words it in English, ending in "\r\n".
+// Only FORMAT_MESSAGE_FROM_SYSTEM is a source (anything else fails with
+// ERROR_INVALID_PARAMETER); the line-width bits are ignored. With
+// FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` is really a char** that receives a LocalAlloc'd text
+// (at least `size` bytes), released with LocalFree; otherwise the text and a terminator are
+// written into `buffer` of `size` characters, failing with ERROR_INSUFFICIENT_BUFFER when they
+// do not fit. Returns the text's length without the terminator; 0 with ERROR_MR_MID_NOT_FOUND
+// for a code without text, ERROR_RESOURCE_LANG_NOT_FOUND for a language other than neutral,
+// default or US English, ERROR_INVALID_PARAMETER for a text with inserts (%1) when
+// FORMAT_MESSAGE_IGNORE_INSERTS is not given (they are then kept as they are). `source` and
+// `arguments` are not used.
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
+                     DWORD size, va_list* arguments);
+
+// Memory blocks of `bytes` bytes (LMEM_ZEROINIT/GMEM_ZEROINIT: zero-filled; other flags than
+// these and FIXED fail with ERROR_INVALID_PARAMETER). Null with ERROR_NOT_ENOUGH_MEMORY when
+// none is left. The Free functions release a block of theirs and return null (a null block is
+// accepted); anything else is undefined, as on Windows.
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL block);
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
+HGLOBAL GlobalFree(HGLOBAL block);
+
+// The pseudo-handle of the calling process, (HANDLE)-1, a constant as on Windows. The process
+// functions below accept only it (anything else fails with ERROR_INVALID_HANDLE).
+HANDLE GetCurrentProcess();
+// Sets the process's scheduling priority (its nice value, on every thread): IDLE 19,
+// BELOW_NORMAL 10, NORMAL 0, ABOVE_NORMAL -5, HIGH -10. Raising it beyond what the system
+// permits this process fails with ERROR_ACCESS_DENIED and changes nothing, as Windows refuses a
+// class the caller may not set; an unknown class fails with ERROR_INVALID_PARAMETER.
+BOOL SetPriorityClass(HANDLE process, DWORD priority_class);
+// The class whose nice value is nearest the process's own; 0 with the last error on failure.
+DWORD GetPriorityClass(HANDLE process);
+// Limits every thread of the process to the processors of the mask (bit n: processor n).
+// A mask of 0 or one naming a processor this system does not have fails with
+// ERROR_INVALID_PARAMETER, as Windows refuses a mask that is not a subset of the system's; so
+// does a mask of none of the processors the process is let use (a container's limit). A
+// refusal for lack of privilege is ERROR_ACCESS_DENIED.
+BOOL SetProcessAffinityMask(HANDLE process, DWORD_PTR mask);
+// The processors the process may run on, and those the system has (the first 32 of each).
+BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR process_mask, PDWORD_PTR system_mask);
+
+// File version information. Files here carry none: GetFileVersionInfoSizeA returns 0 with
+// ERROR_RESOURCE_TYPE_NOT_FOUND for a file that exists (FILE_NOT_FOUND or PATH_NOT_FOUND when it
+// does not), GetFileVersionInfoA fails the same way, and VerQueryValueA finds nothing in any
+// block (FALSE, *value null, *length 0). `handle` is set to 0 and otherwise ignored, as on
+// Windows.
+DWORD GetFileVersionInfoSizeA(LPCSTR file, LPDWORD handle);
+BOOL GetFileVersionInfoA(LPCSTR file, DWORD handle, DWORD size, LPVOID data);
+BOOL VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID* value, PUINT length);
 
 }  // extern "C"
 

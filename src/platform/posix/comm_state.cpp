@@ -15,6 +15,7 @@
 
 #if defined(__linux__)
 #include <asm/ioctls.h>
+#include <linux/serial.h>
 // The kernel's termios2, which carries the line rate as a number. It is declared here rather
 // than taken from <asm/termbits.h>, which clashes with <termios.h>.
 struct termios2 {
@@ -334,6 +335,9 @@ bool make_raw(int fd, DCB* dcb) {
 
 using platform::posix::fail;
 using platform::posix::fail_errno;
+using platform::posix::line_error_mask;
+using platform::posix::LineErrorCounts;
+using platform::posix::read_line_error_counts;
 using platform::posix::serial_entry;
 using ErrorContext = platform::posix::ErrorContext;
 
@@ -471,6 +475,50 @@ BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
     return TRUE;
 }
 
+namespace platform::posix {
+
+bool read_line_error_counts(int fd, LineErrorCounts* counts) {
+#if defined(__linux__) && defined(TIOCGICOUNT)
+    serial_icounter_struct icount{};
+    if (ioctl(fd, TIOCGICOUNT, &icount) != 0) {
+        return false;
+    }
+    counts->frame = icount.frame;
+    counts->overrun = icount.overrun;
+    counts->parity = icount.parity;
+    counts->brk = icount.brk;
+    counts->buf_overrun = icount.buf_overrun;
+    return true;
+#else
+    (void)fd;
+    (void)counts;
+    return false;
+#endif
+}
+
+DWORD line_error_mask(const LineErrorCounts& before, const LineErrorCounts& after) {
+    DWORD mask = 0;
+    // Counters only grow; one that differs has counted an error (a wrapped one too).
+    if (after.buf_overrun != before.buf_overrun) {
+        mask |= CE_RXOVER;
+    }
+    if (after.overrun != before.overrun) {
+        mask |= CE_OVERRUN;
+    }
+    if (after.parity != before.parity) {
+        mask |= CE_RXPARITY;
+    }
+    if (after.frame != before.frame) {
+        mask |= CE_FRAME;
+    }
+    if (after.brk != before.brk) {
+        mask |= CE_BREAK;
+    }
+    return mask;
+}
+
+}  // namespace platform::posix
+
 BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat) {
     auto entry = serial_entry(handle);
     if (!entry) {
@@ -491,8 +539,18 @@ BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat) {
     if (ioctl(entry->fd, FIONREAD, &waiting) != 0 || ioctl(entry->fd, TIOCOUTQ, &unsent) != 0) {
         return fail_errno(errno, ErrorContext::kTransfer);
     }
+    // The errors counted since the last report; reporting them clears them, as on Windows.
+    DWORD line_errors = 0;
+    if (entry->error_counts_kept) {
+        LineErrorCounts now{};
+        if (read_line_error_counts(entry->fd, &now)) {
+            std::lock_guard lock(entry->mutex);
+            line_errors = line_error_mask(entry->error_counts, now);
+            entry->error_counts = now;
+        }
+    }
     if (errors != nullptr) {
-        *errors = 0;
+        *errors = line_errors;
     }
     if (stat != nullptr) {
         *stat = COMSTAT{};

@@ -350,6 +350,8 @@ HANDLE open_serial(int fd, DWORD access) {
     }
     entry->fd = fd;
     entry->kind = HandleKind::kSerial;
+    // Errors counted before the open are not this handle's to report.
+    entry->error_counts_kept = read_line_error_counts(fd, &entry->error_counts);
     entry->can_read = (access & GENERIC_READ) != 0;
     entry->can_write = (access & GENERIC_WRITE) != 0;
     entry->locked = true;
@@ -417,22 +419,31 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRI
         return handle;
     }
 
+    // The file is truncated only once the sharing check has passed: an open that Windows
+    // refuses for sharing leaves the file as it was.
     int flags = base;
+    bool truncate = false;
     switch (creation_disposition) {
         case CREATE_NEW:
             flags |= O_CREAT | O_EXCL;
             break;
         case CREATE_ALWAYS:
-            flags |= O_CREAT | O_TRUNC;
+            flags |= O_CREAT;
+            truncate = true;
             break;
         case OPEN_ALWAYS:
             flags |= O_CREAT;
             break;
         case TRUNCATE_EXISTING:
-            flags |= O_TRUNC;
+            truncate = true;
             break;
         default:
             break;
+    }
+    if (truncate && (access & GENERIC_WRITE) == 0) {
+        // Windows truncates only through a handle that may write.
+        return open_failed_code(creation_disposition == TRUNCATE_EXISTING ? ERROR_INVALID_PARAMETER
+                                                                          : ERROR_ACCESS_DENIED);
     }
     const int fd = open(path.c_str(), flags, 0666);
     if (fd < 0) {
@@ -442,21 +453,35 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRI
     entry->fd = fd;
     entry->can_read = (access & GENERIC_READ) != 0;
     entry->can_write = (access & GENERIC_WRITE) != 0;
-    // Share mode 0 is exclusive among the openers of this layer, as on Windows.
-    if (share_mode == 0) {
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            close(fd);
-            return open_failed_code(error == EWOULDBLOCK
-                                        ? ERROR_SHARING_VIOLATION
-                                        : windows_error(error, ErrorContext::kOpen));
+    // Share mode 0 is exclusive among the openers of this layer, as on Windows; an open that
+    // shares takes a shared lock, so it is refused while an exclusive opener holds the file and
+    // refuses a later exclusive open. (Which kinds of access are shared is not told apart.)
+    if (flock(fd, (share_mode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        const int error = errno;
+        close(fd);
+        return open_failed_code(error == EWOULDBLOCK ? ERROR_SHARING_VIOLATION
+                                                     : windows_error(error, ErrorContext::kOpen));
+    }
+    entry->locked = true;
+    if (truncate) {
+        while (ftruncate(fd, 0) != 0) {
+            if (errno != EINTR) {
+                const int error = errno;
+                close(fd);
+                return open_failed(error);
+            }
         }
-        entry->locked = true;
     }
     const HANDLE handle = add_handle(entry);
     if (handle == INVALID_HANDLE_VALUE) {
         close(fd);
+        return handle;
     }
+    // Windows tells an open that found the file already there, for the dispositions that may
+    // create one.
+    const bool may_create =
+        creation_disposition == CREATE_ALWAYS || creation_disposition == OPEN_ALWAYS;
+    SetLastError(may_create && exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
 
@@ -532,4 +557,19 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD to_write, LPDWORD written,
                LPOVERLAPPED overlapped) {
     return transfer(handle, static_cast<const uint8_t*>(buffer), to_write, written, overlapped,
                     &HandleEntry::can_write, serial_write, file_write);
+}
+
+BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD count, BOOL) {
+    if (overlapped == nullptr || count == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!find_handle(handle)) {
+        return FALSE;
+    }
+    // The request completed inside ReadFile or WriteFile, which left its outcome in the block.
+    *count = overlapped->InternalHigh;
+    if (overlapped->Internal != ERROR_SUCCESS) {
+        return fail(overlapped->Internal);
+    }
+    return TRUE;
 }

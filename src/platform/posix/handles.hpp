@@ -15,6 +15,16 @@ namespace platform::posix {
 // descriptor, only their signalled state.
 enum class HandleKind { kSerial, kFile, kEvent };
 
+// The line-error counters a serial driver keeps (Linux: TIOCGICOUNT), as last seen by
+// ClearCommError on the handle.
+struct LineErrorCounts {
+    int frame = 0;
+    int overrun = 0;  // the receiver lost a character
+    int parity = 0;
+    int brk = 0;          // breaks received
+    int buf_overrun = 0;  // the input queue overflowed
+};
+
 // The state behind one handle. `fd` is fixed for the handle's life; the rest is guarded by
 // `mutex`, so a read on one thread and SetCommTimeouts on another see whole values.
 struct HandleEntry {
@@ -27,6 +37,9 @@ struct HandleEntry {
     DCB dcb{};                // the settings last applied (read from the device at open)
     COMMTIMEOUTS timeouts{};  // all zero at open, as on Windows
     DWORD comm_mask = 0;      // the SetCommMask events; none at open, as on Windows
+    // Line errors: whether the driver keeps counts at all, and the counts last reported.
+    bool error_counts_kept = false;
+    LineErrorCounts error_counts{};
 
     // Events: the state and the waiters on it (under `mutex`).
     bool manual_reset = false;
