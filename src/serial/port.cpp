@@ -2,6 +2,8 @@
 
 #include "serial/port.hpp"
 
+#include "format/bounded.hpp"
+
 #include <cstdio>
 #include <cstring>
 
@@ -69,9 +71,7 @@ void close_event(HANDLE* event) {
 }  // namespace
 
 void format_port_name(char (&name)[kPortNameSize], int32_t com_number) {
-    std::snprintf(name, sizeof name, "COM%d", static_cast<int>(com_number));
-    // Some C libraries leave a cut result unterminated.
-    name[kPortNameSize - 1] = '\0';
+    format::bounded(name, sizeof name, "COM%d", static_cast<int>(com_number));
 }
 
 int32_t open_port(SerialPort* port, uint32_t baud, int32_t com_number) {
