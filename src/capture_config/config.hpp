@@ -33,7 +33,8 @@ struct CaptureHeader {
 // Reads the numbered parameters of the file at path into header and the caller's variables,
 // echoing each value taken on standard output and reporting each line it cannot use. Never
 // clears the header: a field whose parameter is missing keeps the caller's value. Returns 1 when
-// the file was read and every parameter read was taken, else 0.
+// the file was read and every parameter read was taken, else 0. A number beyond the signed
+// 32-bit range is read as the nearest limit.
 int32_t parse_capture_config(const char* path, CaptureHeader* header, int32_t* motor_delay_ms,
                              char* raw_name, char* prc_name, uint8_t* single_cpu,
                              uint8_t* write_raw);

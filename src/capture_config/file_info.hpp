@@ -12,8 +12,8 @@ namespace capture_config {
 char* split_file_name(char* path, char** extension);
 
 // Writes the file version of path (or of the program itself when path is null) as
-// "%d.%d.%d.%d" into output, cut to size. Returns 1, or 0 with an empty output when the file has
-// no version information. output should hold at least 24 bytes.
+// "%d.%d.%d.%d" into output, cut to size. Returns 1, or 0 with an empty output on any failure: no
+// version information, or a path of 260 characters or more. output should hold at least 24 bytes.
 int32_t get_module_version(const char* path, char* output, size_t size);
 
 }  // namespace capture_config
