@@ -10,16 +10,6 @@
 #include "capture_config/config.hpp"
 #include "scratch_file.hpp"
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silence_stdout();
     return 0;
@@ -45,12 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t result =
         capture_config::parse_capture_config(file.path(), &header, &motor_delay_ms, raw_name.get(),
                                              prc_name.get(), &single_cpu, &write_raw);
-    check(result == 0 || result == 1);
-    check(strnlen(header.cal_file, sizeof header.cal_file) < sizeof header.cal_file);
-    check(strnlen(raw_name.get(), capture_config::kCaptureNameSize) <
-          static_cast<size_t>(capture_config::kCaptureNameSize));
-    check(strnlen(prc_name.get(), capture_config::kCaptureNameSize) ==
-          strnlen(raw_name.get(), capture_config::kCaptureNameSize));
-    check(single_cpu <= 1 && write_raw <= 1);
+    fuzz::check(result == 0 || result == 1);
+    fuzz::check(strnlen(header.cal_file, sizeof header.cal_file) < sizeof header.cal_file);
+    fuzz::check(strnlen(raw_name.get(), capture_config::kCaptureNameSize) <
+                static_cast<size_t>(capture_config::kCaptureNameSize));
+    fuzz::check(strnlen(prc_name.get(), capture_config::kCaptureNameSize) ==
+                strnlen(raw_name.get(), capture_config::kCaptureNameSize));
+    fuzz::check(single_cpu <= 1 && write_raw <= 1);
     return 0;
 }

@@ -9,16 +9,6 @@
 #include "capture_config/header.hpp"
 #include "scratch_file.hpp"
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silence_stdout();
     return 0;
@@ -32,20 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(&header, 0x5A, sizeof header);
     HANDLE handle = HANDLE{};
     const int32_t result = capture_config::read_capture_header(file.path(), &handle, &header);
-    check(handle != INVALID_HANDLE_VALUE);
-    check(result == 0 || result == 1);
+    fuzz::check(handle != INVALID_HANDLE_VALUE);
+    fuzz::check(result == 0 || result == 1);
     if (result == 1) {
         if (header.version == capture_config::kHeaderVersion) {
-            check(size >= capture_config::kHeaderSizeV3);
-            check(header.sensor_model == capture_config::kModel50kHz ||
-                  header.sensor_model == capture_config::kModel200kHz);
+            fuzz::check(size >= capture_config::kHeaderSizeV3);
+            fuzz::check(header.sensor_model == capture_config::kModel50kHz ||
+                        header.sensor_model == capture_config::kModel200kHz);
         } else {
-            check(size >= capture_config::kHeaderSizeOther);
-            check(header.sensor_model == capture_config::kModelUnknown);
+            fuzz::check(size >= capture_config::kHeaderSizeOther);
+            fuzz::check(header.sensor_model == capture_config::kModelUnknown);
         }
         // The version is the file's first four bytes, little-endian.
-        check(header.version == (uint32_t{data[0]} | uint32_t{data[1]} << 8 |
-                                 uint32_t{data[2]} << 16 | uint32_t{data[3]} << 24));
+        fuzz::check(header.version == (uint32_t{data[0]} | uint32_t{data[1]} << 8 |
+                                       uint32_t{data[2]} << 16 | uint32_t{data[3]} << 24));
     }
     CloseHandle(handle);
     return 0;

@@ -12,6 +12,13 @@
 
 namespace fuzz {
 
+// Ends the run as a finding when a property of the result does not hold.
+inline void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
 class ScratchFile {
 public:
     ScratchFile() {
