@@ -81,7 +81,7 @@ TEST(FixedFormat, RandomValuesMatchPrintf) {
     std::uniform_int_distribution<int> exponent(-30, 40);
     const int kDecimals[] = {0, 1, 2, 4, 6};
     int mismatches = 0;
-    for (int i = 0; i < 300000 && mismatches < 10; ++i) {
+    for (int i = 0; i < 1000000 && mismatches < 10; ++i) {
         // Readings of the record files, values spread over many magnitudes, and now and then any
         // bit pattern at all (slow for printf when huge, so rarer).
         double values[] = {reading(random), std::ldexp(reading(random), exponent(random)),
