@@ -7,14 +7,13 @@
 #include "ahrs/display.hpp"
 #include "ahrs/packet.hpp"
 #include "ahrs/record.hpp"
+#include "driver/gyro_port.hpp"
 #include "laser/laser_phase.hpp"
 #include "platform/console.hpp"
 
 namespace driver {
 namespace {
 
-constexpr DWORD kQueueSize = 4096;
-constexpr DWORD kReadTimeoutMs = 5;  // each read waits at most this long for its first byte
 constexpr uint32_t kStopPollIntervalMs = 100;
 constexpr DWORD kStagingSize = 256;  // bounds one read request
 constexpr size_t kPacketBufferSize = 260;
@@ -94,57 +93,6 @@ bool wait_polling(uint32_t ms) {
         Sleep(kStopPollIntervalMs);
     }
     return !poll_stop();
-}
-
-// Opens the gyro port and applies the queue sizes, line settings and read time-outs. On a
-// failure the error code is fetched first; the message is printed when report is set (at start-up;
-// the reopening after a lost port stays quiet). Returns INVALID_HANDLE_VALUE on failure.
-HANDLE open_gyro_port(const RunSettings& settings, bool report) {
-    HANDLE port = CreateFileA(settings.gyro_port, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, HANDLE{});
-    if (port == INVALID_HANDLE_VALUE) {
-        if (report) {
-            std::printf("Gyro - could not open serial port, %d\n",
-                        static_cast<int>(GetLastError()));
-        }
-        return INVALID_HANDLE_VALUE;
-    }
-
-    const char* failure = nullptr;
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    COMMTIMEOUTS timeouts{};
-    if (!SetupComm(port, kQueueSize, kQueueSize)) {
-        failure = "Gyro - error setting up comm: %d\n";
-    } else if (!GetCommState(port, &dcb)) {
-        failure = "Gyro - error getting comm: %d\n";
-    } else {
-        dcb.BaudRate = static_cast<DWORD>(settings.gyro_baud);
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        if (!SetCommState(port, &dcb)) {
-            failure = "Gyro - error setting comm: %d\n";
-        } else if (!GetCommTimeouts(port, &timeouts)) {
-            failure = " Gyro - error getting comm timeouts:%d/n";
-        } else {
-            // Reads return at once with what is waiting, else after the first byte or 5 ms.
-            timeouts.ReadIntervalTimeout = MAXDWORD;
-            timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-            timeouts.ReadTotalTimeoutConstant = kReadTimeoutMs;
-            if (!SetCommTimeouts(port, &timeouts)) {
-                failure = "Gyro - error setting comm timeouts:%d\n";
-            }
-        }
-    }
-    if (failure != nullptr) {
-        DWORD code = GetLastError();
-        if (report) {
-            std::fprintf(stderr, failure, static_cast<int>(code));
-        }
-        CloseHandle(port);
-        return INVALID_HANDLE_VALUE;
-    }
-    return port;
 }
 
 void report_no_answer(const RunSettings& settings) {
