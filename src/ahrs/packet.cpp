@@ -26,6 +26,11 @@ uint8_t packet_checksum(const uint8_t* packet, uint32_t length) {
     return static_cast<uint8_t>(sum & 0xFFu);
 }
 
+bool packet_is_valid(char mode, const uint8_t* packet, uint32_t length) {
+    return length != 0 && length == packet_length_of(mode) && packet[0] == kHeaderByte &&
+           packet_checksum(packet, length) == packet[length - 1];
+}
+
 int check_packet(char mode, const uint8_t* packet, uint32_t length) {
     const uint32_t expected = packet_length_of(mode);
     if (expected == 0) {

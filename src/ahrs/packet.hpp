@@ -30,6 +30,9 @@ inline int16_t get_s16(const uint8_t* packet, uint32_t offset) {
     return static_cast<int16_t>(get_u16(packet, offset));
 }
 
+// True when the packet is valid for the mode (length, header 0xFF, checksum); prints nothing.
+bool packet_is_valid(char mode, const uint8_t* packet, uint32_t length);
+
 // Returns 1 when the packet is valid for the mode (length, header 0xFF, checksum), 0 otherwise;
 // prints why on standard output, with a hex dump of a packet whose header or checksum is wrong.
 int check_packet(char mode, const uint8_t* packet, uint32_t length);

@@ -93,9 +93,9 @@ int write_record(TimeColumnState* state, double* time_rate_setting, char mode, d
 
     AhrsReading reading;
     if (!decode_packet(mode, packet, &reading)) {
-        std::fwrite(line.text, 1, line.length, file);
+        const bool written = std::fwrite(line.text, 1, line.length, file) == line.length;
         std::printf("Gyro - unrecognized packet type in output_packet \n");
-        return 0;
+        return written ? 0 : kRecordWriteFailed;
     }
     if (mode == kAngleMode) {
         const double angles[3] = {reading.roll, reading.pitch, reading.yaw};
@@ -106,8 +106,7 @@ int write_record(TimeColumnState* state, double* time_rate_setting, char mode, d
     line.add_group(reading.mag);
     line.add_value(reading.temp, ' ');
     line.add_unsigned(reading.tail_word, '\n');
-    std::fwrite(line.text, 1, line.length, file);
-    return 1;
+    return std::fwrite(line.text, 1, line.length, file) == line.length ? 1 : kRecordWriteFailed;
 }
 
 int output_packet(char mode, double dt, uint32_t count, const uint8_t* packet, int dos_time,

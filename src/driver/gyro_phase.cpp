@@ -1,13 +1,13 @@
 #include "driver/gyro_phase.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "ahrs/display.hpp"
 #include "ahrs/packet.hpp"
-#include "ahrs/record.hpp"
 #include "driver/gyro_port.hpp"
+#include "driver/recording.hpp"
 #include "laser/laser_phase.hpp"
 #include "platform/console.hpp"
 
@@ -16,8 +16,6 @@ namespace {
 
 constexpr uint32_t kStopPollIntervalMs = 100;
 constexpr DWORD kStagingSize = 256;  // bounds one read request
-constexpr size_t kPacketBufferSize = 260;
-constexpr uint32_t kRestartAfterFailures = 5;  // the sixth invalid packet in a row restarts
 
 constexpr int kStopKey = 'q';
 constexpr int kIdleKey = '0';
@@ -26,8 +24,10 @@ constexpr int kIdleKey = '0';
 struct RunState {
     int stop_key = kIdleKey;
     FILE* gyro_file = nullptr;
+    const char* gyro_file_name = "";
     uint32_t last_flush_ms = 0;
-    bool display_line_open = false;  // the live line is on screen, ended by "\r" only
+    bool write_failed = false;     // the gyro file refused a write: the phase ends
+    uint32_t records_on_disk = 0;  // records the last successful flush put in the file
 };
 
 RunState run_state;
@@ -36,30 +36,45 @@ RunState run_state;
 struct Recorder {
     const RunSettings* settings;
     HANDLE port;
-    uint32_t packet_length;
-    uint8_t packet[kPacketBufferSize];
-    uint32_t counter;   // every packet read, valid or not
-    uint32_t failures;  // invalid packets in a row
-    bool bad;           // the packet just read was invalid
-    uint32_t invalid;
-    uint32_t restarts;
-    uint32_t records;
+    Recording recording;
 };
 
-// Writes buffered records out at least once a second, so a crash loses little.
+Recorder recorder;
+
+// Reports the first write failure of the gyro file, with the system's reason, and ends the
+// phase as q does.
+void report_write_failure(int error) {
+    if (run_state.write_failed) {
+        return;
+    }
+    run_state.write_failed = true;
+    char what[512];
+    std::snprintf(what, sizeof what, "%s: %s", run_state.gyro_file_name, std::strerror(error));
+    std::fprintf(stderr, "Gyro - Error: can't write the file %s\n", what);
+}
+
+// Writes buffered records out at least once a second, so a crash loses little; what a flush
+// has put in the file is what the summary may claim.
 void flush_gyro_file_if_due() {
-    uint32_t now = platform::elapsed_ms();
-    if (run_state.gyro_file != nullptr && now - run_state.last_flush_ms >= kFlushIntervalMs) {
-        std::fflush(run_state.gyro_file);
-        run_state.last_flush_ms = now;
+    const uint32_t now = platform::elapsed_ms();
+    if (run_state.gyro_file == nullptr || run_state.write_failed ||
+        now - run_state.last_flush_ms < kFlushIntervalMs) {
+        return;
+    }
+    run_state.last_flush_ms = now;
+    errno = 0;
+    if (std::fflush(run_state.gyro_file) != 0) {
+        report_write_failure(errno);
+    } else {
+        run_state.records_on_disk = recorder.recording.records;
     }
 }
 
 // Moves off the live display line so that a message gets a line of its own.
 void end_display_line() {
-    if (run_state.display_line_open) {
+    if (recorder.recording.display_line_open) {
         std::fputc('\n', stdout);
-        run_state.display_line_open = false;
+        recorder.recording.display_line_open = false;
     }
 }
 
@@ -73,7 +88,7 @@ void take_key() {
 }
 
 bool stop_requested() {
-    return run_state.stop_key == kStopKey || platform::interrupted();
+    return run_state.stop_key == kStopKey || platform::interrupted() || run_state.write_failed;
 }
 
 // The stop poll of the waits: keeps the file flushed, takes a key, tells whether to stop.
@@ -102,15 +117,21 @@ void report_no_answer(const RunSettings& settings) {
 
 // Runs the start-up exchange again and again until the unit answers, the operator stops or the
 // port fails; a silent unit is reported at every attempt.
-ahrs::RestartResult restart_until_answer(Recorder* r) {
+ahrs::RestartResult restart_until_answer(Recorder* r, uint32_t* packet_length) {
     for (;;) {
         ahrs::RestartResult result =
-            ahrs::restart(r->port, r->settings->gyro_mode, &r->packet_length, poll_stop);
+            ahrs::restart(r->port, r->settings->gyro_mode, packet_length, poll_stop);
         if (result != ahrs::kRestartNoAnswer) {
             return result;
         }
         report_no_answer(*r->settings);
     }
+}
+
+// The link answers again with packets of packet_length bytes.
+void link_ready(Recorder* r, uint32_t packet_length) {
+    ++r->recording.restarts;
+    recording_link_ready(&r->recording, packet_length);
 }
 
 // Reports a failed port once, closes it and reopens it every 2 s until it is back and the unit
@@ -129,9 +150,10 @@ bool recover_port(Recorder* r) {
         if (r->port == INVALID_HANDLE_VALUE) {
             continue;
         }
-        switch (restart_until_answer(r)) {
+        uint32_t packet_length = 0;
+        switch (restart_until_answer(r, &packet_length)) {
             case ahrs::kRestartOk:
-                ++r->restarts;
+                link_ready(r, packet_length);
                 return true;
             case ahrs::kRestartStopped:
                 return false;
@@ -145,9 +167,10 @@ bool recover_port(Recorder* r) {
 
 // The restart of the recording loop; false when the phase is to end.
 bool restart_recording(Recorder* r) {
-    switch (restart_until_answer(r)) {
+    uint32_t packet_length = 0;
+    switch (restart_until_answer(r, &packet_length)) {
         case ahrs::kRestartOk:
-            ++r->restarts;
+            link_ready(r, packet_length);
             return true;
         case ahrs::kRestartPortFailed:
             return recover_port(r);
@@ -156,40 +179,20 @@ bool restart_recording(Recorder* r) {
     }
 }
 
-// Reads one group of decimation packets, validating, counting and showing each. Returns false
-// when the group was cut short (a stop, or a lost port); nothing is written for it then.
-bool read_group(Recorder* r) {
-    const char mode = r->settings->gyro_mode;
-    for (uint32_t i = 0; i < r->settings->decimation; ++i) {
-        switch (read_exact(r->port, r->packet_length, r->packet, poll_stop)) {
-            case kReadComplete:
-                break;
-            case kReadStopped:
-                return false;
-            case kReadPortFailed:
-                recover_port(r);
-                return false;
-        }
-        if (ahrs::check_packet(mode, r->packet, r->packet_length) == 0) {
-            // Every rejection message ends its line, so the live line is gone.
-            run_state.display_line_open = false;
-            ++r->invalid;
-            if (r->failures == kRestartAfterFailures && !restart_recording(r)) {
-                return false;
-            }
-            ++r->failures;
-            r->bad = true;
-        } else {
-            r->failures = 0;
-            r->bad = false;
-        }
-        ++r->counter;
-        if (r->counter % 10 == 0 && !r->bad) {
-            ahrs::print_packet(mode, r->packet);
-            run_state.display_line_open = true;
-        }
+// Reads the bytes the framer wants next. Returns false when the phase is to end.
+bool receive(Recorder* r) {
+    ahrs::Framer& framer = r->recording.framer;
+    const uint32_t wanted = ahrs::framer_wanted(framer);
+    switch (read_exact(r->port, wanted, ahrs::framer_space(&framer), poll_stop)) {
+        case kReadComplete:
+            ahrs::framer_received(&framer, wanted);
+            return true;
+        case kReadStopped:
+            return false;
+        case kReadPortFailed:
+            return recover_port(r);
     }
-    return true;
+    return false;
 }
 
 void print_heading(char mode) {
@@ -207,12 +210,14 @@ void print_heading(char mode) {
     }
 }
 
-// Records from the first restart until the operator stops. Returns false when the unit never
-// answered at start-up.
+// Records from the first restart until the operator stops or the gyro file refuses a write.
+// Returns false when the unit never answered at start-up.
 bool record(Recorder* r) {
     std::fputs("before restart\n", stdout);
-    switch (ahrs::restart(r->port, r->settings->gyro_mode, &r->packet_length, poll_stop)) {
+    uint32_t packet_length = 0;
+    switch (ahrs::restart(r->port, r->settings->gyro_mode, &packet_length, poll_stop)) {
         case ahrs::kRestartOk:
+            recording_link_ready(&r->recording, packet_length);
             break;
         case ahrs::kRestartNoAnswer:
             report_no_answer(*r->settings);
@@ -227,14 +232,37 @@ bool record(Recorder* r) {
     }
     std::fputs("after restart\n", stdout);
 
+    // The keys are polled after each group; a group longer than the poll interval (a large
+    // decimation on a fast line) is cut short by a stop between its reads too.
+    uint32_t last_poll = platform::elapsed_ms();
     while (!stop_requested()) {
-        if (read_group(r) && !r->bad) {
-            r->records += static_cast<uint32_t>(
-                ahrs::output_packet(r->settings->gyro_mode, r->settings->dt, r->counter, r->packet,
-                                    r->settings->dos_time, run_state.gyro_file));
+        errno = 0;
+        switch (recording_step(&r->recording, run_state.gyro_file)) {
+            case kStepNeedBytes:
+                if (!receive(r)) {
+                    return true;
+                }
+                if (platform::elapsed_ms() - last_poll >= kStopPollIntervalMs) {
+                    last_poll = platform::elapsed_ms();
+                    if (poll_stop()) {
+                        return true;
+                    }
+                }
+                break;
+            case kStepGroupDone:
+                flush_gyro_file_if_due();
+                take_key();
+                last_poll = platform::elapsed_ms();
+                break;
+            case kStepRestartDue:
+                if (!restart_recording(r)) {
+                    return true;
+                }
+                break;
+            case kStepWriteFailed:
+                report_write_failure(errno);
+                return true;
         }
-        flush_gyro_file_if_due();
-        take_key();
     }
     return true;
 }
@@ -244,6 +272,23 @@ bool port_alive(HANDLE port) {
     DWORD errors = 0;
     COMSTAT stat{};
     return ClearCommError(port, &errors, &stat) != FALSE;
+}
+
+// Closes the gyro file at the end of the phase. Returns false when its records did not all reach
+// the file (a write or the close failed); the records the file holds are then those of the last
+// successful flush.
+bool close_gyro_file(FILE* file) {
+    run_state.gyro_file = nullptr;
+    if (run_state.write_failed) {
+        (void)std::fclose(file);
+        return false;
+    }
+    if (std::fclose(file) != 0) {
+        std::fputs("Gyro - Error: Can't close the file\n", stderr);
+        return false;
+    }
+    run_state.records_on_disk = recorder.recording.records;
+    return true;
 }
 
 }  // namespace
@@ -304,15 +349,16 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "Gyro - Error: Can't create the file %s\n", settings.gyro_file);
         return kExitStartupFailure;
     }
-    static Recorder recorder;
     recorder = Recorder{};
     recorder.settings = &settings;
+    recording_start(&recorder.recording, settings);
     recorder.port = open_gyro_port(settings, true);
     if (recorder.port == INVALID_HANDLE_VALUE) {
         std::fclose(gyro_file);
         return kExitStartupFailure;
     }
     run_state.gyro_file = gyro_file;
+    run_state.gyro_file_name = settings.gyro_file;
     run_state.last_flush_ms = platform::elapsed_ms();
 
     print_heading(settings.gyro_mode);
@@ -327,12 +373,13 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "Gyro - Port  Closing isn't successed: %d\n",
                      static_cast<int>(GetLastError()));
     }
-    run_state.gyro_file = nullptr;
-    if (std::fclose(gyro_file) != 0) {
-        std::fputs("Gyro - Error: Can't close the file\n", stderr);
+    const bool file_complete = close_gyro_file(gyro_file);
+    const Recording& recording = recorder.recording;
+    std::printf("Gyro - %u packets, %u invalid, %u restarts, %u records\n", recording.counter,
+                recording.invalid, recording.restarts, run_state.records_on_disk);
+    if (!file_complete) {
+        return kExitStartupFailure;
     }
-    std::printf("Gyro - %u packets, %u invalid, %u restarts, %u records\n", recorder.counter,
-                recorder.invalid, recorder.restarts, recorder.records);
     if (platform::interrupted()) {
         return kExitInterrupted;
     }

@@ -1,0 +1,54 @@
+#pragma once
+// The packet framer: cuts the received byte stream into packets of the link's length and, after
+// an invalid packet, looks for the packet boundary again when bytes were lost or added on the
+// line. Fed any number of bytes at a time; it never reads the port itself.
+
+#include <cstdint>
+
+#include "ahrs/packet.hpp"
+
+namespace ahrs {
+
+// Bytes the framer may hold: the search after an invalid packet looks up to four packets ahead.
+constexpr uint32_t kFramerCapacity = 4 * kMaxPacketLength;
+
+struct Framer {
+    char mode = kAngleMode;
+    uint32_t length = 0;  // packet length the link start-up learned; 0 frames nothing
+    bool searching = false;  // the packet at the front was rejected: find the boundary first
+    uint32_t size = 0;       // bytes held in `bytes`
+    uint32_t needed = 0;     // bytes the next decision waits for
+    uint32_t realignments = 0;  // boundaries found again after lost or extra bytes
+    uint8_t bytes[kFramerCapacity];
+};
+
+// Empties the framer for a link that now sends packets of `length` bytes in `mode` (after a link
+// start-up, whose drain discarded whatever was on its way).
+void framer_reset(Framer* framer, char mode, uint32_t length);
+
+// Where received bytes go, and how many the framer wants before it can decide anything more:
+// at least 1, never more than there is room for (so a read for that many never takes bytes
+// beyond what the next packets need).
+uint8_t* framer_space(Framer* framer);
+uint32_t framer_wanted(const Framer& framer);
+
+// Counts `count` bytes written at framer_space() as received.
+void framer_received(Framer* framer, uint32_t count);
+
+// Points *packet at the next `length` bytes to treat as a packet and returns true, or returns
+// false when more bytes are needed first. The packet stays at the front until framer_accept or
+// framer_reject.
+bool framer_next(Framer* framer, const uint8_t** packet);
+
+// The packet at the front was valid: it is dropped and framing goes on after it.
+void framer_accept(Framer* framer);
+
+// The packet at the front was invalid. Before the next packet is framed, the framer looks for a
+// boundary among the bytes that follow its start: an offset where the header byte starts a valid
+// packet of the mode's length that the packet after it confirms, while the packet at the current
+// alignment is not valid. Found, the bytes before it are dropped; otherwise the rejected packet
+// is dropped and the alignment stays. A corrupted packet in an aligned stream therefore keeps the
+// alignment, and a stray header byte with a lucky checksum does not move it.
+void framer_reject(Framer* framer);
+
+}  // namespace ahrs

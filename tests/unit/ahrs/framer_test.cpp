@@ -1,0 +1,170 @@
+// The framer: packets cut from a byte stream fed in any splits, and the boundary found again
+// after lost or extra bytes without moving an aligned stream.
+
+#include "ahrs/framer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "packet_builder.hpp"
+
+namespace {
+
+using ahrs_test::make_packet;
+using Bytes = std::vector<uint8_t>;
+
+// Angle-mode packet number n: its TAIL_WORD is n, and its other fields vary with n.
+Bytes packet(uint16_t n) {
+    using namespace ahrs_test::angle;
+    return make_packet('a', {{kRoll, static_cast<uint16_t>(n * 977)},
+                             {kGyroX, static_cast<uint16_t>(0xFF00 | n)},
+                             {kTemp, 1500},
+                             {kTail, n}});
+}
+
+// Packets first..last in a row, with `edit` applied to the stream.
+Bytes stream(uint16_t count, void (*edit)(Bytes*) = nullptr) {
+    Bytes bytes;
+    for (uint16_t n = 1; n <= count; ++n) {
+        const Bytes p = packet(n);
+        bytes.insert(bytes.end(), p.begin(), p.end());
+    }
+    if (edit != nullptr) {
+        edit(&bytes);
+    }
+    return bytes;
+}
+
+struct Framed {
+    std::vector<uint16_t> tails;  // the valid packets, in order
+    unsigned rejected = 0;
+    unsigned realignments = 0;
+};
+
+// Feeds the bytes in pieces of at most `split` bytes (0: random pieces), as reads deliver them,
+// never more than the framer asks for.
+Framed frame(const Bytes& bytes, size_t split) {
+    ahrs::Framer framer;
+    ahrs::framer_reset(&framer, 'a', ahrs::kAnglePacketLength);
+    std::mt19937 random(7);
+    Framed out;
+    size_t at = 0;
+    for (;;) {
+        const uint8_t* p = nullptr;
+        while (ahrs::framer_next(&framer, &p)) {
+            if (ahrs::packet_is_valid('a', p, framer.length)) {
+                out.tails.push_back(ahrs::get_u16(p, ahrs_test::angle::kTail));
+                ahrs::framer_accept(&framer);
+            } else {
+                ++out.rejected;
+                ahrs::framer_reject(&framer);
+            }
+        }
+        if (at == bytes.size()) {
+            break;
+        }
+        size_t piece = split != 0 ? split : 1 + random() % 40;
+        piece = std::min({piece, bytes.size() - at, size_t{ahrs::framer_wanted(framer)}});
+        std::copy_n(bytes.begin() + static_cast<long>(at), piece, ahrs::framer_space(&framer));
+        ahrs::framer_received(&framer, static_cast<uint32_t>(piece));
+        at += piece;
+    }
+    out.realignments = framer.realignments;
+    return out;
+}
+
+std::vector<uint16_t> tails_except(uint16_t count, std::initializer_list<uint16_t> lost) {
+    std::vector<uint16_t> tails;
+    for (uint16_t n = 1; n <= count; ++n) {
+        if (std::find(lost.begin(), lost.end(), n) == lost.end()) {
+            tails.push_back(n);
+        }
+    }
+    return tails;
+}
+
+constexpr uint16_t kPackets = 12;
+constexpr long kL = ahrs::kAnglePacketLength;
+
+TEST(Framer, FindsTheBoundaryAgainAndKeepsAnAlignedStream) {
+    struct Case {
+        const char* legend;
+        void (*edit)(Bytes*);
+        std::vector<uint16_t> tails;
+        unsigned rejected;
+        unsigned realignments;
+    };
+    const Case cases[] = {
+        {.legend = "clean stream: every packet",
+         .edit = nullptr,
+         .tails = tails_except(kPackets, {}),
+         .rejected = 0,
+         .realignments = 0},
+        {.legend = "a byte lost in packet 4: only packet 4 is lost",
+         .edit = [](Bytes* b) { b->erase(b->begin() + 3 * kL + 10); },
+         .tails = tails_except(kPackets, {4}),
+         .rejected = 1,
+         .realignments = 1},
+        {.legend = "the header of packet 4 lost",
+         .edit = [](Bytes* b) { b->erase(b->begin() + 3 * kL); },
+         .tails = tails_except(kPackets, {4}),
+         .rejected = 1,
+         .realignments = 1},
+        {.legend = "a byte added in packet 4: only packet 4 is lost",
+         .edit = [](Bytes* b) { b->insert(b->begin() + 3 * kL + 7, 0x55); },
+         .tails = tails_except(kPackets, {4}),
+         .rejected = 1,
+         .realignments = 1},
+        {.legend = "a stray header byte added between packets 4 and 5",
+         .edit = [](Bytes* b) { b->insert(b->begin() + 4 * kL, 0xFF); },
+         .tails = tails_except(kPackets, {}),
+         .rejected = 1,
+         .realignments = 1},
+        {.legend = "a bit flipped in packet 4: packet 4 is rejected, the alignment stays",
+         .edit = [](Bytes* b) { (*b)[3 * kL + 12] ^= 0x10; },
+         .tails = tails_except(kPackets, {4}),
+         .rejected = 1,
+         .realignments = 0},
+        {.legend = "packets 4 to 6 with wrong checksums: three rejected, the alignment stays",
+         .edit =
+             [](Bytes* b) {
+                 for (long n = 4; n <= 6; ++n) {
+                     ++(*b)[n * kL - 1];
+                 }
+             },
+         .tails = tails_except(kPackets, {4, 5, 6}),
+         .rejected = 3,
+         .realignments = 0},
+    };
+    for (const Case& c : cases) {
+        for (size_t split : {size_t{0}, size_t{1}, size_t{7}, size_t{1000}}) {
+            SCOPED_TRACE(std::string(c.legend) + ", pieces of " +
+                         (split != 0 ? std::to_string(split) : std::string("random size")));
+            const Framed framed = frame(stream(kPackets, c.edit), split);
+            EXPECT_EQ(framed.tails, c.tails);
+            EXPECT_EQ(framed.rejected, c.rejected);
+            EXPECT_EQ(framed.realignments, c.realignments);
+        }
+    }
+}
+
+// A header byte inside a damaged packet that starts a packet with a right checksum is not taken
+// unless the packet after it confirms it: the stream's own alignment goes on.
+TEST(Framer, AStrayHeaderWithALuckyChecksumDoesNotMoveAGoodAlignment) {
+    Bytes bytes = stream(kPackets);
+    // Damage packet 4, then plant at its offset 10 a header whose 30 bytes sum right.
+    const long at = 3 * kL + 10;
+    bytes[static_cast<size_t>(at)] = 0xFF;
+    unsigned sum = 0;
+    for (long i = at + 1; i < at + kL - 1; ++i) {
+        sum += bytes[static_cast<size_t>(i)];
+    }
+    bytes[static_cast<size_t>(at + kL - 1)] = static_cast<uint8_t>(sum);  // inside packet 5
+    const Framed framed = frame(bytes, 0);
+    EXPECT_EQ(framed.realignments, 0u);
+    EXPECT_EQ(framed.tails, tails_except(kPackets, {4, 5}));
+}
+
+}  // namespace
