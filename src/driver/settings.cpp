@@ -1,16 +1,46 @@
 #include "driver/settings.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "ahrs/packet.hpp"
 #include "ahrs/record.hpp"
+#include "platform/paths.hpp"
 
 namespace driver {
 namespace {
 
 constexpr const char* kHelpHint = "type morvane without any parameters for help";
+
+// The longest time step and record spacing taken, in seconds: far beyond any unit's packet
+// interval, and small enough that a time computed from a 32-bit packet count stays exact to the
+// microsecond the records print.
+constexpr double kMaxSeconds = 1000000.0;
+
+// The three output files of a run, by role, for the check that they are distinct.
+struct OutputFile {
+    const char* role;
+    const char* name;
+};
+
+// Reports the first two outputs that name the same file; true when all are distinct.
+bool outputs_distinct(const RunSettings& s) {
+    const OutputFile outputs[] = {
+        {"laser", s.laser_file}, {"gyro", s.gyro_file}, {"GPS", s.gps_file}};
+    for (size_t i = 0; i < std::size(outputs); ++i) {
+        for (size_t j = i + 1; j < std::size(outputs); ++j) {
+            if (platform::same_file(outputs[i].name, outputs[j].name)) {
+                std::fprintf(stderr, "Error: the %s file %s and the %s file %s are the same file\n",
+                             outputs[i].role, outputs[i].name, outputs[j].role, outputs[j].name);
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 // The leading decimal number of a word; 0 without one, the nearest limit beyond 32 bits.
 int32_t to_int(const char* word) {
@@ -189,12 +219,25 @@ bool check_settings(RunSettings* settings) {
     } else if (settings->decimation == 0) {
         settings->decimation = 1;  // 0 means full rate
     }
+    // A negative time step means counts; any other must give finite times.
+    if (std::isnan(settings->dt) || settings->dt > kMaxSeconds) {
+        std::fprintf(stderr, "Gyro - the time step (-t) must be at most %.0f seconds, not %g\n",
+                     kMaxSeconds, settings->dt);
+        ok = false;
+    }
+    if (!std::isfinite(ahrs::time_rate) || std::fabs(ahrs::time_rate) > kMaxSeconds) {
+        std::fprintf(stderr,
+                     "Gyro - the record spacing (-f) must be at most %.0f seconds, not %g\n",
+                     kMaxSeconds, ahrs::time_rate);
+        ok = false;
+    }
     if (settings->lines < 0 || settings->lines > kMaxLines) {
         std::fprintf(stderr, "Error: the lines (-l) must be 0 to %d, not %d\n", kMaxLines,
                      settings->lines);
         ok = false;
     }
-    return ok;
+    // The files come last: their check looks at the file system, and only when the rest holds.
+    return ok && outputs_distinct(*settings);
 }
 
 }  // namespace driver

@@ -52,8 +52,10 @@ void parse_command_line(int argc, char** argv, RunSettings* settings);
 void print_usage(const char* program, FILE* out);
 
 // Checks what the command line cannot: a mode letter the unit knows, a decimation that is not
-// negative, lines within the sample array. Prints one line on stderr per fault; returns true when
-// the settings can be used. Takes decimation 0 as 1 (full rate).
+// negative, a time step (-t) and record spacing (-f) that give finite times, lines within the
+// sample array, and then that the laser, gyro and GPS file names lead to three different files
+// (nothing is created). Prints one line on stderr per fault (for the files, the first two that
+// clash); returns true when the settings can be used. Takes decimation 0 as 1 (full rate).
 bool check_settings(RunSettings* settings);
 
 }  // namespace driver

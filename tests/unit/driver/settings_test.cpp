@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -207,40 +208,63 @@ TEST(CommandLine, TooFewFileNamesPrintTheUsage) {
     }
 }
 
-TEST(StartupChecks, RefuseWhatWouldHangOrOverrun) {
-    const struct {
+TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    struct Case {
         const char* legend;
-        char mode;
-        uint32_t decimation;
-        int32_t lines;
-        bool ok;
-        uint32_t decimation_after;
-    } cases[] = {
-        {"defaults", 'a', 1, 200, true, 1},
-        {"scaled and voltage modes", 'c', 3, 0, true, 3},
-        {"voltage mode", 'r', 1, 1, true, 1},
-        {"upper-case mode is never acknowledged", 'A', 1, 200, false, 1},
-        {"unknown mode", 'x', 1, 200, false, 1},
-        {"no mode letter at all", '\0', 1, 200, false, 1},
-        {"decimation 0 is full rate", 'a', 0, 200, true, 1},
-        {"negative decimation", 'a', 0xFFFFFFFFu, 200, false, 0xFFFFFFFFu},
-        {"the largest positive decimation", 'a', 0x7FFFFFFFu, 200, true, 0x7FFFFFFFu},
-        {"more lines than the array holds", 'a', 1, 201, false, 1},
-        {"negative lines", 'a', 1, -1, false, 1},
+        char mode = 'a';
+        uint32_t decimation = 1;
+        int32_t lines = 200;
+        double dt = -1.0;
+        double time_rate = 0.0;
+        bool ok = true;
+        uint32_t decimation_after = 1;
     };
-    for (const auto& c : cases) {
+    const Case cases[] = {
+        {.legend = "defaults"},
+        {.legend = "scaled mode", .mode = 'c', .decimation = 3, .lines = 0, .decimation_after = 3},
+        {.legend = "voltage mode", .mode = 'r', .lines = 1},
+        {.legend = "upper-case mode is never acknowledged", .mode = 'A', .ok = false},
+        {.legend = "unknown mode", .mode = 'x', .ok = false},
+        {.legend = "no mode letter at all", .mode = '\0', .ok = false},
+        {.legend = "decimation 0 is full rate", .decimation = 0},
+        {.legend = "negative decimation",
+         .decimation = 0xFFFFFFFFu,
+         .ok = false,
+         .decimation_after = 0xFFFFFFFFu},
+        {.legend = "the largest positive decimation",
+         .decimation = 0x7FFFFFFFu,
+         .decimation_after = 0x7FFFFFFFu},
+        {.legend = "more lines than the array holds", .lines = 201, .ok = false},
+        {.legend = "negative lines", .lines = -1, .ok = false},
+        {.legend = "a time step and a spacing", .dt = 0.01, .time_rate = 0.5},
+        {.legend = "any negative time step means counts", .dt = -inf},
+        {.legend = "time step nan", .dt = nan, .ok = false},
+        {.legend = "time step inf", .dt = inf, .ok = false},
+        {.legend = "a time step whose times overflow", .dt = 1e308, .ok = false},
+        {.legend = "spacing nan", .time_rate = nan, .ok = false},
+        {.legend = "spacing -inf", .time_rate = -inf, .ok = false},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         RunSettings s;
+        s.laser_file = "laser.txt";
+        s.gyro_file = "gyro.txt";
+        s.gps_file = "gps.txt";
         s.gyro_mode = c.mode;
         s.decimation = c.decimation;
         s.lines = c.lines;
+        s.dt = c.dt;
+        ahrs::time_rate = c.time_rate;
         testing::internal::CaptureStderr();
         bool ok = driver::check_settings(&s);
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(ok, c.ok);
-        EXPECT_EQ(err.empty(), c.ok);
+        EXPECT_EQ(err.empty(), c.ok) << err;
         EXPECT_EQ(s.decimation, c.decimation_after);
     }
+    ahrs::time_rate = 0.0;
 }
 
 }  // namespace
