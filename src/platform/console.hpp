@@ -21,10 +21,16 @@ int read_key();
 // process start where the platform knows it), from a monotonic clock.
 uint32_t elapsed_ms();
 
-// Installs the interrupt handler: the first Ctrl+C (SIGINT, SIGTERM, SIGHUP; on Windows the
-// console control events) sets the interrupt flag; a second one ends the process at once with
-// exit code 130.
+// Installs the interrupt handler: the first Ctrl+C (SIGINT, SIGTERM, SIGQUIT, SIGHUP; on Windows
+// the console control events) sets the interrupt flag; a second one ends the process at once with
+// exit code 130, except while interrupts are held. On POSIX, SIGPIPE is ignored: a console that
+// went away (a closed pipe) is no reason to lose the survey.
 void install_interrupt_handler();
+
+// While held (from the scanner motor's start until the motor has stopped and the laser file is
+// saved), an interrupt only sets the flag and never ends the process at once; the first one
+// prints "stopping the scanner and saving, please wait" on standard error.
+void hold_interrupts(bool hold);
 
 // True once an interrupt has been requested.
 bool interrupted();

@@ -20,6 +20,8 @@ constexpr int kInterruptExitCode = 130;
 // Read by signal handlers, so plain sig_atomic_t values and a termios saved before any handler
 // can see it.
 volatile sig_atomic_t interrupt_flag = 0;
+volatile sig_atomic_t interrupts_held = 0;
+volatile sig_atomic_t hold_notice_given = 0;
 volatile sig_atomic_t terminal_saved = 0;
 termios saved_terminal{};
 
@@ -59,7 +61,19 @@ void on_fatal_signal(int signal_number) {
     raise(signal_number);
 }
 
+constexpr char kHoldNotice[] = "stopping the scanner and saving, please wait\n";
+
 void on_interrupt(int) {
+    if (interrupts_held != 0) {
+        interrupt_flag = 1;
+        if (hold_notice_given == 0) {
+            hold_notice_given = 1;
+            const int saved = errno;
+            (void)!write(STDERR_FILENO, kHoldNotice, sizeof kHoldNotice - 1);
+            errno = saved;
+        }
+        return;
+    }
     if (interrupt_flag != 0) {
         restore_terminal();
         _exit(kInterruptExitCode);
@@ -173,9 +187,14 @@ void install_interrupt_handler() {
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a blocking call returns EINTR so the program can look at the flag.
     action.sa_flags = 0;
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) {
         (void)sigaction(signal_number, &action, nullptr);
     }
+    (void)signal(SIGPIPE, SIG_IGN);
+}
+
+void hold_interrupts(bool hold) {
+    interrupts_held = hold ? 1 : 0;
 }
 
 bool interrupted() {

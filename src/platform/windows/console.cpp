@@ -20,6 +20,21 @@ constexpr UINT kInterruptExitCode = 130;
 constexpr DWORD kCloseGraceMs = 4000;
 
 std::atomic<int> interrupt_flag{0};
+std::atomic<int> interrupts_held{0};
+std::atomic<int> hold_notice_given{0};
+
+constexpr char kHoldNotice[] = "stopping the scanner and saving, please wait\r\n";
+
+// The notice of an interrupt while interrupts are held, written once, straight to the handle
+// (the handler runs on a thread of its own).
+void give_hold_notice() {
+    if (hold_notice_given.exchange(1) != 0) {
+        return;
+    }
+    DWORD written = 0;
+    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), kHoldNotice, sizeof kHoldNotice - 1, &written,
+                    nullptr);
+}
 
 // Keys from a piped or redirected stdin: one reader thread blocks in ReadFile and queues the
 // bytes, so polling never blocks. Allocated once and never freed: the thread may still be
@@ -82,7 +97,10 @@ BOOL WINAPI on_control_event(DWORD event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
         case CTRL_CLOSE_EVENT:
-            if (interrupt_flag.exchange(1) != 0) {
+            if (interrupts_held.load() != 0) {
+                interrupt_flag.store(1);
+                give_hold_notice();
+            } else if (interrupt_flag.exchange(1) != 0) {
                 ExitProcess(kInterruptExitCode);
             }
             if (event == CTRL_CLOSE_EVENT) {
@@ -131,6 +149,10 @@ uint32_t elapsed_ms() {
 
 void install_interrupt_handler() {
     (void)SetConsoleCtrlHandler(on_control_event, TRUE);
+}
+
+void hold_interrupts(bool hold) {
+    interrupts_held.store(hold ? 1 : 0);
 }
 
 bool interrupted() {
