@@ -124,7 +124,9 @@ int main() {
             return 1;
         }
         auto start = std::chrono::steady_clock::now();
-        laser::save_samples(kLines, fast_file);
+        if (!laser::save_samples(kLines, fast_file)) {
+            return 1;
+        }
         const double fast = seconds_since(start);
         start = std::chrono::steady_clock::now();
         save_reference(reference_file);

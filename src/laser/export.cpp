@@ -50,9 +50,15 @@ char* put_row(char* out, const LaserSample& sample) {
     return out;
 }
 
+// Hands the rows gathered in chunk up to end to the stream; false when it refuses them.
+bool write_chunk(const char* end, FILE* file) {
+    const size_t length = static_cast<size_t>(end - chunk);
+    return std::fwrite(chunk, 1, length, file) == length;
+}
+
 }  // namespace
 
-void save_samples(int32_t lines, FILE* file) {
+bool save_samples(int32_t lines, FILE* file) {
     // The count comes checked from the command line; it is still kept inside the array here.
     if (lines < 0) {
         lines = 0;
@@ -61,23 +67,26 @@ void save_samples(int32_t lines, FILE* file) {
     }
     const size_t records = static_cast<size_t>(lines) * kSamplesPerLine;
 
-    std::fputs(kHeader, file);
+    // Writing stops at the first failure: a full disk takes nothing more.
+    bool written = std::fputs(kHeader, file) >= 0;
     char* out = chunk;
-    for (size_t i = 0; i < records; ++i) {
+    for (size_t i = 0; i < records && written; ++i) {
         if (static_cast<size_t>(out - chunk) > kChunkLength - kMaxRowLength) {
-            std::fwrite(chunk, 1, static_cast<size_t>(out - chunk), file);
+            written = write_chunk(out, file);
             out = chunk;
         }
         out = put_row(out, sample_array[i]);
     }
-    std::fwrite(chunk, 1, static_cast<size_t>(out - chunk), file);
+    written = written && write_chunk(out, file);
 
     // A write that failed earlier is reported with the close: the file is short either way.
-    const bool write_failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || write_failed) {
+    written = written && std::ferror(file) == 0;
+    if (std::fclose(file) != 0 || !written) {
         std::fputs("Error: Can't close the file\n", stderr);
         std::fflush(stderr);
+        return false;
     }
+    return true;
 }
 
 }  // namespace laser

@@ -16,8 +16,8 @@ namespace laser {
 namespace {
 
 // Exit statuses of the phase, which the run sequence returns as the process's.
-constexpr int kPhaseComplete = 0;       // all lines captured, or stopped by q
-constexpr int kPhaseFailed = 2;         // the library, a set-up step or the capture failed
+constexpr int kPhaseComplete = 0;  // all lines captured, or stopped by q
+constexpr int kPhaseFailed = 2;    // the library, a set-up step, the capture or the file failed
 constexpr int kPhaseInterrupted = 130;  // Ctrl+C
 
 constexpr int32_t kNoCard = -1;
@@ -266,6 +266,9 @@ int run_steps(const driver::RunSettings& settings, int* stop_key, Phase* phase) 
     }
 
     const int32_t card = phase->card;
+    // From the motor's start until it has stopped and the lines are saved, Ctrl+C never ends
+    // the program at once: the motor would run on and the laser file be cut short.
+    platform::hold_interrupts(true);
     hsif_api.HsifSetMotorPower(card, settings.motor_number, settings.motor_power);
     say(stderr, "Waiting (20 sec.) for mirror to move\n");
     interruptible_sleep(kMirrorWaitMs);
@@ -298,10 +301,11 @@ int run_steps(const driver::RunSettings& settings, int* stop_key, Phase* phase) 
     if (end == kCaptureDone) {
         say(stderr, "Saving Data,Please Waiting\n");
     }
-    save_samples(captured, phase->laser_file);
+    const bool saved = save_samples(captured, phase->laser_file);
     phase->laser_file = nullptr;
+    platform::hold_interrupts(false);
 
-    if (end == kCaptureFailed) {
+    if (end == kCaptureFailed || !saved) {
         return kPhaseFailed;
     }
     return platform::interrupted() ? kPhaseInterrupted : kPhaseComplete;

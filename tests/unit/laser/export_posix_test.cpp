@@ -1,5 +1,5 @@
-// save_samples when the file cannot be written out: the close reports it on stderr, also when
-// the failure came earlier, while writing.
+// save_samples when the file cannot be written out: it reports the failure to its caller and on
+// stderr, also when the failure came earlier, while writing.
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-TEST(ExportClose, AFailedCloseIsReportedOnStderr) {
+TEST(ExportClose, AFailedWriteOrCloseIsReportedToTheCallerAndOnStderr) {
     const struct {
         const char* legend;
         const char* path;
@@ -35,8 +35,9 @@ TEST(ExportClose, AFailedCloseIsReportedOnStderr) {
             ASSERT_EQ(std::setvbuf(file, buffer, _IOFBF, sizeof buffer), 0);
         }
         testing::internal::CaptureStderr();
-        laser::save_samples(1, file);
+        const bool saved = laser::save_samples(1, file);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.stderr_text);
+        EXPECT_EQ(saved, *c.stderr_text == '\0') << "the caller learns of the failure";
     }
 }
 

@@ -52,7 +52,7 @@ protected:
     void save(int32_t lines) {
         FILE* file = std::fopen(path_.string().c_str(), "w");
         ASSERT_NE(file, nullptr);
-        laser::save_samples(lines, file);
+        EXPECT_TRUE(laser::save_samples(lines, file));
     }
 
     // The file as a text stream reads it: "\n" for the platform's line end.
