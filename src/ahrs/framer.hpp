@@ -14,10 +14,10 @@ constexpr uint32_t kFramerCapacity = 4 * kMaxPacketLength;
 
 struct Framer {
     char mode = kAngleMode;
-    uint32_t length = 0;  // packet length the link start-up learned; 0 frames nothing
-    bool searching = false;  // the packet at the front was rejected: find the boundary first
-    uint32_t size = 0;       // bytes held in `bytes`
-    uint32_t needed = 0;     // bytes the next decision waits for
+    uint32_t length = 0;        // packet length the link start-up learned; 0 frames nothing
+    bool searching = false;     // the packet at the front was rejected: find the boundary first
+    uint32_t size = 0;          // bytes held in `bytes`
+    uint32_t needed = 0;        // bytes the next decision waits for
     uint32_t realignments = 0;  // boundaries found again after lost or extra bytes
     uint8_t bytes[kFramerCapacity];
 };

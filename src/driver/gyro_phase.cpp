@@ -41,6 +41,14 @@ struct Recorder {
 
 Recorder recorder;
 
+// Moves off the live display line so that a message gets a line of its own.
+void end_display_line() {
+    if (recorder.recording.display_line_open) {
+        std::fputc('\n', stdout);
+        recorder.recording.display_line_open = false;
+    }
+}
+
 // Reports the first write failure of the gyro file, with the system's reason, and ends the
 // phase as q does.
 void report_write_failure(int error) {
@@ -48,6 +56,7 @@ void report_write_failure(int error) {
         return;
     }
     run_state.write_failed = true;
+    end_display_line();
     char what[512];
     std::snprintf(what, sizeof what, "%s: %s", run_state.gyro_file_name, std::strerror(error));
     std::fprintf(stderr, "Gyro - Error: can't write the file %s\n", what);
@@ -67,14 +76,6 @@ void flush_gyro_file_if_due() {
         report_write_failure(errno);
     } else {
         run_state.records_on_disk = recorder.recording.records;
-    }
-}
-
-// Moves off the live display line so that a message gets a line of its own.
-void end_display_line() {
-    if (recorder.recording.display_line_open) {
-        std::fputc('\n', stdout);
-        recorder.recording.display_line_open = false;
     }
 }
 

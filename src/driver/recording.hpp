@@ -20,14 +20,14 @@ struct Recording {
     int32_t dos_time = 0;
     ahrs::Framer framer;
     uint8_t packet[ahrs::kMaxPacketLength];  // the packet taken last
-    uint32_t counter = 0;                      // every packet read, valid or not
-    uint32_t failures = 0;                     // invalid packets in a row
-    bool bad = false;                          // the packet just read was invalid
-    uint32_t in_group = 0;                     // packets of the current group read so far
+    uint32_t counter = 0;                    // every packet read, valid or not
+    uint32_t failures = 0;                   // invalid packets in a row
+    bool bad = false;                        // the packet just read was invalid
+    uint32_t in_group = 0;                   // packets of the current group read so far
     bool restart_due = false;  // an invalid packet waits for the link restart it called for
     uint32_t invalid = 0;
     uint32_t restarts = 0;
-    uint32_t records = 0;             // records handed to the gyro file's stream
+    uint32_t records = 0;            // records handed to the gyro file's stream
     bool display_line_open = false;  // the live line is on screen, ended by "\r" only
 };
 

@@ -15,9 +15,8 @@ enum class Found { kNothing, kFile, kDevice };
 Found file_identity(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
     // No access asked and every sharing allowed: the query disturbs no other opener, and
     // FILE_FLAG_BACKUP_SEMANTICS lets it open folders too.
-    const HANDLE file =
-        CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return Found::kNothing;
     }

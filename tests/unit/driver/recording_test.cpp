@@ -20,7 +20,8 @@ constexpr long kL = ahrs::kAnglePacketLength;
 Bytes stream(uint16_t count, std::vector<uint16_t> bad = {}) {
     Bytes bytes;
     for (uint16_t n = 1; n <= count; ++n) {
-        Bytes p = ahrs_test::make_packet('a', {{ahrs_test::angle::kRoll, n}, {ahrs_test::angle::kTail, n}});
+        Bytes p = ahrs_test::make_packet(
+            'a', {{ahrs_test::angle::kRoll, n}, {ahrs_test::angle::kTail, n}});
         if (std::find(bad.begin(), bad.end(), n) != bad.end()) {
             ++p.back();
         }
@@ -49,9 +50,8 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
     for (bool more = true; more;) {
         switch (driver::recording_step(&out.recording, file)) {
             case driver::kStepNeedBytes: {
-                const size_t piece =
-                    std::min({size_t{13}, bytes.size() - at,
-                              size_t{ahrs::framer_wanted(out.recording.framer)}});
+                const size_t piece = std::min({size_t{13}, bytes.size() - at,
+                                               size_t{ahrs::framer_wanted(out.recording.framer)}});
                 std::copy_n(bytes.begin() + static_cast<long>(at), piece,
                             ahrs::framer_space(&out.recording.framer));
                 ahrs::framer_received(&out.recording.framer, static_cast<uint32_t>(piece));
@@ -121,8 +121,8 @@ TEST(Recording, RestartRuleDecimationAndCounter) {
          .invalid = 6,
          .records = 14},
         {.legend = "twenty bad in a row: still one restart",
-         .bytes = stream(40, {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-                              22}),
+         .bytes =
+             stream(40, {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22}),
          .restarts = 1,
          .invalid = 20,
          .records = 20},
