@@ -27,6 +27,10 @@ constexpr int64_t kPacingSliceNs = 2 * kNsPerMs;
 // the rate holds through short stalls, and no burst carries more than this of the line's time.
 // Beyond it, the missed time is forgotten: fewer packets, their TAIL_WORDs still without gaps.
 constexpr int64_t kMaxLagNs = 20 * kNsPerMs;
+// A hang-up comes this long after the last byte went on the line. Closing the pty discards what
+// the logger has not read yet, and a logger reads what has arrived within a few milliseconds: so
+// the K packets before a hang-up reach it.
+constexpr int64_t kHangupSettleNs = 100 * kNsPerMs;
 constexpr char kStopCommand = 'P';
 constexpr char kProbeCommand = 'G';
 constexpr char kContinuousCommand = 'C';
@@ -99,20 +103,34 @@ void take_from_queue(Unit* unit, size_t count) {
                       unit->queue.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
+// The first fault of the list whose packet count is reached and that has not happened, or -1.
+int due_event(const std::vector<FaultEvent>& events, const std::vector<bool>& done,
+              uint64_t streamed) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (!done[i] && streamed >= events[i].after_packets) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int due_hangup(const Unit& unit) {
+    return due_event(unit.options->hangups, unit.hangup_done, unit.streamed_sent);
+}
+
+int due_silence(const Unit& unit) {
+    return due_event(unit.options->silences, unit.silence_done, unit.streamed_sent);
+}
+
 // True when a silence or a hang-up waits for the line to go idle: no more packets until then.
 bool fault_due(const Unit& unit) {
-    const SimOptions& options = *unit.options;
-    for (size_t i = 0; i < options.hangups.size(); ++i) {
-        if (!unit.hangup_done[i] && unit.streamed_sent >= options.hangups[i].after_packets) {
-            return true;
-        }
-    }
-    for (size_t i = 0; i < options.silences.size(); ++i) {
-        if (!unit.silence_done[i] && unit.streamed_sent >= options.silences[i].after_packets) {
-            return true;
-        }
-    }
-    return false;
+    return due_hangup(unit) >= 0 || due_silence(unit) >= 0;
+}
+
+// When the fault that is due may start: a silence once the line is idle, a hang-up a settling
+// time later.
+int64_t fault_start_ns(const Unit& unit) {
+    return unit.line_free_ns + (due_hangup(unit) >= 0 ? kHangupSettleNs : 0);
 }
 
 // Builds the next packet of the current mode into packet and counts it as sent.
@@ -251,26 +269,23 @@ bool produce(Unit* unit, int64_t now, SentPacket* sent) {
 }
 
 int64_t start_due_faults(Unit* unit, int64_t now) {
-    if (silent(*unit) || output_pending(*unit)) {
+    if (silent(*unit) || output_pending(*unit) || now < fault_start_ns(*unit)) {
         return -1;
     }
     const SimOptions& options = *unit->options;
-    for (size_t i = 0; i < options.hangups.size(); ++i) {
-        if (!unit->hangup_done[i] && unit->streamed_sent >= options.hangups[i].after_packets) {
-            unit->hangup_done[i] = true;
-            return static_cast<int64_t>(options.hangups[i].amount);
-        }
+    const int hangup = due_hangup(*unit);
+    if (hangup >= 0) {
+        unit->hangup_done[static_cast<size_t>(hangup)] = true;
+        return static_cast<int64_t>(options.hangups[static_cast<size_t>(hangup)].amount);
     }
-    for (size_t i = 0; i < options.silences.size(); ++i) {
-        if (!unit->silence_done[i] && unit->streamed_sent >= options.silences[i].after_packets) {
-            unit->silence_done[i] = true;
-            const int64_t length_ms = static_cast<int64_t>(options.silences[i].amount);
-            unit->silent_until_ns = now + length_ms * kNsPerMs;
-            status("silent for %lld ms after %llu streamed packets",
-                   static_cast<long long>(length_ms),
-                   static_cast<unsigned long long>(unit->streamed_sent));
-            break;
-        }
+    const int silence = due_silence(*unit);
+    if (silence >= 0) {
+        unit->silence_done[static_cast<size_t>(silence)] = true;
+        const int64_t length_ms =
+            static_cast<int64_t>(options.silences[static_cast<size_t>(silence)].amount);
+        unit->silent_until_ns = now + length_ms * kNsPerMs;
+        status("silent for %lld ms after %llu streamed packets", static_cast<long long>(length_ms),
+               static_cast<unsigned long long>(unit->streamed_sent));
     }
     return -1;
 }
@@ -315,12 +330,12 @@ int64_t next_deadline(const Unit& unit, int64_t now, bool line_open) {
                            ? now
                            : std::max(first_byte_done, unit.last_write_ns + kPacingSliceNs);
         }
-    } else if (unit.streaming && !silent(unit) && (line_open || !fault_due(unit))) {
-        // The next packet, or the fault that takes its turn.
+    } else if (silent(unit)) {
+        return unit.silent_until_ns;
+    } else if (fault_due(unit)) {
+        deadline = line_open ? fault_start_ns(unit) : INT64_MAX;
+    } else if (unit.streaming) {
         deadline = std::max(unit.next_packet_ns, unit.line_free_ns);
-    }
-    if (silent(unit)) {
-        deadline = std::min(deadline, unit.silent_until_ns);
     }
     return deadline;
 }

@@ -71,7 +71,8 @@ void receive_command(Unit* unit, uint8_t byte, int64_t now);
 bool produce(Unit* unit, int64_t now, SentPacket* sent);
 
 // Starts a silence whose turn has come (its packet count reached, the line idle). Returns the
-// milliseconds of a hang-up whose turn has come (0 = for good), or -1 for none.
+// milliseconds of a hang-up whose turn has come (0 = for good; the line idle for 100 ms, so the
+// logger has read the packets before it), or -1 for none.
 int64_t start_due_faults(Unit* unit, int64_t now);
 
 // Writes every byte whose time on the line has come to fd, in one write. Returns false when the
@@ -82,7 +83,7 @@ bool transmit(Unit* unit, int fd, int64_t now);
 void discard_output(Unit* unit);
 
 // The earliest time at which the unit has something to do, or INT64_MAX. A silence or hang-up
-// due starts when the next packet would have, on an open line only.
+// that is due starts once the line is idle (a hang-up 100 ms later), on an open line only.
 int64_t next_deadline(const Unit& unit, int64_t now, bool line_open);
 
 inline bool output_pending(const Unit& unit) {
