@@ -41,6 +41,8 @@ demo: native
 bench: native
 	build/bench/bench_recording
 	build/bench/bench_export
+	build/bench/bench_line_rate
+	build/bench/bench_realignment
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

@@ -430,6 +430,19 @@ INSTANTIATE_TEST_SUITE_P(
                          1,
                          {},
                          false},
+        SetupFailureCase{"a speed-up the library cannot honour: named by the library, then "
+                         "the port open fails",
+                         "RefusedControl",
+                         {"HSIF_SIM_SPEEDUP=1e-12"},
+                         true,
+                         "hsif-sim: HSIF_SIM_SPEEDUP=1e-12 refused (accepted: 0 for no pacing, "
+                         "or 0.001 to 1000000); HsifOpenPort fails\n"
+                         "Error: Serial Comm port open failed.\n",
+                         "",
+                         "HsifOpenPort",
+                         1,
+                         {},
+                         false},
         SetupFailureCase{"card open fails: the port is closed, HsifClose is not called",
                          "Open",
                          {"HSIF_SIM_FAIL=HsifOpen"},

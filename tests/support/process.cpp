@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,6 +131,7 @@ bool Process::start(const std::vector<std::string>& argv, const std::vector<std:
     // Also from the parent, so a signal sent to the group right away cannot miss the child.
     setpgid(pid, pid);
     pid_ = pid;
+    started_at_ = Clock::now();
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
@@ -263,8 +265,9 @@ ExitStatus Process::wait(milliseconds timeout) {
     if (!reaped_) {
         const Clock::time_point deadline = Clock::now() + timeout;
         int status = 0;
+        rusage usage{};
         for (;;) {
-            const pid_t done = waitpid(pid_, &status, WNOHANG);
+            const pid_t done = wait4(pid_, &status, WNOHANG, &usage);
             if (done == pid_) {
                 break;
             }
@@ -273,7 +276,7 @@ ExitStatus Process::wait(milliseconds timeout) {
             }
             if (Clock::now() >= deadline) {
                 kill_group();
-                while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+                while (wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
                 }
                 status_.timed_out = true;
                 break;
@@ -281,6 +284,11 @@ ExitStatus Process::wait(milliseconds timeout) {
             std::this_thread::sleep_for(milliseconds(5));
         }
         reaped_ = true;
+        const auto seconds = [](const timeval& time) {
+            return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6;
+        };
+        status_.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+        status_.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at_).count();
         if (!status_.timed_out) {
             if (WIFEXITED(status)) {
                 status_.exited = true;

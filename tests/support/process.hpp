@@ -22,7 +22,9 @@ struct ExitStatus {
     bool timed_out = false;  // it did not end in time and its process group was killed
     bool exited = false;     // it called exit; code holds the exit code
     int code = -1;
-    int signal = 0;  // the signal that ended it, when it did not exit
+    int signal = 0;             // the signal that ended it, when it did not exit
+    double cpu_seconds = 0.0;   // its user and system time, as wait4 reports it
+    double wall_seconds = 0.0;  // from its start until it was reaped (within about 5 ms)
 
     // "exit code 1", "signal 9" or "timed out (killed)", for test messages.
     std::string describe() const;
@@ -76,6 +78,7 @@ private:
     void kill_group();
 
     pid_t pid_ = -1;
+    Clock::time_point started_at_{};
     bool reaped_ = false;
     ExitStatus status_;
     int stdin_fd_ = -1;

@@ -37,15 +37,25 @@ speed_t speed_of(unsigned baud) {
     return B0;
 }
 
+constexpr cc_t kXon = 0x11;
+constexpr cc_t kXoff = 0x13;
+
 // Raw 8N1 with the receiver on: no echo, no line editing, no flow control, every byte value
-// passes unchanged. TCSANOW, because TCSAFLUSH would discard bytes already on their way.
-bool make_raw(int fd, unsigned baud) {
+// passes unchanged. With xon_xoff, software flow control stays on in both directions, as an
+// earlier program might have left a port: whoever reads the line through these settings loses
+// the bytes 0x11 and 0x13. TCSANOW, because TCSAFLUSH would discard bytes already on their way.
+bool make_raw(int fd, unsigned baud, bool xon_xoff) {
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
         return false;
     }
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
+    if (xon_xoff) {
+        settings.c_iflag |= IXON | IXOFF;
+        settings.c_cc[VSTART] = kXon;
+        settings.c_cc[VSTOP] = kXoff;
+    }
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
     const speed_t speed = speed_of(baud);
@@ -73,7 +83,7 @@ bool point_link(const std::string& link, const std::string& target, std::string*
     return true;
 }
 
-bool open_pty(Line* line, unsigned baud, std::string* error) {
+bool open_pty(Line* line, unsigned baud, bool xon_xoff, std::string* error) {
     const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         *error = errno_text("cannot open a pseudo-terminal");
@@ -87,7 +97,7 @@ bool open_pty(Line* line, unsigned baud, std::string* error) {
     }
     // On a pty the master's settings calls act on the slave, which keeps them while the master
     // stays open, whoever opens and closes the slave.
-    if (!make_raw(fd, baud)) {
+    if (!make_raw(fd, baud, xon_xoff)) {
         *error = errno_text("cannot make the pseudo-terminal raw");
         close(fd);
         return false;
@@ -102,13 +112,14 @@ bool open_pty(Line* line, unsigned baud, std::string* error) {
     return true;
 }
 
-bool open_device(Line* line, const std::string& device, unsigned baud, std::string* error) {
+bool open_device(Line* line, const std::string& device, unsigned baud, bool xon_xoff,
+                 std::string* error) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         *error = errno_text("cannot open " + device);
         return false;
     }
-    if (isatty(fd) && !make_raw(fd, baud)) {
+    if (isatty(fd) && !make_raw(fd, baud, xon_xoff)) {
         *error = errno_text("cannot configure " + device);
         close(fd);
         return false;
@@ -122,9 +133,9 @@ bool open_device(Line* line, const std::string& device, unsigned baud, std::stri
 }  // namespace
 
 bool open_line(Line* line, const std::string& device, const std::string& link, unsigned baud,
-               std::string* error) {
-    const bool opened =
-        device.empty() ? open_pty(line, baud, error) : open_device(line, device, baud, error);
+               bool xon_xoff, std::string* error) {
+    const bool opened = device.empty() ? open_pty(line, baud, xon_xoff, error)
+                                       : open_device(line, device, baud, xon_xoff, error);
     if (!opened) {
         return false;
     }

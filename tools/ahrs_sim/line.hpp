@@ -14,10 +14,11 @@ struct Line {
 };
 
 // Opens a new pseudo-terminal (raw, the given baud rate recorded in its settings), or the
-// device when device is not empty, and points the link at it. Returns true on success;
-// otherwise false with the reason in *error.
+// device when device is not empty, and points the link at it. With xon_xoff the line's
+// settings keep software flow control on in both directions (IXON and IXOFF), everything else
+// raw. Returns true on success; otherwise false with the reason in *error.
 bool open_line(Line* line, const std::string& device, const std::string& link, unsigned baud,
-               std::string* error);
+               bool xon_xoff, std::string* error);
 
 // Closes the unit's end: on a pty the logger's reads fail (hang-up). The link is left as it is.
 void close_line(Line* line);

@@ -17,6 +17,7 @@
 
 #include "line.hpp"
 #include "options.hpp"
+#include "sent_log.hpp"
 #include "status.hpp"
 #include "unit.hpp"
 
@@ -29,7 +30,9 @@ constexpr int64_t kNsPerMs = 1000000;
 // often, a logger's first command waits at most this long and the idle unit costs no CPU.
 constexpr int64_t kListenerRetryNs = 20 * kNsPerMs;
 constexpr int64_t kReopenRetryNs = 1000 * kNsPerMs;
-constexpr int kPacketsPerWake = 16;
+// More than the 2 ms pacing slice holds at the highest rate (200 packets), so a wake-up keeps up;
+// a catch-up after a stall spreads over a few.
+constexpr int kPacketsPerWake = 256;
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -108,7 +111,7 @@ int main(int argc, char** argv) {
     SimOptions options;
     std::string error;
     if (!parse_options(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "ahrs-sim: %s\nahrs-sim: see ahrs-sim --help\n", error.c_str());
+        std::fprintf(stderr, "ahrs-sim: %s; see ahrs-sim --help\n", error.c_str());
         return kExitUsage;
     }
     if (options.help) {
@@ -142,12 +145,20 @@ int main(int argc, char** argv) {
             return kExitFailure;
         }
     }
+    const int64_t start = monotonic_ns();
+    SentLog sent_log;
+    if (!options.sent_log_path.empty() &&
+        !open_sent_log(&sent_log, options.sent_log_path, start, &error)) {
+        std::fprintf(stderr, "ahrs-sim: %s\n", error.c_str());
+        return kExitFailure;
+    }
     if (options.stdin_eof) {
         fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
     }
 
     Line line;
-    if (!open_line(&line, options.device_path, options.link_path, options.baud, &error)) {
+    if (!open_line(&line, options.device_path, options.link_path, options.baud, options.xon_xoff,
+                   &error)) {
         std::fprintf(stderr, "ahrs-sim: %s\n", error.c_str());
         return kExitFailure;
     }
@@ -155,7 +166,6 @@ int main(int argc, char** argv) {
     status("unit on %s, mode %c, %s, %g packets/s, %u baud", line.device_path.c_str(), options.mode,
            options.streaming ? "streaming" : "silent", options.rate_hz, options.baud);
 
-    const int64_t start = monotonic_ns();
     Unit unit;
     init_unit(&unit, &options, start);
     const int64_t end =
@@ -169,7 +179,8 @@ int main(int argc, char** argv) {
             break;
         }
         if (line.fd < 0 && now >= reopen_at) {
-            if (open_line(&line, options.device_path, options.link_path, options.baud, &error)) {
+            if (open_line(&line, options.device_path, options.link_path, options.baud,
+                          options.xon_xoff, &error)) {
                 reopen_at = INT64_MAX;
                 if (line.link_path.empty()) {
                     print_path(line);
@@ -219,23 +230,25 @@ int main(int argc, char** argv) {
                 }
             }
         }
+
         // With nobody listening the unit goes on as it would on an unplugged cable: its
-        // packets are counted as sent and go nowhere.
-        // Several packets can fall due between two wake-ups at high rates; each goes out in
-        // turn as long as the line has taken the one before.
-        for (int turn = 0; turn < kPacketsPerWake; ++turn) {
-            const bool queued = produce(&unit, now);
+        // packets are counted as sent and go nowhere. Several packets can fall due between two
+        // wake-ups at high rates: all of them are queued and go out in one write.
+        SentPacket sent;
+        for (int turn = 0; turn < kPacketsPerWake && produce(&unit, now, &sent); ++turn) {
+            log_sent(&sent_log, sent, listening);
             if (!listening) {
                 discard_output(&unit);
-            } else if (!transmit(&unit, line.fd, now)) {
-                lose_listener();
-            }
-            if (!queued || output_pending(unit)) {
-                break;
             }
         }
+        flush_sent_log(&sent_log);
+        if (!listening) {
+            discard_output(&unit);
+        } else if (!transmit(&unit, line.fd, now)) {
+            lose_listener();
+        }
 
-        int64_t deadline = std::min({next_deadline(unit, now), end, reopen_at});
+        int64_t deadline = std::min({next_deadline(unit, now, line.fd >= 0), end, reopen_at});
         if (line.fd >= 0 && !listening) {
             deadline = std::min(deadline, now + kListenerRetryNs);
         }
@@ -267,6 +280,7 @@ int main(int argc, char** argv) {
     if (g_stop_signal != 0) {
         status("stopped by signal %d", static_cast<int>(g_stop_signal));
     }
+    close_sent_log(&sent_log);
     remove_link(line);
     close_line(&line);
     return kExitOk;

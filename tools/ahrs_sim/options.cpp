@@ -11,8 +11,6 @@
 namespace ahrs_sim {
 namespace {
 
-constexpr double kMaxRateHz = 100000.0;
-constexpr uint64_t kMaxBaud = 10000000;
 constexpr uint64_t kMaxProbeBytes = 255;  // the logger reads the probe answer into 255 bytes
 
 bool parse_u64(const char* text, uint64_t* value) {
@@ -43,14 +41,15 @@ bool parse_double(const char* text, double* value) {
     return true;
 }
 
-// Parses "A@K" into a FaultEvent.
-bool parse_event(const char* text, FaultEvent* event) {
+// Parses "A@K" into a FaultEvent, A at most max_amount and K at most kMaxPackets.
+bool parse_event(const char* text, uint64_t max_amount, FaultEvent* event) {
     const char* at = std::strchr(text, '@');
     if (at == nullptr) {
         return false;
     }
     const std::string amount(text, static_cast<size_t>(at - text));
-    return parse_u64(amount.c_str(), &event->amount) && parse_u64(at + 1, &event->after_packets);
+    return parse_u64(amount.c_str(), &event->amount) && event->amount <= max_amount &&
+           parse_u64(at + 1, &event->after_packets) && event->after_packets <= kMaxPackets;
 }
 
 }  // namespace
@@ -62,23 +61,33 @@ const char* help_text() {
            "\n"
            "  --mode a|c|r        output mode at start (default a)\n"
            "  --streaming         already streaming at start, in the initial mode\n"
-           "  --rate HZ           packets per second while streaming (default 100)\n"
-           "  --baud N            line pacing, 10 bits per byte (default 38400; 0 = unpaced)\n"
+           "  --rate HZ           packets per second while streaming, 0.001 to 100000\n"
+           "                      (default 100)\n"
+           "  --baud N            line pacing, 10 bits per byte, 0 to 10000000 (default 38400;\n"
+           "                      0 = unpaced)\n"
            "  --seed N            seed of the motion and of the injected faults (default 1)\n"
            "  --link PATH         keep a symlink PATH to the current device and print PATH\n"
            "  --device PATH       serve an existing serial device instead of a pseudo-terminal\n"
-           "  --corrupt-rate P    fraction of streamed bytes with one bit flipped\n"
-           "  --drop-rate P       fraction of streamed bytes dropped\n"
+           "  --corrupt-rate P    fraction of streamed bytes with one bit flipped (0 to 1)\n"
+           "  --drop-rate P       fraction of streamed bytes dropped (0 to 1)\n"
+           "  --insert-rate P     fraction of streamed bytes followed by one extra byte of a\n"
+           "                      random value (0 to 1)\n"
            "  --bad-burst N@K     after K streamed packets, N packets with a wrong checksum\n"
            "                      (may be repeated)\n"
            "  --silence MS@K      after K streamed packets, send nothing for MS milliseconds\n"
            "                      (may be repeated)\n"
            "  --hangup MS@K       after K streamed packets, hang up the line; a new one appears\n"
            "                      after MS milliseconds, never when MS is 0 (may be repeated)\n"
+           "                      N and K at most 1000000000000, MS at most 604800000 (a week)\n"
+           "  --xon-xoff          leave software flow control on in the line's settings (IXON\n"
+           "                      and IXOFF), as an earlier program might have left the port\n"
            "  --no-ack            never acknowledge a mode letter\n"
            "  --probe-bytes N     answer 'G' with only the first N bytes of a packet\n"
            "  --log FILE          append every byte the unit receives to FILE\n"
-           "  --duration S        exit after S seconds (default: run until SIGINT or SIGTERM)\n"
+           "  --sent-log FILE     write one line per streamed packet to FILE (created afresh):\n"
+           "                      K TAIL_WORD MICROSECONDS sent|unheard [FAULTS]\n"
+           "  --duration S        exit after S seconds, at most 604800 (a week; default: run\n"
+           "                      until SIGINT or SIGTERM)\n"
            "  --stdin-eof         exit when standard input reaches its end\n"
            "  --quiet             no status lines on standard error\n"
            "  --help              show this text\n";
@@ -105,6 +114,8 @@ bool parse_options(int argc, char** argv, SimOptions* options, std::string* erro
             flag = &options->stdin_eof;
         } else if (word == "--quiet") {
             flag = &options->quiet;
+        } else if (word == "--xon-xoff") {
+            flag = &options->xon_xoff;
         } else if (word == "--help" || word == "-h") {
             flag = &options->help;
         }
@@ -117,9 +128,10 @@ bool parse_options(int argc, char** argv, SimOptions* options, std::string* erro
             continue;
         }
         static constexpr std::string_view kValued[] = {
-            "--mode",   "--rate",         "--baud",      "--seed",      "--link",
-            "--device", "--corrupt-rate", "--drop-rate", "--bad-burst", "--silence",
-            "--hangup", "--probe-bytes",  "--log",       "--duration"};
+            "--mode",        "--rate",      "--baud",         "--seed",
+            "--link",        "--device",    "--corrupt-rate", "--drop-rate",
+            "--insert-rate", "--bad-burst", "--silence",      "--hangup",
+            "--probe-bytes", "--log",       "--sent-log",     "--duration"};
         bool known = false;
         for (std::string_view name : kValued) {
             known = known || word == name;
@@ -146,9 +158,9 @@ bool parse_options(int argc, char** argv, SimOptions* options, std::string* erro
             }
             options->mode = value[0];
         } else if (word == "--rate") {
-            if (!parse_double(text, &options->rate_hz) || options->rate_hz <= 0.0 ||
+            if (!parse_double(text, &options->rate_hz) || options->rate_hz < kMinRateHz ||
                 options->rate_hz > kMaxRateHz) {
-                *error = bad + " (above 0, at most 100000)";
+                *error = bad + " (0.001 to 100000)";
                 return false;
             }
         } else if (word == "--baud") {
@@ -162,24 +174,30 @@ bool parse_options(int argc, char** argv, SimOptions* options, std::string* erro
                 *error = bad;
                 return false;
             }
-        } else if (word == "--link" || word == "--device" || word == "--log") {
+        } else if (word == "--link" || word == "--device" || word == "--log" ||
+                   word == "--sent-log") {
             if (value.empty()) {
                 *error = bad;
                 return false;
             }
             (word == "--link"     ? options->link_path
              : word == "--device" ? options->device_path
-                                  : options->log_path) = value;
-        } else if (word == "--corrupt-rate" || word == "--drop-rate") {
-            double* rate = word == "--corrupt-rate" ? &options->corrupt_rate : &options->drop_rate;
+             : word == "--log"    ? options->log_path
+                                  : options->sent_log_path) = value;
+        } else if (word == "--corrupt-rate" || word == "--drop-rate" || word == "--insert-rate") {
+            double* rate = word == "--corrupt-rate" ? &options->corrupt_rate
+                           : word == "--drop-rate"  ? &options->drop_rate
+                                                    : &options->insert_rate;
             if (!parse_double(text, rate) || *rate < 0.0 || *rate > 1.0) {
                 *error = bad + " (0 to 1)";
                 return false;
             }
         } else if (word == "--bad-burst" || word == "--silence" || word == "--hangup") {
             FaultEvent event{};
-            if (!parse_event(text, &event)) {
-                *error = bad + (word == "--bad-burst" ? " (N@K)" : " (MS@K)");
+            const bool burst = word == "--bad-burst";
+            if (!parse_event(text, burst ? kMaxPackets : kMaxFaultMs, &event)) {
+                *error = bad + (burst ? " (N@K, N and K 0 to 1000000000000)"
+                                      : " (MS@K, MS 0 to 604800000, K 0 to 1000000000000)");
                 return false;
             }
             (word == "--bad-burst" ? options->bad_bursts
@@ -193,8 +211,9 @@ bool parse_options(int argc, char** argv, SimOptions* options, std::string* erro
             }
             options->probe_bytes = static_cast<int>(number);
         } else if (word == "--duration") {
-            if (!parse_double(text, &options->duration_s) || options->duration_s <= 0.0) {
-                *error = bad + " (seconds, above 0)";
+            if (!parse_double(text, &options->duration_s) || options->duration_s <= 0.0 ||
+                options->duration_s > kMaxDurationS) {
+                *error = bad + " (seconds, above 0, at most 604800)";
                 return false;
             }
         }

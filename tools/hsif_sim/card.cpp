@@ -126,7 +126,7 @@ extern "C" {
 int32_t HSIF_CALL HsifDllInit(void) {
     hsif_sim::reinitialise();
     Call call("HsifDllInit");
-    return call.finish(call.injected() ? 0 : 1);
+    return call.finish(call.injected() || hsif_sim::refused() ? 0 : 1);
 }
 
 int32_t HSIF_CALL HsifOpen(int32_t board, SerialPort* port) {

@@ -4,10 +4,29 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <string_view>
+
+#include "laser/hsif_api.hpp"
 
 namespace hsif_sim {
 namespace {
+
+#define HSIF_SIM_NAME(name, params) #name,
+constexpr std::string_view kEntryPoints[] = {HSIF_ENTRY_POINTS(HSIF_SIM_NAME)};
+#undef HSIF_SIM_NAME
+
+// The speed-ups accepted besides 0. Slower than a thousandth of real time, the wait for a full
+// sample array at the longest period (200 x 5000 x 100000 µs x 1000) would no longer fit the
+// clock's 64-bit nanoseconds. A million times faster makes a line at the shortest period 25 ns:
+// faster still is no pacing at all, which 0 asks for, and the count of samples gathered would
+// overflow within hours.
+constexpr double kMinSpeedup = 0.001;
+constexpr double kMaxSpeedup = 1000000.0;
+constexpr const char* kSpeedupAccepted = "0 for no pacing, or 0.001 to 1000000";
+// The longest sample period the card takes: a larger minimum would refuse every period.
+constexpr int64_t kMaxMinPeriod = 100000;
 
 std::string env(const char* name) {
     const char* value = std::getenv(name);
@@ -34,77 +53,139 @@ std::vector<std::string> split_list(const std::string& text) {
     return items;
 }
 
-// Parses a whole decimal integer; false when the text is not one.
-bool parse_integer(const std::string& text, int64_t* value) {
-    if (text.empty()) {
+bool starts_with_digit(const std::string& text) {
+    return !text.empty() && text.front() >= '0' && text.front() <= '9';
+}
+
+// Parses a whole decimal number of digits only (no sign, no blanks) up to INT64_MAX.
+bool parse_whole(const std::string& text, int64_t* value) {
+    if (!starts_with_digit(text)) {
         return false;
     }
     char* end = nullptr;
     errno = 0;
     const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0') {
+    if (errno != 0 || *end != '\0') {
         return false;
     }
     *value = parsed;
     return true;
 }
 
-std::vector<int64_t> parse_lines(const std::string& text) {
+bool parse_unsigned(const std::string& text, uint64_t* value) {
+    if (!starts_with_digit(text)) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// A finite number, the whole text without leading blanks.
+bool parse_real(const std::string& text, double* value) {
+    if (text.empty() || text.front() == ' ' || text.front() == '\t') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(parsed)) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+void refuse(Config* config, const char* name, const std::string& value, const char* accepted) {
+    config->refused.push_back(std::string(name) + "=" + value + " refused (accepted: " + accepted +
+                              ")");
+}
+
+// A list of line numbers; one bad item refuses the whole list.
+std::vector<int64_t> read_lines(Config* config, const char* name) {
+    const std::string text = env(name);
     std::vector<int64_t> lines;
     for (const std::string& item : split_list(text)) {
         int64_t line = 0;
-        if (parse_integer(item, &line) && line >= 0) {
-            lines.push_back(line);
+        if (!parse_whole(item, &line)) {
+            refuse(config, name, text, "comma-separated line numbers, whole numbers from 0");
+            return {};
         }
+        lines.push_back(line);
     }
     return lines;
 }
 
-std::vector<FailRule> parse_fail(const std::string& text) {
+// HSIF_SIM_FAIL; one bad item (an unknown name, a bad call number) refuses the whole list.
+std::vector<FailRule> read_fail(Config* config) {
+    const char* name = "HSIF_SIM_FAIL";
+    const std::string text = env(name);
     std::vector<FailRule> rules;
     for (const std::string& item : split_list(text)) {
         FailRule rule;
         const size_t hash = item.find('#');
         rule.name = item.substr(0, hash);
-        if (hash != std::string::npos) {
-            int64_t call = 0;
-            if (!parse_integer(item.substr(hash + 1), &call) || call < 1) {
-                continue;
-            }
-            rule.call = call;
+        const bool known = std::find(std::begin(kEntryPoints), std::end(kEntryPoints), rule.name) !=
+                           std::end(kEntryPoints);
+        const bool call_ok = hash == std::string::npos ||
+                             (parse_whole(item.substr(hash + 1), &rule.call) && rule.call >= 1);
+        if (!known || !call_ok) {
+            refuse(config, name, text,
+                   "comma-separated entry-point names of the library, each with an optional #k, "
+                   "k a whole number from 1");
+            return {};
         }
         rules.push_back(rule);
     }
     return rules;
 }
 
+// A whole number from low to high into *field; unset or empty keeps the field's value.
+void read_whole(Config* config, const char* name, int64_t low, int64_t high, const char* accepted,
+                int32_t* field) {
+    const std::string text = env(name);
+    int64_t number = 0;
+    if (text.empty()) {
+        return;
+    }
+    if (!parse_whole(text, &number) || number < low || number > high) {
+        refuse(config, name, text, accepted);
+        return;
+    }
+    *field = static_cast<int32_t>(number);
+}
+
 }  // namespace
 
 Config read_config() {
     Config config;
-    config.fail = parse_fail(env("HSIF_SIM_FAIL"));
-    config.lost_lines = parse_lines(env("HSIF_SIM_LOST_LINES"));
-    config.timeout_lines = parse_lines(env("HSIF_SIM_TIMEOUT_LINES"));
-
-    int64_t number = 0;
-    if (parse_integer(env("HSIF_SIM_MODEL"), &number) && (number == 0 || number == 1)) {
-        config.model = static_cast<int32_t>(number);
-    }
+    config.fail = read_fail(&config);
+    config.lost_lines = read_lines(&config, "HSIF_SIM_LOST_LINES");
+    config.timeout_lines = read_lines(&config, "HSIF_SIM_TIMEOUT_LINES");
+    read_whole(&config, "HSIF_SIM_MODEL", 0, 1, "0 or 1", &config.model);
     // The 200 kHz card samples every 5 µs at best, the 50 kHz card every 20 µs.
     config.min_period = config.model != 0 ? 5 : 20;
-    if (parse_integer(env("HSIF_SIM_MIN_PERIOD"), &number) && number > 0 && number <= 1000000) {
-        config.min_period = static_cast<int32_t>(number);
-    }
-    if (parse_integer(env("HSIF_SIM_SEED"), &number)) {
-        config.seed = static_cast<uint64_t>(number);
+    read_whole(&config, "HSIF_SIM_MIN_PERIOD", 1, kMaxMinPeriod, "1 to 100000 (us)",
+               &config.min_period);
+
+    const std::string seed = env("HSIF_SIM_SEED");
+    if (!seed.empty() && !parse_unsigned(seed, &config.seed)) {
+        refuse(&config, "HSIF_SIM_SEED", seed, "a whole number, 0 to 18446744073709551615");
     }
 
     const std::string speedup = env("HSIF_SIM_SPEEDUP");
+    double value = 0.0;
     if (!speedup.empty()) {
-        char* end = nullptr;
-        const double value = std::strtod(speedup.c_str(), &end);
-        if (end != speedup.c_str() && *end == '\0' && value >= 0.0 && value <= 1e9) {
+        if (parse_real(speedup, &value) &&
+            (value == 0.0 || (value >= kMinSpeedup && value <= kMaxSpeedup))) {
             config.speedup = value;
+        } else {
+            refuse(&config, "HSIF_SIM_SPEEDUP", speedup, kSpeedupAccepted);
         }
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The simulator's controls, read from the environment: injected failures, lost and timed-out
-// lines, card model, minimum sample period, speed-up, seed, device, calibration folder, trace.
+// lines, card model, minimum sample period, speed-up, seed, device, calibration folder, trace;
+// and the controls refused because the simulator cannot honour their values.
 
 #include <cstdint>
 #include <string>
@@ -27,9 +28,14 @@ struct Config {
     std::string port_path;               // HSIF_SIM_PORT: device opened instead of "COM%d"
     std::string calibration_dir;         // HSIF_SIM_CALIBRATION_DIR: second place to look
     std::string trace_path;              // HSIF_SIM_TRACE: call trace file, appended
+    // One line per control whose value is refused (without a line end), naming the variable,
+    // its value and what is accepted; the control keeps its default. Empty: all accepted.
+    std::vector<std::string> refused;
 };
 
-// Reads the controls from the environment. Values that do not parse keep their defaults.
+// Reads the controls from the environment. A variable that is unset or empty keeps its
+// default; any other value that does not parse or lies outside what the simulator can honour is
+// refused (see Config::refused).
 Config read_config();
 
 // True when `list` holds `value`.

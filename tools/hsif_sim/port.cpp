@@ -121,6 +121,10 @@ int32_t HSIF_CALL HsifOpenPort(SerialPort* port, int32_t baud, int32_t port_numb
     if (call.injected() || port == nullptr || baud <= 0) {
         return call.finish(0);
     }
+    if (hsif_sim::refused()) {
+        port->handle = INVALID_HANDLE_VALUE;
+        return call.finish(0);
+    }
     const std::string name = device_name(port_number);
     const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, HANDLE{});

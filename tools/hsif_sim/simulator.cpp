@@ -38,6 +38,11 @@ void reinitialise() {
     started = true;
     Simulator& sim = storage();
     sim.config = read_config();
+    // The program shows the library's standard error: each refused control is named there once
+    // per reading, and the port open that the program checks fails (see refused()).
+    for (const std::string& line : sim.config.refused) {
+        std::fprintf(stderr, "hsif-sim: %s; HsifOpenPort fails\n", line.c_str());
+    }
     sim.calls.clear();
     open_trace(&sim);
     sim.card = Card{};

@@ -73,6 +73,12 @@ struct Simulator {
 // The state, set up from the environment at the first call of any entry point.
 Simulator& simulator();
 
+// True while a control of the environment is refused: HsifDllInit and HsifOpenPort then fail,
+// so a run never goes on with settings other than those asked for.
+inline bool refused() {
+    return !simulator().config.refused.empty();
+}
+
 // Forgets everything (the card closes, the counts restart) and reads the environment again.
 void reinitialise();
 

@@ -232,6 +232,91 @@ TEST_F(HsifSim, PortOpenFailsOnADeviceThatIsNotThere) {
     EXPECT_EQ(api().HsifOpen(kBoard, &port_), -1);
 }
 
+// What `action` writes on standard error (file descriptor 2), where the library reports.
+std::string standard_error_of(const std::function<void()>& action) {
+    char path[] = "/tmp/hsif_sim_stderr_XXXXXX";
+    const int file = mkstemp(path);
+    if (file < 0) {
+        return "(cannot capture standard error)";
+    }
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(file, STDERR_FILENO);
+    action();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(file);
+    std::ifstream captured(path, std::ios::binary);
+    std::stringstream text;
+    text << captured.rdbuf();
+    std::remove(path);
+    return text.str();
+}
+
+// A control the library cannot honour is named on standard error with its value and what is
+// accepted, and the initialisation and the port open fail, so the program stops; the values at
+// the ends of each range are taken.
+TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
+    struct Case {
+        const char* legend;
+        const char* name;
+        const char* value;
+        const char* accepted;  // the fragment of the refusal; null: the value is taken
+    };
+    constexpr const char* kSpeedups = "0 for no pacing, or 0.001 to 1000000";
+    constexpr const char* kLines = "comma-separated line numbers";
+    constexpr const char* kNames = "comma-separated entry-point names";
+    const Case cases[] = {
+        {"speed-up so small the wait overflows", "HSIF_SIM_SPEEDUP", "1e-12", kSpeedups},
+        {"speed-up above a million", "HSIF_SIM_SPEEDUP", "2e6", kSpeedups},
+        {"negative speed-up", "HSIF_SIM_SPEEDUP", "-1", kSpeedups},
+        {"speed-up not a number", "HSIF_SIM_SPEEDUP", "fast", kSpeedups},
+        {"speed-up not finite", "HSIF_SIM_SPEEDUP", "inf", kSpeedups},
+        {"speed-up out of double range", "HSIF_SIM_SPEEDUP", "1e400", kSpeedups},
+        {"slowest speed-up", "HSIF_SIM_SPEEDUP", "0.001", nullptr},
+        {"fastest speed-up", "HSIF_SIM_SPEEDUP", "1000000", nullptr},
+        {"no pacing", "HSIF_SIM_SPEEDUP", "0", nullptr},
+        {"model 2", "HSIF_SIM_MODEL", "2", "0 or 1"},
+        {"minimum period 0", "HSIF_SIM_MIN_PERIOD", "0", "1 to 100000 (us)"},
+        {"minimum period above every period", "HSIF_SIM_MIN_PERIOD", "100001", "1 to 100000"},
+        {"minimum period with a unit", "HSIF_SIM_MIN_PERIOD", "5us", "1 to 100000"},
+        {"longest minimum period", "HSIF_SIM_MIN_PERIOD", "100000", nullptr},
+        {"negative seed", "HSIF_SIM_SEED", "-1", "0 to 18446744073709551615"},
+        {"largest seed", "HSIF_SIM_SEED", "18446744073709551615", nullptr},
+        {"a word among lost lines", "HSIF_SIM_LOST_LINES", "1,x", kLines},
+        {"negative timed-out line", "HSIF_SIM_TIMEOUT_LINES", "-2", kLines},
+        {"misspelt entry point", "HSIF_SIM_FAIL", "HsifOpen,HsifOpenPrt", kNames},
+        {"call number 0", "HSIF_SIM_FAIL", "HsifOpen#0", kNames},
+    };
+    for (const Case& c : cases) {
+        setenv(c.name, c.value, 1);
+        int32_t init = -1;
+        int32_t open = -1;
+        const std::string err = standard_error_of([&] {
+            init = api().HsifDllInit();
+            open = api().HsifOpenPort(&port_, 9600, 1);
+        });
+        if (c.accepted == nullptr) {
+            EXPECT_EQ(err, "") << c.legend;
+            EXPECT_EQ(init, 1) << c.legend;
+            EXPECT_EQ(open, 1) << c.legend;
+            api().HsifClosePort(&port_);
+        } else {
+            const std::string line =
+                std::string("hsif-sim: ") + c.name + "=" + c.value + " refused (accepted: ";
+            EXPECT_EQ(err.rfind(line, 0), 0u) << c.legend << ": " << err;
+            EXPECT_NE(err.find(c.accepted), std::string::npos) << c.legend << ": " << err;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.legend << ": one line";
+            EXPECT_EQ(init, 0) << c.legend;
+            EXPECT_EQ(open, 0) << c.legend;
+            EXPECT_EQ(port_.handle, INVALID_HANDLE_VALUE) << c.legend;
+        }
+        unsetenv(c.name);
+        setenv("HSIF_SIM_SPEEDUP", "0", 1);  // the fixture's default
+    }
+}
+
 // HSIF_SIM_FAIL: every call of a name, or only its call number k with "#k".
 TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
     struct Case {
