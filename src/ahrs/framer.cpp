@@ -80,6 +80,10 @@ uint32_t framer_wanted(const Framer& framer) {
     return framer.size < kFramerCapacity ? 1 : 0;
 }
 
+uint32_t framer_room(const Framer& framer) {
+    return kFramerCapacity - framer.size;
+}
+
 void framer_received(Framer* framer, uint32_t count) {
     framer->size += count;
 }

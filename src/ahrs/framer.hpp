@@ -31,6 +31,8 @@ void framer_reset(Framer* framer, char mode, uint32_t length);
 // beyond what the next packets need).
 uint8_t* framer_space(Framer* framer);
 uint32_t framer_wanted(const Framer& framer);
+// The bytes there is room for at framer_space(): at least framer_wanted().
+uint32_t framer_room(const Framer& framer);
 
 // Counts `count` bytes written at framer_space() as received.
 void framer_received(Framer* framer, uint32_t count);

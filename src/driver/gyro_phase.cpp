@@ -15,6 +15,8 @@ namespace driver {
 namespace {
 
 constexpr uint32_t kStopPollIntervalMs = 100;
+constexpr uint32_t kKeyPollIntervalMs =
+    10;                              // the console is asked after a group at most this often
 constexpr DWORD kStagingSize = 256;  // bounds one read request
 
 constexpr int kStopKey = 'q';
@@ -180,13 +182,16 @@ bool restart_recording(Recorder* r) {
     }
 }
 
-// Reads the bytes the framer wants next. Returns false when the phase is to end.
+// Reads at least the bytes the framer wants next, and whatever else is waiting as far as it has
+// room: at the unit's fastest rate one read then brings several packets. Returns false when the
+// phase is to end.
 bool receive(Recorder* r) {
     ahrs::Framer& framer = r->recording.framer;
-    const uint32_t wanted = ahrs::framer_wanted(framer);
-    switch (read_exact(r->port, wanted, ahrs::framer_space(&framer), poll_stop)) {
+    uint32_t got = 0;
+    switch (read_at_least(r->port, ahrs::framer_wanted(framer), ahrs::framer_room(framer),
+                          ahrs::framer_space(&framer), poll_stop, &got)) {
         case kReadComplete:
-            ahrs::framer_received(&framer, wanted);
+            ahrs::framer_received(&framer, got);
             return true;
         case kReadStopped:
             return false;
@@ -233,7 +238,7 @@ bool record(Recorder* r) {
     }
     std::fputs("after restart\n", stdout);
 
-    // The keys are polled after each group; a group longer than the poll interval (a large
+    // The keys are polled after a group; a group longer than the stop poll's interval (a large
     // decimation on a fast line) is cut short by a stop between its reads too.
     uint32_t last_poll = platform::elapsed_ms();
     while (!stop_requested()) {
@@ -251,9 +256,13 @@ bool record(Recorder* r) {
                 }
                 break;
             case kStepGroupDone:
-                flush_gyro_file_if_due();
-                take_key();
-                last_poll = platform::elapsed_ms();
+                // At the unit's fastest rates a group ends every few hundred microseconds; the
+                // console is asked at most every kKeyPollIntervalMs, which no operator notices.
+                if (platform::elapsed_ms() - last_poll >= kKeyPollIntervalMs) {
+                    flush_gyro_file_if_due();
+                    take_key();
+                    last_poll = platform::elapsed_ms();
+                }
                 break;
             case kStepRestartDue:
                 if (!restart_recording(r)) {
@@ -295,14 +304,21 @@ bool close_gyro_file(FILE* file) {
 }  // namespace
 
 ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, ahrs::StopPoll stop) {
+    uint32_t count = 0;
+    return read_at_least(port, length, length, destination, stop, &count);
+}
+
+ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
+                         ahrs::StopPoll stop, uint32_t* count) {
     uint8_t staging[kStagingSize];
     uint32_t total = 0;
+    *count = 0;
     uint32_t last_poll = platform::elapsed_ms();
     uint32_t last_byte = last_poll;
     bool silence_reported = false;
-    while (total < length) {
+    while (total < minimum) {
         DWORD got = 0;
-        DWORD want = std::min<DWORD>(length - total, kStagingSize);
+        DWORD want = std::min<DWORD>(maximum - total, kStagingSize);
         if (!ReadFile(port, staging, want, &got, nullptr)) {
             return kReadPortFailed;
         }
@@ -310,6 +326,7 @@ ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, ahrs::
         if (got > 0) {
             std::memcpy(destination + total, staging, got);
             total += got;
+            *count = total;
             last_byte = now;
             silence_reported = false;
         } else if (!silence_reported && now - last_byte >= kNoDataNoticeMs) {

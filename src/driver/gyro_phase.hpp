@@ -31,6 +31,11 @@ enum ReadResult {
 // has flowed and stopped again).
 ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, ahrs::StopPoll stop);
 
+// read_exact for at least `minimum` bytes: also takes what else is waiting, up to `maximum` in
+// all (maximum >= minimum). *count holds the bytes stored, also when the read ends otherwise.
+ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
+                         ahrs::StopPoll stop, uint32_t* count);
+
 // Runs the whole program on the command line and returns the process exit code.
 int run(int argc, char** argv);
 
