@@ -1,11 +1,13 @@
 # Front door: `make` builds natively, `make windows` cross-builds the 32-bit Windows program,
-# `make test` runs every suite this machine can run, `make demo` runs a whole simulated survey.
+# `make test` runs every suite this machine can run, `make demo` runs a whole simulated survey,
+# `make dist` packs the Windows programs for the survey PC. `make test` and `make demo` first run
+# tools/setup, which installs (as root) or names what the machine lacks.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST = ctest --output-on-failure --timeout 1500
 
-.PHONY: all native windows sanitize test test-native test-windows test-sanitize demo bench format \
-        format-check clean
+.PHONY: all setup native windows sanitize dist test test-native test-windows test-sanitize stress \
+        demo bench format format-check clean
 
 all: native
 
@@ -21,8 +23,16 @@ sanitize:
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize -j $(JOBS)
 
+setup:
+	@tools/setup
+
+# dist/morvane-<version>-win32.zip: what an operator copies to the survey PC (tools/dist).
+dist: windows
+	cmake --build --preset windows --target dist
+	@ls dist/morvane-*-win32.zip
+
 # Every suite this machine can run; what it cannot run is named with the reason.
-test:
+test: setup
 	@tools/run-tests
 
 test-native: native
@@ -35,7 +45,13 @@ test-windows: windows native
 test-sanitize: sanitize
 	$(CTEST) --test-dir build-asan -E e2e-wine
 
-demo: native
+# The native end-to-end suite with the other cores busy; STRESS_RUNS=3 repeats it, STRESS_TESTS=e2e-
+# takes the suite under Wine too (after make windows).
+stress: native
+	@tools/stress
+
+demo: setup
+	@$(MAKE) --no-print-directory native
 	@tools/demo
 
 bench: native
@@ -51,4 +67,4 @@ format-check:
 	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build build-win32 build-asan
+	rm -rf build build-win32 build-asan dist

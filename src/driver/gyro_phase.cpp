@@ -81,8 +81,10 @@ void flush_gyro_file_if_due() {
     }
 }
 
+// Takes one waiting key. Once q is taken the phase is ending: keys typed after it stay queued
+// for the laser phase and never take the q back.
 void take_key() {
-    if (platform::key_waiting()) {
+    if (run_state.stop_key != kStopKey && platform::key_waiting()) {
         int key = platform::read_key();
         if (key >= 0) {
             run_state.stop_key = key;

@@ -9,11 +9,9 @@
 //   MORVANE_VERSION      the project version, which capture-tool.exe carries
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -25,20 +23,14 @@
 #include "e2e_target.hpp"
 #include "process.hpp"
 #include "text.hpp"
-#include "wine.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testsupport::e2e_target;
 using testsupport::ExitStatus;
-using testsupport::milliseconds;
-using testsupport::Process;
+using testsupport::kHangBound;
 using testsupport::read_file;
-using testsupport::without_crlf;
-
-// Each run is one short process; a cold Wine start on a busy two-core machine stays far below.
-constexpr milliseconds kRunWait(20000);
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
@@ -148,7 +140,7 @@ protected:
         if (!t.skip_reason.empty()) {
             GTEST_SKIP() << t.skip_reason;
         }
-        tool_ = env_or_empty("CAPTURE_TOOL");
+        tool_ = t.capture_tool;
         if (tool_.empty()) {
             GTEST_SKIP() << "CAPTURE_TOOL is not set";
         }
@@ -156,45 +148,24 @@ protected:
         ASSERT_TRUE(fs::exists(tool_))
             << "no capture-tool at " << tool_
             << " (build it with: " << (t.wine ? "make windows)" : "make)");
-        char pattern[] = "/tmp/morvane-capture-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-
-    void TearDown() override {
-        if (dir_.empty()) {
-            return;
-        }
-        if (HasFailure()) {
-            std::printf("files of this test kept in %s\n", dir_.c_str());
-        } else {
-            std::error_code ec;
-            fs::remove_all(dir_, ec);
-        }
+        ASSERT_TRUE(folder_.ok());
+        dir_ = folder_.path();
     }
 
     static bool wine() { return e2e_target().wine; }
 
     // Runs the tool with args in the test's folder.
     ToolRun run(const std::vector<std::string>& args) const {
-        std::vector<std::string> argv;
-        std::vector<std::string> env;
-        if (wine()) {
-            argv.push_back(testsupport::wine_run_script());
-            env = testsupport::wine_environment();
-        }
-        argv.push_back(tool_);
-        argv.insert(argv.end(), args.begin(), args.end());
-        Process process;
+        testsupport::TargetProgram tool;
         ToolRun result;
-        if (!process.start(argv, env, dir_.string())) {
-            ADD_FAILURE() << "cannot start " << tool_ << ": " << process.error();
+        if (!tool.launch(tool_, args, {}, dir_.string())) {
+            ADD_FAILURE() << "cannot start " << tool_ << ": " << tool.error();
             return result;
         }
-        process.close_stdin();
-        result.status = process.wait(kRunWait);
-        result.out = without_crlf(process.out());
-        result.err = without_crlf(process.err());
+        tool.close_stdin();
+        result.status = tool.wait(kHangBound);
+        result.out = tool.console_out();
+        result.err = tool.console_err();
         return result;
     }
 
@@ -210,6 +181,7 @@ protected:
     std::string bytes_of(const std::string& name) const { return read_file(dir_ / name); }
     bool exists(const std::string& name) const { return fs::exists(dir_ / name); }
 
+    testsupport::TestFolder folder_{"capture-e2e"};
     std::string tool_;
     fs::path dir_;
 };
@@ -420,7 +392,7 @@ std::string four_part(const std::string& version) {
 TEST_F(CaptureToolE2e, VersionOfTheToolItself) {
     const ToolRun r = run({"version"});
     if (wine()) {
-        const std::string version = env_or_empty("MORVANE_VERSION");
+        const std::string& version = e2e_target().version;
         ASSERT_FALSE(version.empty()) << "MORVANE_VERSION is not set";
         EXPECT_EQ(r.code(), kExitSuccess) << r.describe();
         EXPECT_EQ(r.out, four_part(version) + "\n");

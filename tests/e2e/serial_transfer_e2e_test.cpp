@@ -1,34 +1,28 @@
 // The serial transfers end to end: serial-probe runs its fixed sequence of reads and writes on a
 // port while this test plays the device on the master side of a pseudo-terminal. Natively the
 // probe opens the pty's slave; under Wine the Windows build's serial-probe.exe opens COM9,
-// mapped onto it. Where Wine differs from Windows (docs: a read with bytes waiting may still
-// take a few ms), the windows below are generous enough for both.
+// mapped onto it. The probe waits long for bytes the device was asked to send, so a busy machine
+// only makes a step slower; the elapsed times checked are the ones the transfer itself sets.
 //
-// The probe is found at $SERIAL_PROBE, else natively beside this program
-// (e2e/serial_probe/serial-probe) and under Wine in the Windows build folder of $MORVANE_EXE
-// (tests/e2e/serial_probe/serial-probe.exe).
+// The probe is $SERIAL_PROBE: e2e/serial_probe/serial-probe of the native build, or
+// tests/e2e/serial_probe/serial-probe.exe of the Windows build under Wine.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "process.hpp"
+#include "e2e_target.hpp"
 #include "pty.hpp"
-#include "wine.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-using std::chrono::milliseconds;
-using testsupport::Process;
+using testsupport::e2e_target;
+using testsupport::kHangBound;
+using testsupport::milliseconds;
 
 constexpr int kComNumber = 9;
 constexpr int kIdleTimeout = 0xFFFFFF;
@@ -41,78 +35,28 @@ struct Step {
     long left = -1;
 };
 
-struct ProbeTarget {
-    bool wine = false;
-    std::string probe;
-    std::string skip_reason;
-};
-
-ProbeTarget probe_target() {
-    ProbeTarget t;
-    const char* kind = std::getenv("MORVANE_TARGET");
-    t.wine = kind != nullptr && std::string(kind) == "wine";
-    if (const char* given = std::getenv("SERIAL_PROBE")) {
-        t.probe = given;
-    } else if (t.wine) {
-        const char* exe = std::getenv("MORVANE_EXE");
-        if (exe != nullptr) {
-            t.probe =
-                (fs::path(exe).parent_path() / "tests/e2e/serial_probe/serial-probe.exe").string();
-        }
-    } else {
-        std::error_code ec;
-        const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-        t.probe = (self.parent_path() / "e2e/serial_probe/serial-probe").string();
-    }
-    // Only what stops the whole suite (no target, no Windows build, no Wine) skips this test;
-    // the suite's environment reports it. A probe missing beside a built program is a failure:
-    // the build makes it with the program.
-    const char* exe = std::getenv("MORVANE_EXE");
-    if (kind == nullptr) {
-        t.skip_reason = "MORVANE_TARGET is not set";
-    } else if (t.wine && (exe == nullptr || !fs::exists(exe))) {
-        t.skip_reason = "no Windows build of the program (build it with: make windows)";
-    } else if (t.wine) {
-        std::string why;
-        if (!testsupport::wine_setup(&why)) {
-            t.skip_reason = "Wine cannot run here: " + why;
-        }
-    }
-    return t;
-}
-
 class SerialTransfers : public ::testing::Test {
 protected:
     void SetUp() override {
-        target_ = probe_target();
-        if (!target_.skip_reason.empty()) {
-            GTEST_SKIP() << target_.skip_reason;
+        const testsupport::E2eTarget& t = e2e_target();
+        if (!t.skip_reason.empty()) {
+            GTEST_SKIP() << t.skip_reason;
         }
-        ASSERT_TRUE(fs::exists(target_.probe)) << "no serial-probe at " << target_.probe;
+        if (t.serial_probe.empty()) {
+            GTEST_SKIP() << "SERIAL_PROBE is not set";
+        }
+        // The program of the target is there, so its build is: the probe belongs to it.
+        ASSERT_TRUE(std::filesystem::exists(t.serial_probe))
+            << "no serial-probe at " << t.serial_probe;
         ASSERT_TRUE(pty_.ok()) << pty_.error();
-        std::vector<std::string> argv;
-        std::vector<std::string> env;
-        if (target_.wine) {
-            mapping_ = std::make_unique<testsupport::ComMapping>(kComNumber, pty_.slave_path());
-            ASSERT_TRUE(mapping_->ok()) << mapping_->error();
-            argv = {testsupport::wine_run_script(), target_.probe,
-                    "COM" + std::to_string(kComNumber)};
-            env = testsupport::wine_environment();
-        } else {
-            argv = {target_.probe, pty_.slave_path()};
-        }
-        ASSERT_TRUE(probe_.start(argv, env)) << probe_.error();
+        port_ = std::make_unique<testsupport::TargetPort>(kComNumber, pty_.slave_path());
+        ASSERT_TRUE(port_->ok()) << port_->error();
+        ASSERT_TRUE(probe_.launch(t.serial_probe, {port_->name()})) << probe_.error();
     }
 
     // Waits for the probe's "ready <step>" line.
     void await_ready(const std::string& step) {
-        // Under Wine the probe's "\n" arrives as "\r\n".
-        const std::string line = "ready " + step;
-        const auto seen = [&line](const std::string& out, const std::string&) {
-            return out.find(line + "\n") != std::string::npos ||
-                   out.find(line + "\r\n") != std::string::npos;
-        };
-        ASSERT_TRUE(probe_.wait_for(seen, milliseconds(20000)))
+        ASSERT_TRUE(probe_.wait_for_console("ready " + step + "\n"))
             << "no 'ready " << step << "'; output so far:\n"
             << probe_.out() << probe_.err();
     }
@@ -122,12 +66,9 @@ protected:
     // The probe's result lines by step, once it has ended.
     std::map<std::string, Step> results() {
         std::map<std::string, Step> steps;
-        std::istringstream lines(probe_.out());
+        std::istringstream lines(probe_.console_out());
         std::string line;
         while (std::getline(lines, line)) {
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
             std::istringstream fields(line);
             std::string name;
             Step s;
@@ -138,10 +79,9 @@ protected:
         return steps;
     }
 
-    ProbeTarget target_;
     test_support::Pty pty_;
-    std::unique_ptr<testsupport::ComMapping> mapping_;
-    Process probe_;
+    std::unique_ptr<testsupport::TargetPort> port_;
+    testsupport::TargetProgram probe_;
 };
 
 std::string hex_of(const std::vector<uint8_t>& bytes) {
@@ -156,8 +96,7 @@ std::string hex_of(const std::vector<uint8_t>& bytes) {
 
 // The whole sequence, played from the device side; then every step's result is checked.
 TEST_F(SerialTransfers, EveryTransferOnARealPort) {
-    ASSERT_TRUE(probe_.wait_for_text("open 1", milliseconds(20000)))
-        << probe_.out() << probe_.err();
+    ASSERT_TRUE(probe_.wait_for_console("open 1\n")) << probe_.out() << probe_.err();
 
     await_ready("partial");
     send("abc");
@@ -180,44 +119,87 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
         send(std::string(1, b));
     }
     // What the senders wrote: 01 ff, nothing for the empty text, then "hello".
-    const std::vector<uint8_t> sent = pty_.read(7, 20000);
+    const std::vector<uint8_t> sent = pty_.read(7, static_cast<int>(kHangBound.count()));
     EXPECT_EQ(hex_of(sent), "01ff68656c6c6f");
     await_ready("close");
     send(".");
 
-    const testsupport::ExitStatus status = probe_.wait(milliseconds(30000));
+    const testsupport::ExitStatus status = probe_.wait(kHangBound);
     ASSERT_TRUE(status.exited && status.code == 0) << status.describe() << "\n"
                                                    << probe_.out() << probe_.err();
     auto steps = results();
 
+    // max_ms: kNoWait for a transfer that must not wait for the device (a read that waited
+    // like a whole read, about 6 s, is a fault); kHangBound where the device's answer, and so
+    // the test's own pace, is part of the time.
+    constexpr long kNoWait = 3000;
+    constexpr long kWaits = kHangBound.count();
     struct Case {
         const char* legend;
         const char* step;
         long result;
-        const char* hex;  // null: not checked
-        long min_ms;
-        long max_ms;
-        long left;
+        const char* hex = nullptr;  // null: not checked
+        long min_ms = 0;            // what the transfer waits by itself
+        long max_ms = kNoWait;
+        long left = 0;
     };
     const Case cases[] = {
-        {"a partial read on a silent line: 0 after one poll", "partial-empty", 0, "-", 10, 2000, 0},
-        {"a partial read of 10 with 3 waiting", "partial", 3, "616263eeeeeeeeeeeeeeee", 0, 2000, 0},
-        {"a partial read of 10 with 20 waiting leaves 10", "partial-more", 10,
-         "4142434445464748494aee", 0, 2000, 10},
-        {"a whole read of 4 then 6 bytes, nothing past the 10th", "whole", 10,
-         "0102030405060708090aeeeeeeeeeeee", 50, 5000, 0},
-        {"a line with CR LF, stripped", "line-strip", 2, "41420000eeeeeeee", 0, 3000, 0},
-        {"a line with CR LF, kept", "line-keep", 3, "41420d00eeeeeeee", 0, 3000, 0},
-        {"a line longer than the buffer: 4 stored, unterminated, 7 left", "line-long", 4,
-         "41424344eeee", 0, 3000, 7},
-        {"a line read with timeout 100 on a silent line", "line-timeout-100", kIdleTimeout, "-",
-         110, 2000, 0},
-        {"a line read with timeout 0 on a silent line", "line-timeout-0", kIdleTimeout, "-", 10,
-         2000, 0},
-        {"a byte read of 5 bytes arriving 40 ms apart", "bytes", 5, "000a0dff41ee", 0, 5000, 0},
-        {"send_binary of 01 ff returns their sum", "send-binary", 256, "-", 0, 2000, 0},
-        {"send_str of an empty text", "send-str-empty", 1, "-", 0, 2000, 0},
-        {"send_str of a text", "send-str", 1, "-", 0, 2000, 0},
+        {.legend = "a partial read on a silent line: 0 after one poll",
+         .step = "partial-empty",
+         .result = 0,
+         .hex = "-",
+         .min_ms = 10},
+        {.legend = "a partial read of 10 with 3 waiting",
+         .step = "partial",
+         .result = 3,
+         .hex = "616263eeeeeeeeeeeeeeee"},
+        {.legend = "a partial read of 10 with 20 waiting leaves 10",
+         .step = "partial-more",
+         .result = 10,
+         .hex = "4142434445464748494aee",
+         .left = 10},
+        {.legend = "a whole read of 4 then 6 bytes, nothing past the 10th",
+         .step = "whole",
+         .result = 10,
+         .hex = "0102030405060708090aeeeeeeeeeeee",
+         .min_ms = 50,
+         .max_ms = kWaits},
+        {.legend = "a line with CR LF, stripped",
+         .step = "line-strip",
+         .result = 2,
+         .hex = "41420000eeeeeeee",
+         .max_ms = kWaits},
+        {.legend = "a line with CR LF, kept",
+         .step = "line-keep",
+         .result = 3,
+         .hex = "41420d00eeeeeeee",
+         .max_ms = kWaits},
+        {.legend = "a line longer than the buffer: 4 stored, unterminated, 7 left",
+         .step = "line-long",
+         .result = 4,
+         .hex = "41424344eeee",
+         .left = 7},
+        {.legend = "a line read with timeout 100 on a silent line",
+         .step = "line-timeout-100",
+         .result = kIdleTimeout,
+         .hex = "-",
+         .min_ms = 110},
+        {.legend = "a line read with timeout 0 on a silent line",
+         .step = "line-timeout-0",
+         .result = kIdleTimeout,
+         .hex = "-",
+         .min_ms = 10},
+        {.legend = "a byte read of 5 bytes arriving 40 ms apart",
+         .step = "bytes",
+         .result = 5,
+         .hex = "000a0dff41ee",
+         .max_ms = kWaits},
+        {.legend = "send_binary of 01 ff returns their sum",
+         .step = "send-binary",
+         .result = 256,
+         .hex = "-"},
+        {.legend = "send_str of an empty text", .step = "send-str-empty", .result = 1, .hex = "-"},
+        {.legend = "send_str of a text", .step = "send-str", .result = 1, .hex = "-"},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(steps.count(c.step), 1u) << c.legend << "\n" << probe_.out();

@@ -1,9 +1,12 @@
 #include "e2e_target.hpp"
 
-#include <cstdlib>
-#include <filesystem>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
-#include "wine.hpp"
+#include <cstdio>
+#include <cstdlib>
+
+#include "text.hpp"
 
 namespace testsupport {
 
@@ -25,6 +28,10 @@ E2eTarget read_target() {
     t.hsif_sim_dir = env_or_empty("HSIF_SIM_DIR");
     t.calibration = env_or_empty("HSIF_SIM_CALIBRATION");
     t.incomplete_library = env_or_empty("HSIF_INCOMPLETE_LIBRARY");
+    t.capture_tool = env_or_empty("CAPTURE_TOOL");
+    t.serial_probe = env_or_empty("SERIAL_PROBE");
+    t.version = env_or_empty("MORVANE_VERSION");
+    t.dist_zip = env_or_empty("MORVANE_DIST_ZIP");
     if (t.calibration.empty()) {
         // The demo calibration file that ships with the simulated library.
         t.calibration =
@@ -34,22 +41,83 @@ E2eTarget read_target() {
         t.skip_reason = "MORVANE_TARGET, MORVANE_EXE and AHRS_SIM are not all set";
     } else if (!fs::exists(t.exe)) {
         t.skip_reason = "no program at " + t.exe + (t.wine ? " (build it with: make windows)" : "");
-    } else if (t.wine) {
-        std::string why;
-        if (!wine_setup(&why)) {
-            t.skip_reason = "Wine cannot run here: " + why;
-        }
     }
     return t;
 }
 
+E2eTarget& target() {
+    static E2eTarget t = read_target();
+    return t;
+}
+
+// Sets up Wine for the whole run (its prefix and a server that outlives each program) and stops
+// its server after the last test; says once when the target cannot run.
+class E2eEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        E2eTarget& t = target();
+        if (t.skip_reason.empty() && t.wine) {
+            std::string why;
+            if (wine_setup(&why)) {
+                wine_started_ = true;
+            } else {
+                t.skip_reason = "Wine cannot run here: " + why;
+            }
+        }
+        if (!t.skip_reason.empty()) {
+            std::printf("%s%s\n", kSkipMarker, t.skip_reason.c_str());
+            std::fflush(stdout);
+        }
+    }
+
+    void TearDown() override {
+        if (wine_started_) {
+            wine_cleanup();
+        }
+    }
+
+private:
+    bool wine_started_ = false;
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new E2eEnvironment);
+
+std::string real_or_absolute(const fs::path& path) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(path, ec);
+    return ec ? fs::absolute(path).string() : real.string();
+}
+
 }  // namespace
 
-std::vector<std::string> E2eTarget::command() const {
+std::vector<std::string> E2eTarget::command(const std::string& program) const {
     if (wine) {
-        return {wine_run_script(), exe};
+        return {wine_run_script(), program};
     }
-    return {exe};
+    return {program};
+}
+
+std::vector<std::string> E2eTarget::environment() const {
+    return wine ? wine_environment() : std::vector<std::string>{};
+}
+
+std::string E2eTarget::console_text(const std::string& raw) const {
+    return wine ? without_crlf(raw) : raw;
+}
+
+std::string E2eTarget::console_bytes(const std::string& text) const {
+    if (!wine) {
+        return text;
+    }
+    std::string bytes;
+    for (char c : text) {
+        if (c == '\n') {
+            bytes += '\r';
+        }
+        bytes += c;
+    }
+    return bytes;
 }
 
 std::string E2eTarget::hsif_file_name() const {
@@ -57,20 +125,12 @@ std::string E2eTarget::hsif_file_name() const {
 }
 
 std::string E2eTarget::hsif_loaded_path() const {
-    const fs::path file = fs::path(hsif_sim_dir) / hsif_file_name();
-    std::error_code ec;
-    const fs::path real = fs::canonical(file, ec);
-    const std::string path = ec ? fs::absolute(file).string() : real.string();
+    const std::string path = real_or_absolute(fs::path(hsif_sim_dir) / hsif_file_name());
     return wine ? wine_path(path) : path;
 }
 
 std::vector<std::string> E2eTarget::library_search(const std::string& dir) const {
-    std::string path;
-    if (!dir.empty()) {
-        std::error_code ec;
-        const fs::path real = fs::canonical(dir, ec);
-        path = ec ? fs::absolute(dir).string() : real.string();
-    }
+    const std::string path = dir.empty() ? std::string() : real_or_absolute(dir);
     if (wine) {
         return {"WINEPATH=" + (path.empty() ? path : wine_path(path))};
     }
@@ -78,8 +138,7 @@ std::vector<std::string> E2eTarget::library_search(const std::string& dir) const
 }
 
 const E2eTarget& e2e_target() {
-    static const E2eTarget target = read_target();
-    return target;
+    return target();
 }
 
 std::string wine_path(const std::string& unix_path) {
@@ -90,6 +149,60 @@ std::string wine_path(const std::string& unix_path) {
         }
     }
     return path;
+}
+
+bool TargetProgram::launch(const std::string& program, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env, const std::string& cwd) {
+    const E2eTarget& t = e2e_target();
+    std::vector<std::string> argv = t.command(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> all_env = t.environment();
+    all_env.insert(all_env.end(), env.begin(), env.end());
+    return start(argv, all_env, cwd);
+}
+
+std::string TargetProgram::console_out() const {
+    return e2e_target().console_text(out());
+}
+
+std::string TargetProgram::console_err() const {
+    return e2e_target().console_text(err());
+}
+
+bool TargetProgram::wait_for_console(const std::string& text, milliseconds timeout,
+                                     bool on_err) const {
+    return wait_for_text(e2e_target().console_bytes(text), timeout, on_err);
+}
+
+TargetPort::TargetPort(int com_number, const std::string& device) {
+    if (!e2e_target().wine) {
+        name_ = device;
+        return;
+    }
+    name_ = "COM" + std::to_string(com_number);
+    mapping_ = std::make_unique<ComMapping>(com_number, device);
+    if (!mapping_->ok()) {
+        error_ = mapping_->error();
+    }
+}
+
+TestFolder::TestFolder(const std::string& kind) {
+    std::string pattern = "/tmp/morvane-" + kind + "-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) {
+        path_ = pattern;
+    }
+}
+
+TestFolder::~TestFolder() {
+    if (path_.empty()) {
+        return;
+    }
+    if (keep_ || ::testing::Test::HasFailure()) {
+        std::printf("files of this test kept in %s\n", path_.c_str());
+    } else {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
 }
 
 }  // namespace testsupport
