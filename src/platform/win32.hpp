@@ -291,8 +291,9 @@ static_assert(offsetof(OVERLAPPED, hEvent) == 16);
 static_assert(sizeof(COMSTAT) == 12);
 static_assert(offsetof(COMSTAT, cbInQue) == 4);
 
-// The functions have C linkage and default visibility: the program exports them (as kernel32
-// does on Windows), so a library it loads calls the same functions on the same handles.
+// The functions have C linkage: the program exports exactly these names
+// (platform/posix/exports.list), as kernel32 does on Windows, so a library it loads calls the
+// same functions on the same handles.
 extern "C" {
 
 // Files and serial devices. A regular file opens as the disposition says (CREATE_ALWAYS

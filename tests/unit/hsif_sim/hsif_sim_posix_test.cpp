@@ -25,18 +25,6 @@
 #include "pty.hpp"
 #include "serial/port.hpp"
 
-// The serial calls the library takes from the program that loads it. Naming them in an array
-// with external linkage (which no optimisation drops) links them into this test program, which
-// exports them as the logger does.
-extern const void* const hsif_sim_test_platform_calls[];
-const void* const hsif_sim_test_platform_calls[] = {
-    reinterpret_cast<const void*>(&CreateFileA),    reinterpret_cast<const void*>(&CloseHandle),
-    reinterpret_cast<const void*>(&ReadFile),       reinterpret_cast<const void*>(&WriteFile),
-    reinterpret_cast<const void*>(&SetupComm),      reinterpret_cast<const void*>(&GetCommState),
-    reinterpret_cast<const void*>(&SetCommState),   reinterpret_cast<const void*>(&SetCommTimeouts),
-    reinterpret_cast<const void*>(&ClearCommError), reinterpret_cast<const void*>(&PurgeComm),
-};
-
 namespace {
 
 using laser::HsifApi;
@@ -78,7 +66,8 @@ std::string demo_calibration_dir() {
 }
 
 // Loaded once, every symbol bound at load (RTLD_NOW): a name the library needs from the
-// program and cannot find fails the load here.
+// program and cannot find fails the load here. This program exports the serial calls as the
+// logger does (the build's export list).
 struct Library {
     void* handle = nullptr;
     std::string error;
