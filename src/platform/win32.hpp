@@ -302,8 +302,12 @@ extern "C" {
 // ERROR_ALREADY_EXISTS when the file was there, else 0. Share mode 0 is exclusive: while such
 // a handle is open, other opens fail with ERROR_SHARING_VIOLATION, and it fails itself while
 // the file is open elsewhere. A name containing '/' is a path; "COMn" (any case, optionally
-// behind "\\.\") is the serial device /dev/ttyS(n-1). Serial devices open exclusively, in raw
-// mode; a device already open elsewhere fails with ERROR_ACCESS_DENIED.
+// behind "\\.\") is the serial device /dev/ttyS(n-1). A terminal device is a serial device: it
+// opens exclusively (a device already open elsewhere fails with ERROR_ACCESS_DENIED) and, as a
+// Windows port keeps its line settings, with what a DCB expresses as the device was left
+// (speed, byte size, parity, stop bits, XON/XOFF and RTS/CTS flow control; GetCommState reports
+// them) and everything a DCB has no field for off (echo, line editing, signal characters, CR/NL
+// translation, output processing, bit stripping).
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation_disposition, DWORD flags_and_attributes, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);

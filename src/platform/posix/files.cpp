@@ -330,7 +330,8 @@ HANDLE open_failed_code(DWORD code) {
     return INVALID_HANDLE_VALUE;
 }
 
-// Opens a terminal device as a serial port: exclusive, raw, time-outs all zero.
+// Opens a terminal device as a serial port: exclusive, set up as a Windows port is
+// (prepare_line), time-outs all zero.
 HANDLE open_serial(int fd, DWORD access) {
     // flock holds against every other opener, root included; TIOCEXCL also stops openers that
     // do not take the lock (except root).
@@ -342,7 +343,7 @@ HANDLE open_serial(int fd, DWORD access) {
     }
     (void)ioctl(fd, TIOCEXCL);
     auto entry = std::make_shared<HandleEntry>();
-    if (!make_raw(fd, &entry->dcb)) {
+    if (!prepare_line(fd) || !read_dcb(fd, &entry->dcb)) {
         const int error = errno;
         (void)ioctl(fd, TIOCNXCL);
         close(fd);
