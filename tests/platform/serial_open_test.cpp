@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -96,7 +97,7 @@ TEST(OpenPort, AMissingDeviceIsFileNotFound) {
 // A Windows port keeps its line settings from one open to the next: a port left cooked opens
 // with what a DCB expresses as it was left (GetCommState reports it) and with everything a DCB
 // has no field for off (echo, line editing, signal characters, CR/NL translation, output
-// processing); its time-outs start all zero.
+// processing); its time-outs start all zero. The handle is the descriptor of the device.
 TEST(OpenPort, APortKeepsWhatTheDcbExpressesAndNothingElse) {
     struct Case {
         const char* legend;
@@ -136,6 +137,7 @@ TEST(OpenPort, APortKeepsWhatTheDcbExpressesAndNothingElse) {
         }
         const OwnedHandle port(open_port(pty.slave_path()));
         ASSERT_NE(port.get(), INVALID_HANDLE_VALUE) << GetLastError();
+        EXPECT_EQ(platform::posix::descriptor_of(port.get()), static_cast<int>(port.get()));
 
         DCB dcb{};
         ASSERT_TRUE(GetCommState(port.get(), &dcb));
@@ -148,7 +150,7 @@ TEST(OpenPort, APortKeepsWhatTheDcbExpressesAndNothingElse) {
         EXPECT_EQ(dcb.BaudRate, 38400u) << "a pseudo-terminal starts at 38400 baud";
 
         termios t{};
-        ASSERT_EQ(tcgetattr(platform::posix::descriptor_of(port.get()), &t), 0);
+        ASSERT_EQ(tcgetattr(static_cast<int>(port.get()), &t), 0);
         EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
         EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXANY), 0u);
         EXPECT_EQ(t.c_oflag & OPOST, 0u);
@@ -163,20 +165,25 @@ TEST(OpenPort, APortKeepsWhatTheDcbExpressesAndNothingElse) {
     }
 }
 
-// Handles are never 0 nor INVALID_HANDLE_VALUE, and two open ports get different handles.
-TEST(OpenPort, HandlesAreDistinctAndNeverReservedValues) {
+// Handles are never 0 nor INVALID_HANDLE_VALUE, two open ports get different handles, and each
+// is the descriptor of its device.
+TEST(OpenPort, HandlesAreDistinctDescriptors) {
     Pty a;
     Pty b;
     ASSERT_TRUE(a.ok() && b.ok());
-    HANDLE first = open_port(a.slave_path());
-    HANDLE second = open_port(b.slave_path());
-    for (HANDLE h : {first, second}) {
-        EXPECT_NE(h, 0u);
-        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    const OwnedHandle first(open_port(a.slave_path()));
+    const OwnedHandle second(open_port(b.slave_path()));
+    for (const OwnedHandle* h : {&first, &second}) {
+        EXPECT_NE(h->get(), 0u);
+        EXPECT_NE(h->get(), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(platform::posix::descriptor_of(h->get()), static_cast<int>(h->get()));
     }
-    EXPECT_NE(first, second);
-    CloseHandle(first);
-    CloseHandle(second);
+    EXPECT_NE(first.get(), second.get());
+    struct stat device {};
+    struct stat opened {};
+    ASSERT_EQ(stat(a.slave_path().c_str(), &device), 0);
+    ASSERT_EQ(fstat(static_cast<int>(first.get()), &opened), 0);
+    EXPECT_EQ(opened.st_rdev, device.st_rdev);
 }
 
 // CloseHandle of a handle that is not open fails with ERROR_INVALID_HANDLE; so does every other
