@@ -294,7 +294,7 @@ static_assert(sizeof(COMSTAT) == 12);
 static_assert(offsetof(COMSTAT, cbInQue) == 4);
 
 // The functions have C linkage: the program exports exactly these names
-// (platform/posix/exports.list), as kernel32 does on Windows, so a
+// (platform/posix/exports.list; docs/linux-library.md), as kernel32 does on Windows, so a
 // library it loads calls the same functions on the same handles. Those marked "for libraries"
 // are not called by the program itself.
 extern "C" {
