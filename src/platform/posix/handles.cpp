@@ -114,13 +114,15 @@ constexpr ErrnoRow kErrnoTable[] = {
 
 std::shared_ptr<HandleEntry> make_descriptor_entry(int fd, bool can_read, bool can_write) {
     struct stat info {};
-    if (fstat(fd, &info) != 0) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fstat(fd, &info) != 0) {
         return nullptr;
     }
     auto entry = std::make_shared<HandleEntry>();
     entry->fd = fd;
     entry->can_read = can_read;
     entry->can_write = can_write;
+    entry->may_block = (flags & O_NONBLOCK) == 0;
     entry->device = info.st_dev;
     entry->inode = info.st_ino;
     if (isatty(fd)) {

@@ -41,7 +41,8 @@ struct HandleEntry {
     HandleKind kind = HandleKind::kFile;
     bool can_read = false;
     bool can_write = false;
-    bool locked = false;  // this layer holds flock() on it (and TIOCEXCL on a serial device)
+    bool locked = false;     // this layer holds flock() on it (and TIOCEXCL on a serial device)
+    bool may_block = false;  // opened without O_NONBLOCK (by a library): see transfer.cpp
     // The file the descriptor was open on when the entry was made: a descriptor number closed
     // behind the layer's back and handed out again names another file.
     dev_t device = 0;
@@ -62,8 +63,8 @@ struct HandleEntry {
 
 // The state of an open descriptor as a fresh handle has it: a terminal is a serial device (its
 // DCB read from the device as it is, its line-error counts as they stand), anything else a
-// file; time-outs all zero, no event mask, no lock. Returns nullptr with errno set when the
-// descriptor is not open. The one place entries of descriptors are made.
+// file; time-outs all zero, no event mask, no lock; whether it was opened blocking. Returns nullptr
+// with errno set when the descriptor is not open. The one place entries of descriptors are made.
 std::shared_ptr<HandleEntry> make_descriptor_entry(int fd, bool can_read, bool can_write);
 
 // Registers an entry made by make_descriptor_entry; its handle is the descriptor. Returns the

@@ -3,7 +3,6 @@
 
 #include "platform/posix/serial_io.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -120,31 +119,6 @@ Deadline after_ms(Clock::time_point from, uint64_t ms) {
     return from + std::chrono::milliseconds(static_cast<int64_t>(ms));
 }
 
-// Keeps a descriptor non-blocking while one transfer runs, so the transfer waits in poll()
-// against its deadlines and never in read() or write(). A descriptor this layer opened is
-// non-blocking already; one a library opened blocking gets its flags back afterwards.
-class NonBlocking {
-public:
-    explicit NonBlocking(int fd) : fd_(fd) {
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags >= 0 && (flags & O_NONBLOCK) == 0 &&
-            fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0) {
-            restore_ = flags;
-        }
-    }
-    ~NonBlocking() {
-        if (restore_ >= 0) {
-            (void)fcntl(fd_, F_SETFL, restore_);
-        }
-    }
-    NonBlocking(const NonBlocking&) = delete;
-    NonBlocking& operator=(const NonBlocking&) = delete;
-
-private:
-    int fd_;
-    int restore_ = -1;
-};
-
 }  // namespace
 
 bool serial_read(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DWORD* got,
@@ -153,7 +127,6 @@ bool serial_read(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DW
     if (count == 0) {
         return true;
     }
-    const NonBlocking non_blocking(fd);
     const DWORD interval = t.ReadIntervalTimeout;
     const DWORD multiplier = t.ReadTotalTimeoutMultiplier;
     const DWORD constant = t.ReadTotalTimeoutConstant;
@@ -222,7 +195,6 @@ bool serial_read(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DW
 bool serial_write(int fd, const uint8_t* data, DWORD count, const COMMTIMEOUTS& t, DWORD* done,
                   DWORD* error) {
     *done = 0;
-    const NonBlocking non_blocking(fd);
     Deadline deadline;
     if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
         deadline =

@@ -1,6 +1,7 @@
 #pragma once
 // Transfers on serial devices under the Windows COMMTIMEOUTS, waiting in poll() against
-// monotonic deadlines.
+// monotonic deadlines. The descriptor must be non-blocking, so no wait happens in read() or
+// write().
 
 #include <cstdint>
 

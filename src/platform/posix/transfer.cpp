@@ -1,6 +1,8 @@
 // ReadFile, WriteFile and GetOverlappedResult: the serial or file transfer a handle calls for,
 // and overlapped requests, which complete before the call returns.
 
+#include <fcntl.h>
+
 #include <cstdint>
 
 #include "platform/posix/file_io.hpp"
@@ -10,6 +12,35 @@
 using namespace platform::posix;
 
 namespace {
+
+// Makes a descriptor that may block (a library's own, opened blocking) non-blocking while one
+// serial transfer runs, so the transfer waits in poll() against its deadlines and never in
+// read() or write(), and gives it its flags back afterwards. The layer's own descriptors are
+// non-blocking and cost nothing here.
+class NonBlocking {
+public:
+    NonBlocking(int fd, bool may_block) : fd_(fd) {
+        if (!may_block) {
+            return;
+        }
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_NONBLOCK) == 0 &&
+            fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0) {
+            restore_ = flags;
+        }
+    }
+    ~NonBlocking() {
+        if (restore_ >= 0) {
+            (void)fcntl(fd_, F_SETFL, restore_);
+        }
+    }
+    NonBlocking(const NonBlocking&) = delete;
+    NonBlocking& operator=(const NonBlocking&) = delete;
+
+private:
+    int fd_;
+    int restore_ = -1;
+};
 
 // What ReadFile and WriteFile share: the argument checks, the serial or file transfer, the count
 // handed back, and the completion of an overlapped request, which ends before the call returns.
@@ -41,6 +72,7 @@ BOOL transfer(HANDLE handle, Byte* bytes, DWORD count, LPDWORD count_done, LPOVE
             std::lock_guard lock(entry->mutex);
             timeouts = entry->timeouts;
         }
+        const NonBlocking non_blocking(entry->fd, entry->may_block);
         ok = serial(entry->fd, bytes, count, timeouts, &done, &error);
     } else {
         ok = file(entry->fd, bytes, count, &done, &error);
