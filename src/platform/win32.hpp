@@ -41,7 +41,9 @@ using HLOCAL = void*;
 using HGLOBAL = void*;
 
 // A handle is a 32-bit value, as on 32-bit Windows, so records that carry one keep their
-// Windows offsets. Handles are allocated by the POSIX layer; 0 is never a valid handle.
+// Windows offsets. The handle of a device or file is its file descriptor, whoever opened it (a
+// library may open() one itself and hand it to these functions); events are numbered from
+// 0x40000000 up, where no descriptor reaches. 0 and INVALID_HANDLE_VALUE are never valid.
 using HANDLE = uint32_t;
 
 constexpr BOOL TRUE = 1;
@@ -291,21 +293,39 @@ static_assert(offsetof(OVERLAPPED, hEvent) == 16);
 static_assert(sizeof(COMSTAT) == 12);
 static_assert(offsetof(COMSTAT, cbInQue) == 4);
 
-// The functions have C linkage and default visibility: the program exports them (as kernel32
-// does on Windows), so a library it loads calls the same functions on the same handles.
+// The functions have C linkage: the program exports exactly these names
+// (platform/posix/exports.list; docs/linux-library.md), as kernel32 does on Windows, so a
+// library it loads calls the same functions on the same handles. Those marked "for libraries"
+// are not called by the program itself.
 extern "C" {
 
-// Files and serial devices. A regular file opens as the disposition says (CREATE_ALWAYS
-// truncates, OPEN_EXISTING fails with ERROR_FILE_NOT_FOUND on a missing file, CREATE_NEW with
-// ERROR_FILE_EXISTS on an existing one); CREATE_ALWAYS and OPEN_ALWAYS set the last error to
-// ERROR_ALREADY_EXISTS when the file was there, else 0. Share mode 0 is exclusive: while such
-// a handle is open, other opens fail with ERROR_SHARING_VIOLATION, and it fails itself while
-// the file is open elsewhere. A name containing '/' is a path; "COMn" (any case, optionally
-// behind "\\.\") is the serial device /dev/ttyS(n-1). Serial devices open exclusively, in raw
-// mode; a device already open elsewhere fails with ERROR_ACCESS_DENIED.
+// Files and serial devices; the handle returned is the new file descriptor (never 0). A regular
+// file opens as the disposition says (CREATE_ALWAYS truncates, OPEN_EXISTING fails with
+// ERROR_FILE_NOT_FOUND on a missing file, CREATE_NEW with ERROR_FILE_EXISTS on an existing
+// one); CREATE_ALWAYS and OPEN_ALWAYS set the last error to ERROR_ALREADY_EXISTS when the file
+// was there, else 0. A device always exists: CREATE_NEW fails on it with ERROR_FILE_EXISTS, the
+// other dispositions open it (truncating nothing). Share mode 0 is exclusive: while such a
+// handle is open, other opens fail with ERROR_SHARING_VIOLATION, and it fails itself while the
+// file is open elsewhere. A name containing '/' is a path; "COMn" (any case, optionally behind
+// "\\.\") is the serial device /dev/ttyS(n-1). A terminal device is a serial device: it opens
+// exclusively (a device already open elsewhere fails with ERROR_ACCESS_DENIED) and, as a Windows
+// port keeps its line settings, with what a DCB expresses as the device was left (speed, byte
+// size, parity, stop bits, XON/XOFF and RTS/CTS flow control; GetCommState reports them) and
+// everything a DCB has no field for off (echo, line editing, signal characters, CR/NL
+// translation, output processing, bit stripping).
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation_disposition, DWORD flags_and_attributes, HANDLE template_file);
+// Closes the handle: a descriptor is closed (also one a library opened itself), an event freed.
+// A handle that is not open fails with ERROR_INVALID_HANDLE.
 BOOL CloseHandle(HANDLE handle);
+
+// Every function that takes a device or file handle also takes a descriptor the layer did not
+// open (a library's own), with the state a fresh handle has: time-outs all zero, no event mask,
+// the DCB read from the device; a terminal is a serial device, anything else a file, and the
+// access is what the descriptor was opened with. A descriptor opened blocking is made
+// non-blocking for the length of a serial transfer and set back afterwards. A descriptor number
+// closed and opened again on another file starts afresh. One that is not open is
+// ERROR_INVALID_HANDLE.
 
 // A serial read follows the device's COMMTIMEOUTS as Windows does: {MAXDWORD, MAXDWORD, C}
 // returns at once with what is waiting, else waits up to C ms for the first byte;
@@ -329,7 +349,7 @@ BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts);
 
 // Stores the events WaitCommEvent would watch; nothing here waits on them.
 BOOL SetCommMask(HANDLE handle, DWORD mask);
-BOOL GetCommMask(HANDLE handle, LPDWORD mask);
+BOOL GetCommMask(HANDLE handle, LPDWORD mask);  // for libraries
 // Discards what the CLEAR flags name (PURGE_RXCLEAR the input queue, PURGE_TXCLEAR the output
 // queue); the ABORT flags succeed with nothing to do, since no transfer is ever left pending.
 // Other bits fail with ERROR_INVALID_PARAMETER.
@@ -340,17 +360,20 @@ BOOL PurgeComm(HANDLE handle, DWORD flags);
 // fails with ERROR_INVALID_PARAMETER.
 BOOL EscapeCommFunction(HANDLE handle, DWORD function);
 
-// An unnamed event in the handle table, closed with CloseHandle. Returns 0 (not
-// INVALID_HANDLE_VALUE) on failure, as Windows does; a name fails with ERROR_NOT_SUPPORTED.
+// An unnamed event, closed with CloseHandle; its handle is no file descriptor, and the file and
+// serial functions refuse it (the event functions refuse a descriptor with
+// ERROR_INVALID_HANDLE). Returns 0 (not INVALID_HANDLE_VALUE) on failure, as Windows does; a
+// name fails with ERROR_NOT_SUPPORTED.
 // An overlapped ReadFile or WriteFile sets the event of its OVERLAPPED block when it
 // completes, which here is before it returns.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manual_reset, BOOL initial_state,
                     LPCSTR name);
-BOOL SetEvent(HANDLE event);
-BOOL ResetEvent(HANDLE event);
+BOOL SetEvent(HANDLE event);    // for libraries
+BOOL ResetEvent(HANDLE event);  // for libraries
 // Waits up to `milliseconds` (INFINITE: no limit) for an event to be signalled; an auto-reset
 // event is reset by the wait it ends. Returns WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED with
 // the last error set. A file or serial handle is always signalled: its transfers have ended.
+// For libraries.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // Run-time libraries. A name with '/' is a path. Any other name is searched first in the folder
@@ -371,7 +394,7 @@ BOOL FreeLibrary(HMODULE module);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
 DWORD GetLastError();
-void SetLastError(DWORD code);
+void SetLastError(DWORD code);  // for libraries
 void Sleep(DWORD milliseconds);
 
 // The outcome of an overlapped ReadFile or WriteFile on the handle: the byte count it moved in
@@ -398,8 +421,8 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD langua
 // these and FIXED fail with ERROR_INVALID_PARAMETER). Null with ERROR_NOT_ENOUGH_MEMORY when
 // none is left. The Free functions release a block of theirs and return null (a null block is
 // accepted); anything else is undefined, as on Windows.
-HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
-HLOCAL LocalFree(HLOCAL block);
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);  // for libraries
+HLOCAL LocalFree(HLOCAL block);               // for libraries
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
 HGLOBAL GlobalFree(HGLOBAL block);
 
@@ -412,6 +435,7 @@ HANDLE GetCurrentProcess();
 // class the caller may not set; an unknown class fails with ERROR_INVALID_PARAMETER.
 BOOL SetPriorityClass(HANDLE process, DWORD priority_class);
 // The class whose nice value is nearest the process's own; 0 with the last error on failure.
+// For libraries.
 DWORD GetPriorityClass(HANDLE process);
 // Limits every thread of the process to the processors of the mask (bit n: processor n).
 // A mask of 0 or one naming a processor this system does not have fails with
@@ -420,6 +444,7 @@ DWORD GetPriorityClass(HANDLE process);
 // refusal for lack of privilege is ERROR_ACCESS_DENIED.
 BOOL SetProcessAffinityMask(HANDLE process, DWORD_PTR mask);
 // The processors the process may run on, and those the system has (the first 32 of each).
+// For libraries.
 BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR process_mask, PDWORD_PTR system_mask);
 
 // File version information. Files here carry none: GetFileVersionInfoSizeA returns 0 with

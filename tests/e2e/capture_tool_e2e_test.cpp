@@ -361,21 +361,30 @@ TEST_F(CaptureToolE2e, WriteHeaderWritesNothingForABadConfiguration) {
     }
 }
 
+// A name that leads to a device is an existing file: write-header refuses it, natively as
+// under Wine, and leaves it alone. Only a regular file is ever removed after a failure: a link
+// removed here would have been the device itself had it been named directly.
 TEST_F(CaptureToolE2e, WriteHeaderOntoADeviceFailsAndLeavesItAlone) {
-    // A name that leads to a device every write to fails (no space left). Natively the device
-    // opens and the header is cut short; Wine refuses it as an existing file. Either way only a
-    // regular file is removed afterwards: a link removed here would have been the device itself
-    // had it been named directly.
+    const struct {
+        const char* legend;
+        const char* device;
+        const char* name;
+    } cases[] = {
+        {"a device every write to fails (no space left)", "/dev/full", "full.dat"},
+        {"a device that takes every write", "/dev/null", "null.dat"},
+    };
     write("settings.cfg", kGoodConfig);
-    fs::create_symlink("/dev/full", dir_ / "full.dat");
-    const ToolRun r = run({"write-header", "settings.cfg", "full.dat"});
-    EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-    EXPECT_EQ(r.out, kGoodConfigEcho);
-    const std::string message = wine()
-                                    ? "capture-tool: full.dat already exists and is not overwritten"
-                                    : "capture-tool: cannot write the header to full.dat (error ";
-    EXPECT_EQ(r.err.rfind(message, 0), 0u) << r.err;
-    EXPECT_TRUE(fs::is_symlink(dir_ / "full.dat"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        fs::create_symlink(c.device, dir_ / c.name);
+        const ToolRun r = run({"write-header", "settings.cfg", c.name});
+        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
+        EXPECT_EQ(r.out, kGoodConfigEcho);
+        EXPECT_EQ(r.err, std::string("capture-tool: ") + c.name +
+                             " already exists and is not overwritten; remove it or choose another "
+                             "name\n");
+        EXPECT_TRUE(fs::is_symlink(dir_ / c.name));
+    }
 }
 
 // --- version --------------------------------------------------------------------------------

@@ -90,6 +90,36 @@ TEST_F(Files, CreationDispositionsActAsOnWindows) {
     }
 }
 
+// A device exists already: CREATE_NEW refuses it as it refuses an existing file (so nothing
+// that promises not to overwrite writes to it), and every other disposition opens it.
+TEST(Devices, CreateNewRefusesADeviceAndTheOtherDispositionsOpenIt) {
+    struct Case {
+        const char* legend;
+        DWORD disposition;
+        bool opens;
+        DWORD error;  // the last error after the call
+    };
+    const Case cases[] = {
+        {"CREATE_NEW", CREATE_NEW, false, ERROR_FILE_EXISTS},
+        {"CREATE_ALWAYS", CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS},
+        {"OPEN_EXISTING", OPEN_EXISTING, true, ERROR_SUCCESS},
+        {"OPEN_ALWAYS", OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS},
+        {"TRUNCATE_EXISTING", TRUNCATE_EXISTING, true, ERROR_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0xBEEF);
+        const HANDLE h = open_file("/dev/null", GENERIC_WRITE, 0, c.disposition);
+        EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens) << c.legend;
+        EXPECT_EQ(GetLastError(), c.error) << c.legend;
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD done = 0;
+            EXPECT_TRUE(WriteFile(h, "data", 4, &done, nullptr)) << c.legend;
+            EXPECT_EQ(done, 4u) << c.legend;
+            EXPECT_TRUE(CloseHandle(h)) << c.legend;
+        }
+    }
+}
+
 // Share mode 0 is exclusive: while one handle holds the file, other opens fail with
 // ERROR_SHARING_VIOLATION (and CREATE_ALWAYS truncates nothing); after it is closed they succeed.
 TEST_F(Files, AnExclusiveOpenRefusesOthersUntilClosed) {

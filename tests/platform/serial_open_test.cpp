@@ -3,11 +3,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -19,6 +21,7 @@
 namespace {
 
 using platform_test::open_port;
+using platform_test::OwnedHandle;
 using test_support::Pty;
 
 // A port that another program holds fails to open with ERROR_ACCESS_DENIED on Windows.
@@ -91,57 +94,96 @@ TEST(OpenPort, AMissingDeviceIsFileNotFound) {
     }
 }
 
-// A serial port opens in raw mode whatever the device was set to: no echo, no line editing,
-// no translation, no flow control; and its time-outs start all zero, as on Windows.
-TEST(OpenPort, APortOpensRawWithZeroTimeouts) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    {
-        // Cook the line first, as a terminal program would leave it.
-        termios cooked{};
-        const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(tcgetattr(fd, &cooked), 0);
-        cooked.c_lflag |= ICANON | ECHO | ISIG;
-        cooked.c_iflag |= ICRNL | IXON;
-        cooked.c_oflag |= OPOST | ONLCR;
-        ASSERT_EQ(tcsetattr(fd, TCSANOW, &cooked), 0);
-        close(fd);
-    }
-    HANDLE port = open_port(pty.slave_path());
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-    termios t{};
-    ASSERT_EQ(tcgetattr(platform::posix::descriptor_of(port), &t), 0);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(t.c_iflag & (ICRNL | IXON | IXOFF | ISTRIP | INLCR | IGNCR), 0u);
-    EXPECT_EQ(t.c_oflag & OPOST, 0u);
-    EXPECT_EQ(t.c_cc[VMIN], 0);
-    EXPECT_EQ(t.c_cc[VTIME], 0);
+// A Windows port keeps its line settings from one open to the next: a port left cooked opens
+// with what a DCB expresses as it was left (GetCommState reports it) and with everything a DCB
+// has no field for off (echo, line editing, signal characters, CR/NL translation, output
+// processing); its time-outs start all zero. The handle is the descriptor of the device.
+TEST(OpenPort, APortKeepsWhatTheDcbExpressesAndNothingElse) {
+    struct Case {
+        const char* legend;
+        tcflag_t iflag_on = 0;
+        tcflag_t iflag_off = 0;
+        tcflag_t cflag_on = 0;
+        DWORD out_x = 0;  // the DCB fields reported
+        DWORD in_x = 0;
+        DWORD cts_flow = 0;
+        DWORD rts_control = RTS_CONTROL_ENABLE;
+        BYTE stop_bits = ONESTOPBIT;
+    };
+    const Case cases[] = {
+        {.legend = "a fresh pseudo-terminal: XON/XOFF on output", .out_x = 1},
+        {.legend = "XON/XOFF both ways", .iflag_on = IXOFF, .out_x = 1, .in_x = 1},
+        {.legend = "RTS/CTS and two stop bits, no XON/XOFF",
+         .iflag_off = IXON,
+         .cflag_on = CRTSCTS | CSTOPB,
+         .cts_flow = 1,
+         .rts_control = RTS_CONTROL_HANDSHAKE,
+         .stop_bits = TWOSTOPBITS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        Pty pty(Pty::Line::kCooked);
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        {
+            // The device as an earlier program left it.
+            const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
+            ASSERT_GE(fd, 0);
+            termios left{};
+            EXPECT_EQ(tcgetattr(fd, &left), 0);
+            left.c_iflag = (left.c_iflag | c.iflag_on) & ~c.iflag_off;
+            left.c_cflag |= c.cflag_on;
+            EXPECT_EQ(tcsetattr(fd, TCSANOW, &left), 0);
+            close(fd);
+        }
+        const OwnedHandle port(open_port(pty.slave_path()));
+        ASSERT_NE(port.get(), INVALID_HANDLE_VALUE) << GetLastError();
+        EXPECT_EQ(platform::posix::descriptor_of(port.get()), static_cast<int>(port.get()));
 
-    COMMTIMEOUTS timeouts{1, 2, 3, 4, 5};
-    EXPECT_TRUE(GetCommTimeouts(port, &timeouts));
-    EXPECT_EQ(timeouts.ReadIntervalTimeout, 0u);
-    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
-    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
-    CloseHandle(port);
+        DCB dcb{};
+        ASSERT_TRUE(GetCommState(port.get(), &dcb));
+        EXPECT_EQ(dcb.fOutX, c.out_x);
+        EXPECT_EQ(dcb.fInX, c.in_x);
+        EXPECT_EQ(dcb.fOutxCtsFlow, c.cts_flow);
+        EXPECT_EQ(dcb.fRtsControl, c.rts_control);
+        EXPECT_EQ(dcb.StopBits, c.stop_bits);
+        EXPECT_EQ(dcb.ByteSize, 8);
+        EXPECT_EQ(dcb.BaudRate, 38400u) << "a pseudo-terminal starts at 38400 baud";
+
+        termios t{};
+        ASSERT_EQ(tcgetattr(static_cast<int>(port.get()), &t), 0);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+        EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXANY), 0u);
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        EXPECT_EQ(t.c_iflag & IXON, c.out_x != 0 ? IXON : 0u);
+        EXPECT_EQ(t.c_cc[VMIN], 0);
+        EXPECT_EQ(t.c_cc[VTIME], 0);
+
+        COMMTIMEOUTS timeouts{1, 2, 3, 4, 5};
+        EXPECT_TRUE(GetCommTimeouts(port.get(), &timeouts));
+        const COMMTIMEOUTS zero{};
+        EXPECT_EQ(std::memcmp(&timeouts, &zero, sizeof zero), 0);
+    }
 }
 
-// Handles are never 0 nor INVALID_HANDLE_VALUE, and two open ports get different handles.
-TEST(OpenPort, HandlesAreDistinctAndNeverReservedValues) {
+// Handles are never 0 nor INVALID_HANDLE_VALUE, two open ports get different handles, and each
+// is the descriptor of its device.
+TEST(OpenPort, HandlesAreDistinctDescriptors) {
     Pty a;
     Pty b;
     ASSERT_TRUE(a.ok() && b.ok());
-    HANDLE first = open_port(a.slave_path());
-    HANDLE second = open_port(b.slave_path());
-    for (HANDLE h : {first, second}) {
-        EXPECT_NE(h, 0u);
-        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    const OwnedHandle first(open_port(a.slave_path()));
+    const OwnedHandle second(open_port(b.slave_path()));
+    for (const OwnedHandle* h : {&first, &second}) {
+        EXPECT_NE(h->get(), 0u);
+        EXPECT_NE(h->get(), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(platform::posix::descriptor_of(h->get()), static_cast<int>(h->get()));
     }
-    EXPECT_NE(first, second);
-    CloseHandle(first);
-    CloseHandle(second);
+    EXPECT_NE(first.get(), second.get());
+    struct stat device {};
+    struct stat opened {};
+    ASSERT_EQ(stat(a.slave_path().c_str(), &device), 0);
+    ASSERT_EQ(fstat(static_cast<int>(first.get()), &opened), 0);
+    EXPECT_EQ(opened.st_rdev, device.st_rdev);
 }
 
 // CloseHandle of a handle that is not open fails with ERROR_INVALID_HANDLE; so does every other

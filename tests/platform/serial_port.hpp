@@ -1,10 +1,11 @@
 #pragma once
 // Helpers for the serial conformance tests: opening a pty's slave as the gyro phase opens its
-// port, and timing a call.
+// port, closing a handle whatever happens, and timing a call.
 
 #include <chrono>
 #include <string>
 
+#include "driver/gyro_port.hpp"
 #include "platform/win32.hpp"
 
 namespace platform_test {
@@ -16,18 +17,15 @@ inline HANDLE open_port(const std::string& path) {
                        FILE_ATTRIBUTE_SYSTEM, 0);
 }
 
-// Applies the gyro phase's line settings (read the DCB, change BaudRate, Parity and StopBits
-// only, write it back) and read time-outs {MAXDWORD, MAXDWORD, 5}. Returns false if any call
-// fails.
+// Applies the gyro phase's line settings (read the DCB, driver::set_gyro_line, write it back)
+// and read time-outs {MAXDWORD, MAXDWORD, 5}. Returns false if any call fails.
 inline bool configure_like_gyro_phase(HANDLE port, DWORD baud = 38400) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(port, &dcb)) {
         return false;
     }
-    dcb.BaudRate = baud;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
+    driver::set_gyro_line(&dcb, baud);
     if (!SetCommState(port, &dcb)) {
         return false;
     }
@@ -48,6 +46,23 @@ inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWO
     timeouts.ReadTotalTimeoutConstant = constant;
     return SetCommTimeouts(port, &timeouts) != FALSE;
 }
+
+// Closes a handle when it goes out of scope, however the test ends.
+class OwnedHandle {
+public:
+    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+    ~OwnedHandle() {
+        if (handle_ != 0 && handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+        }
+    }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
 
 // Milliseconds since construction, from the monotonic clock.
 class Stopwatch {

@@ -14,12 +14,14 @@
 #include "platform/posix/handles.hpp"
 #include "platform/win32.hpp"
 #include "pty.hpp"
+#include "serial/port.hpp"
 #include "serial_port.hpp"
 
 namespace {
 
 using platform_test::configure_like_gyro_phase;
 using platform_test::open_port;
+using platform_test::OwnedHandle;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
 using test_support::Pty;
@@ -170,9 +172,9 @@ TEST_F(SerialPort, TheIntervalTimeoutEndsAReadWhenBytesStop) {
 
 // --- Byte transparency -----------------------------------------------------------------------
 
-// After the gyro phase's settings every byte value crosses the line unchanged both ways:
-// nothing is taken for flow control (0x11, 0x13), line endings (0x0A, 0x0D) or anything else.
-TEST_F(SerialPort, EveryByteValuePassesUntouchedBothWays) {
+// Every byte value crosses the line unchanged both ways: nothing is taken for flow control
+// (0x11, 0x13), line endings (0x0A, 0x0D), signals or anything else.
+void expect_every_byte_passes(HANDLE port, Pty& pty) {
     struct Case {
         const char* legend;
         std::vector<uint8_t> bytes;
@@ -205,6 +207,46 @@ TEST_F(SerialPort, EveryByteValuePassesUntouchedBothWays) {
             << c.legend;
         EXPECT_EQ(written, c.bytes.size()) << c.legend;
         EXPECT_EQ(pty.read(c.bytes.size()), c.bytes) << c.legend << " (program to device)";
+    }
+}
+
+TEST_F(SerialPort, EveryByteValuePassesUntouchedBothWays) {
+    expect_every_byte_passes(port, pty);
+}
+
+// A port left cooked (XON/XOFF on, CR/NL translation, echo, line editing) keeps its XON/XOFF at
+// the open, as a Windows port does; the set-ups of the gyro phase and of the serial module turn
+// it off, and every byte value then passes both ways.
+TEST(CookedPort, EveryByteValuePassesAfterTheSetUp) {
+    struct Case {
+        const char* legend;
+        bool (*set_up)(HANDLE port);
+    };
+    const Case cases[] = {
+        {"the gyro phase's (driver::set_gyro_line)",
+         [](HANDLE port) { return configure_like_gyro_phase(port); }},
+        {"the serial module's (serial::configure_port)",
+         [](HANDLE port) {
+             serial::SerialPort record{};
+             record.handle = port;
+             const bool done = serial::configure_port(&record, 38400) != 0;
+             // The events its defaults made are no part of the line.
+             CloseHandle(record.read_overlapped.hEvent);
+             CloseHandle(record.write_overlapped.hEvent);
+             return done;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        Pty pty(Pty::Line::kCooked);
+        ASSERT_TRUE(pty.ok()) << pty.error();
+        const OwnedHandle port(open_port(pty.slave_path()));
+        ASSERT_NE(port.get(), INVALID_HANDLE_VALUE) << GetLastError();
+        DCB found{};
+        ASSERT_TRUE(GetCommState(port.get(), &found));
+        EXPECT_EQ(found.fOutX, 1u) << "XON/XOFF as the port was left";
+        ASSERT_TRUE(c.set_up(port.get())) << GetLastError();
+        expect_every_byte_passes(port.get(), pty);
     }
 }
 

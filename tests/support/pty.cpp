@@ -25,22 +25,25 @@ int ms_left(Clock::time_point deadline) {
 
 }  // namespace
 
-Pty::Pty() {
+Pty::Pty(Line line) {
     termios raw{};
     cfmakeraw(&raw);
     raw.c_cflag |= CLOCAL | CREAD;
     cfsetispeed(&raw, B38400);
     cfsetospeed(&raw, B38400);
     char name[256] = {};
-    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+    // No settings given: the kernel's defaults for a new pseudo-terminal.
+    termios* settings = line == Line::kRaw ? &raw : nullptr;
+    if (openpty(&master_, &slave_, name, settings, nullptr) != 0) {
         error_ = std::string("openpty: ") + std::strerror(errno);
         master_ = -1;
         slave_ = -1;
         return;
     }
     slave_path_ = name;
+    // Linux applies settings made on the master to the slave, so a cooked pair is left alone.
     termios master{};
-    if (tcgetattr(master_, &master) == 0) {
+    if (line == Line::kRaw && tcgetattr(master_, &master) == 0) {
         cfmakeraw(&master);
         (void)tcsetattr(master_, TCSANOW, &master);
     }

@@ -9,10 +9,13 @@
 
 namespace test_support {
 
-// Opens a pty pair at construction; both ends are raw (every byte value passes untouched, no
-// echo, no translation), set with TCSANOW so nothing already sent is discarded. The pair keeps
-// one descriptor of the slave open, so the line stays up while the code under test closes and
-// reopens the slave path; hang_up() ends it.
+// Opens a pty pair at construction. Both ends are raw (every byte value passes untouched, no
+// echo, no translation), set with TCSANOW so nothing already sent is discarded; or, with
+// Line::kCooked, the slave keeps the settings a fresh pseudo-terminal has (XON/XOFF output flow
+// control, CR to NL translation, echo, line editing, signal characters), as a port a terminal
+// program left behind. The pair keeps one descriptor of the slave open, so the line stays up
+// while the code under test closes and reopens the slave path; hang_up() (or the destructor)
+// closes both ends.
 //
 //   test_support::Pty pty;
 //   ASSERT_TRUE(pty.ok()) << pty.error();
@@ -22,7 +25,9 @@ namespace test_support {
 //   pty.hang_up();                             // the device vanishes
 class Pty {
 public:
-    Pty();
+    enum class Line { kRaw, kCooked };
+
+    explicit Pty(Line line = Line::kRaw);
     ~Pty();
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;

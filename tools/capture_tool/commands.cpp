@@ -93,8 +93,8 @@ int write_header(const char* config_path, const char* out_path, uint8_t sensor_m
     const BOOL closed = CloseHandle(file);
     if (written != 1 || !closed) {
         const DWORD error = GetLastError();
-        // Half a header is no use to anyone, and a regular file is the one just created here.
-        // A device (on Linux an existing one opens whatever the disposition) is left alone.
+        // Half a header is no use to anyone, and the file is the one just created here (CREATE_NEW
+        // refuses anything already there, a device too); only a regular file is ever removed.
         std::error_code ec;
         if (std::filesystem::is_regular_file(out_path, ec)) {
             std::remove(out_path);

@@ -190,6 +190,7 @@ Config read_config() {
     }
 
     config.port_path = env("HSIF_SIM_PORT");
+    config.own_port = env("HSIF_SIM_OWN_PORT") == "1";
     config.calibration_dir = env("HSIF_SIM_CALIBRATION_DIR");
     config.trace_path = env("HSIF_SIM_TRACE");
     return config;

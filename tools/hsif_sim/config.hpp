@@ -1,7 +1,8 @@
 #pragma once
 // The simulator's controls, read from the environment: injected failures, lost and timed-out
-// lines, card model, minimum sample period, speed-up, seed, device, calibration folder, trace;
-// and the controls refused because the simulator cannot honour their values.
+// lines, card model, minimum sample period, speed-up, seed, device and who drives it,
+// calibration folder, trace; and the controls refused because the simulator cannot honour their
+// values.
 
 #include <cstdint>
 #include <string>
@@ -26,6 +27,8 @@ struct Config {
                                          // pacing at all
     uint64_t seed = 1;                   // HSIF_SIM_SEED
     std::string port_path;               // HSIF_SIM_PORT: device opened instead of "COM%d"
+    bool own_port = false;               // HSIF_SIM_OWN_PORT=1: the port on the library's own
+                                         // descriptor, not through the Windows calls
     std::string calibration_dir;         // HSIF_SIM_CALIBRATION_DIR: second place to look
     std::string trace_path;              // HSIF_SIM_TRACE: call trace file, appended
     // One line per control whose value is refused (without a line end), naming the variable,

@@ -1,5 +1,6 @@
 // The laser control port's entry points, over the Windows serial calls: kernel32 on Windows,
-// the program's own POSIX layer on Linux (resolved from the program when the library loads).
+// the program's own POSIX layer on Linux (resolved from the program when the library loads);
+// or, with HSIF_SIM_OWN_PORT=1, on the library's own descriptor (own_port.hpp).
 
 #include <algorithm>
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "entry_points.hpp"
+#include "own_port.hpp"
 #include "platform/win32.hpp"
 #include "simulator.hpp"
 
@@ -25,6 +27,11 @@ constexpr auto kPollInterval = std::chrono::milliseconds(2);
 
 bool usable(const SerialPort* port) {
     return port != nullptr && port->is_open != 0;
+}
+
+// True when the controls in effect put the port on the library's own descriptor.
+bool own_port() {
+    return hsif_sim::simulator().config.own_port;
 }
 
 // "COMn", or "\\.\COMn" from 10 on, which Windows needs there; HSIF_SIM_PORT overrides both.
@@ -89,6 +96,9 @@ void set_line(DCB* dcb, uint32_t baud) {
 // Reads what is waiting, at most `length` bytes, without waiting. Returns the count, or -1
 // when the device fails (it vanished).
 int32_t read_waiting(SerialPort* port, void* buffer, int32_t length) {
+    if (own_port()) {
+        return hsif_sim::own_port::read_waiting(port->handle, buffer, length);
+    }
     DWORD errors = 0;
     COMSTAT status{};
     if (ClearCommError(port->handle, &errors, &status) == FALSE) {
@@ -105,11 +115,44 @@ int32_t read_waiting(SerialPort* port, void* buffer, int32_t length) {
     return static_cast<int32_t>(got);
 }
 
+// Writes the bytes, waiting up to the write time-out for room. Returns the count written, or
+// -1 when the device failed.
+int32_t write_port(SerialPort* port, const void* data, int32_t length) {
+    if (own_port()) {
+        return hsif_sim::own_port::write(port->handle, data, length, kWriteTimeoutMs);
+    }
+    DWORD written = 0;
+    if (WriteFile(port->handle, data, static_cast<DWORD>(length), &written, nullptr) == FALSE) {
+        return -1;
+    }
+    return static_cast<int32_t>(written);
+}
+
 // Writes all bytes; true when every one was taken.
 bool write_all(SerialPort* port, const void* data, int32_t length) {
-    DWORD written = 0;
-    return WriteFile(port->handle, data, static_cast<DWORD>(length), &written, nullptr) != FALSE &&
-           written == static_cast<DWORD>(length);
+    return write_port(port, data, length) == length;
+}
+
+// Discards what PurgeComm's flags name; false when the flags or the device are refused.
+bool purge(SerialPort* port, uint32_t flags) {
+    if (own_port()) {
+        return hsif_sim::own_port::purge(port->handle, flags);
+    }
+    return PurgeComm(port->handle, flags) != FALSE;
+}
+
+// Opens the device as a Linux library does by itself: the record gets the descriptor, the line
+// settings it was given and the defaults of a port open.
+int32_t open_own_port(SerialPort* port, const std::string& name, uint32_t baud) {
+    port->handle = hsif_sim::own_port::open(name.c_str(), baud);
+    if (port->handle == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    write_defaults(port, baud);
+    port->dcb = DCB{};
+    port->dcb.DCBlength = sizeof(DCB);
+    set_line(&port->dcb, baud);
+    return 1;
 }
 
 }  // namespace
@@ -126,13 +169,16 @@ int32_t HSIF_CALL HsifOpenPort(SerialPort* port, int32_t baud, int32_t port_numb
         return call.finish(0);
     }
     const std::string name = device_name(port_number);
+    const auto rate = static_cast<uint32_t>(baud);
+    if (own_port()) {
+        return call.finish(open_own_port(port, name, rate));
+    }
     const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, HANDLE{});
     port->handle = handle;
     if (handle == INVALID_HANDLE_VALUE) {
         return call.finish(0);
     }
-    const auto rate = static_cast<uint32_t>(baud);
     (void)SetupComm(handle, kQueueBytes, kQueueBytes);
     // Reads return at once with what has arrived; the timed reads below poll.
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, kWriteTimeoutMs};
@@ -162,11 +208,7 @@ int32_t HSIF_CALL HsifWritePort(SerialPort* port, const char* data, int32_t leng
     if (call.injected() || !usable(port) || data == nullptr || length < 0) {
         return call.finish(-1);
     }
-    DWORD written = 0;
-    if (WriteFile(port->handle, data, static_cast<DWORD>(length), &written, nullptr) == FALSE) {
-        return call.finish(-1);
-    }
-    return call.finish(static_cast<int32_t>(written));
+    return call.finish(write_port(port, data, length));
 }
 
 int32_t HSIF_CALL HsifClosePort(SerialPort* port) {
@@ -175,8 +217,12 @@ int32_t HSIF_CALL HsifClosePort(SerialPort* port) {
         return call.finish(0);
     }
     port->is_open = 0;
-    (void)PurgeComm(port->handle, kPurgeAll);
-    (void)CloseHandle(port->handle);
+    if (own_port()) {
+        hsif_sim::own_port::close(port->handle);
+    } else {
+        (void)PurgeComm(port->handle, kPurgeAll);
+        (void)CloseHandle(port->handle);
+    }
     return call.finish(1);
 }
 
@@ -185,7 +231,7 @@ int32_t HSIF_CALL HsifPurgePort(SerialPort* port, int32_t flags) {
     if (call.injected() || !usable(port)) {
         return call.finish(0);
     }
-    return call.finish(PurgeComm(port->handle, static_cast<DWORD>(flags)) != FALSE ? 1 : 0);
+    return call.finish(purge(port, static_cast<uint32_t>(flags)) ? 1 : 0);
 }
 
 int32_t HSIF_CALL HsifSendStr(SerialPort* port, const char* text) {

@@ -84,6 +84,12 @@ constexpr BaudRow kBaudTable[] = {
 #endif
 };
 
+// Input processing a Windows port has no setting for, so none of it is ever on: no break or
+// parity marks, no bit stripping, no CR/NL translation, no restart of output by any character.
+// (IXON, IXOFF and INPCK are the DCB's fOutX, fInX and fParity.)
+constexpr tcflag_t kInputWithoutDcbField =
+    IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY | IGNPAR;
+
 // Windows DCB defaults for the fields termios has no place for.
 constexpr WORD kDefaultXonLim = 2048;
 constexpr WORD kDefaultXoffLim = 512;
@@ -296,18 +302,22 @@ std::shared_ptr<HandleEntry> serial_entry(HANDLE handle) {
 
 }  // namespace
 
-bool make_raw(int fd, DCB* dcb) {
+bool prepare_line(int fd) {
     termios t{};
     if (tcgetattr(fd, &t) != 0) {
         return false;
     }
-    cfmakeraw(&t);
+    t.c_iflag &= ~kInputWithoutDcbField;
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        return false;
-    }
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+bool read_dcb(int fd, DCB* dcb) {
+    termios t{};
     if (tcgetattr(fd, &t) != 0) {
         return false;
     }
@@ -378,8 +388,7 @@ BOOL SetCommState(HANDLE handle, LPDCB dcb) {
     }
     termios t = original;
     // The line stays binary whatever fBinary says: Windows supports nothing else.
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IXANY | IXON | IXOFF | INPCK | IGNPAR);
+    t.c_iflag &= ~(platform::posix::kInputWithoutDcbField | IXON | IXOFF | INPCK);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
 #ifdef CMSPAR
     t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);

@@ -1,16 +1,23 @@
 #pragma once
-// Line settings of serial devices: the DCB mapped onto termios, and the raw mode every serial
-// handle starts in.
+// Line settings of serial devices: the DCB mapped onto termios, the line as a serial handle
+// opened here starts with it, and the driver's line-error counters.
 
 #include "platform/posix/handles.hpp"
 #include "platform/win32.hpp"
 
 namespace platform::posix {
 
-// Puts a terminal device into raw mode (every byte value passes untouched, no echo, no
-// translation, receiver on, modem control lines ignored, reads never block) and returns the DCB
-// that describes its settings then. Returns false with errno set when the device refuses.
-bool make_raw(int fd, DCB* dcb);
+// Sets up a terminal device as a Windows port is: what the DCB can express stays as the device
+// was left (speed, byte size, parity, stop bits, software and hardware flow control), as a
+// Windows port keeps its line settings from one open to the next; what it has no field for is
+// off (echo, canonical input, signal characters, CR/NL translation, output processing, bit
+// stripping); the receiver is on, modem control lines are ignored and reads never wait in the
+// driver. Returns false with errno set when the device refuses.
+bool prepare_line(int fd);
+
+// Reads the DCB that describes a terminal device's settings as they are, changing nothing.
+// Returns false with errno set when the descriptor is no terminal.
+bool read_dcb(int fd, DCB* dcb);
 
 // Reads the driver's line-error counters into *counts; false when the driver keeps none (a
 // pseudo-terminal, most USB adapters).

@@ -1,6 +1,9 @@
-// Events in the handle table: CreateEventA, SetEvent, ResetEvent and WaitForSingleObject.
+// Events in the handle table and waiting: CreateEventA, SetEvent, ResetEvent,
+// WaitForSingleObject and Sleep.
 
+#include <cerrno>
 #include <chrono>
+#include <ctime>
 
 #include "platform/posix/handles.hpp"
 
@@ -8,7 +11,7 @@ namespace platform::posix {
 namespace {
 
 std::shared_ptr<HandleEntry> event_entry(HANDLE handle) {
-    std::shared_ptr<HandleEntry> entry = find_handle(handle);
+    std::shared_ptr<HandleEntry> entry = find_object(handle);
     if (entry && entry->kind != HandleKind::kEvent) {
         fail(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -48,7 +51,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state
     entry->kind = HandleKind::kEvent;
     entry->manual_reset = manual_reset != FALSE;
     entry->signalled = initial_state != FALSE;
-    const HANDLE handle = add_handle(std::move(entry));
+    const HANDLE handle = add_object(std::move(entry));
     return handle == INVALID_HANDLE_VALUE ? 0 : handle;
 }
 
@@ -93,4 +96,19 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         entry->signalled = false;
     }
     return WAIT_OBJECT_0;
+}
+
+void Sleep(DWORD milliseconds) {
+    // An absolute monotonic deadline, so a signal that interrupts the sleep neither shortens
+    // nor lengthens it.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
 }

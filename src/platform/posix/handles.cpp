@@ -1,26 +1,77 @@
-// The handle table, the per-thread last error, errno translation and Sleep.
+// The handle table (descriptors by their number, events by their value), the per-thread last
+// error and errno translation.
 
 #include "platform/posix/handles.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <ctime>
 #include <unordered_map>
+
+#include "platform/posix/comm_state.hpp"
 
 namespace platform::posix {
 namespace {
 
 struct HandleTable {
     std::mutex mutex;
-    std::unordered_map<HANDLE, std::shared_ptr<HandleEntry>> entries;
-    // Handles are multiples of 4 from 0x100 on, as Windows hands them out; a freed value is not
-    // reused until the counter wraps, so a stale handle is refused rather than aliased.
-    HANDLE next = 0x100;
+    std::unordered_map<int, std::shared_ptr<HandleEntry>> descriptors;
+    std::unordered_map<HANDLE, std::shared_ptr<HandleEntry>> objects;
+    // Object handles are multiples of 4 from kFirstObjectHandle on, as Windows hands out
+    // multiples of 4; a freed value is not reused until the counter wraps, so a stale event
+    // handle is refused rather than aliased. INVALID_HANDLE_VALUE is no multiple of 4.
+    HANDLE next_object = kFirstObjectHandle;
 };
+
+constexpr HANDLE kObjectHandleCount = (0xFFFFFFFFu - kFirstObjectHandle) / 4 + 1;
 
 HandleTable& table() {
     // Never destroyed: handles may still be closed from atexit handlers.
     static auto* instance = new HandleTable;
     return *instance;
+}
+
+bool is_descriptor(HANDLE handle) {
+    return handle != 0 && handle < kFirstObjectHandle;
+}
+
+bool same_file(const HandleEntry& entry, const struct stat& info) {
+    return entry.device == info.st_dev && entry.inode == info.st_ino;
+}
+
+// The entry of an open descriptor: the one in the table while it still names the same file,
+// else a fresh one that replaces it. One fstat() on the way, which is what a stale entry costs
+// to detect.
+std::shared_ptr<HandleEntry> find_descriptor(int fd) {
+    HandleTable& t = table();
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        // Not open: an entry left by a descriptor closed behind the layer's back goes too.
+        std::lock_guard lock(t.mutex);
+        t.descriptors.erase(fd);
+        fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    {
+        std::lock_guard lock(t.mutex);
+        auto it = t.descriptors.find(fd);
+        if (it != t.descriptors.end() && same_file(*it->second, info)) {
+            return it->second;
+        }
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    const int mode = flags & O_ACCMODE;
+    std::shared_ptr<HandleEntry> entry =
+        flags < 0 ? nullptr : make_descriptor_entry(fd, mode != O_WRONLY, mode != O_RDONLY);
+    if (!entry) {
+        fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    std::lock_guard lock(t.mutex);
+    t.descriptors[fd] = entry;
+    return entry;
 }
 
 thread_local DWORD last_error = ERROR_SUCCESS;
@@ -61,31 +112,70 @@ constexpr ErrnoRow kErrnoTable[] = {
 
 }  // namespace
 
-HANDLE add_handle(std::shared_ptr<HandleEntry> entry) {
+std::shared_ptr<HandleEntry> make_descriptor_entry(int fd, bool can_read, bool can_write) {
+    struct stat info {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fstat(fd, &info) != 0) {
+        return nullptr;
+    }
+    auto entry = std::make_shared<HandleEntry>();
+    entry->fd = fd;
+    entry->can_read = can_read;
+    entry->can_write = can_write;
+    entry->may_block = (flags & O_NONBLOCK) == 0;
+    entry->device = info.st_dev;
+    entry->inode = info.st_ino;
+    if (isatty(fd)) {
+        if (!read_dcb(fd, &entry->dcb)) {
+            return nullptr;
+        }
+        entry->kind = HandleKind::kSerial;
+        // Errors counted before the handle was made are not its to report.
+        entry->error_counts_kept = read_line_error_counts(fd, &entry->error_counts);
+    }
+    return entry;
+}
+
+HANDLE add_descriptor(std::shared_ptr<HandleEntry> entry) {
+    const int fd = entry->fd;
+    if (fd <= 0 || static_cast<HANDLE>(fd) >= kFirstObjectHandle) {
+        fail(ERROR_TOO_MANY_OPEN_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
     HandleTable& t = table();
     std::lock_guard lock(t.mutex);
-    for (int tries = 0; tries < (1 << 30); ++tries) {
-        HANDLE candidate = t.next;
-        t.next += 4;
-        if (t.next < 0x100) {
-            t.next = 0x100;  // wrapped
+    // An entry still there is stale: its descriptor was closed behind the layer's back.
+    t.descriptors[fd] = std::move(entry);
+    return static_cast<HANDLE>(fd);
+}
+
+HANDLE add_object(std::shared_ptr<HandleEntry> entry) {
+    HandleTable& t = table();
+    std::lock_guard lock(t.mutex);
+    for (HANDLE tries = 0; tries < kObjectHandleCount; ++tries) {
+        const HANDLE candidate = t.next_object;
+        t.next_object += 4;
+        if (t.next_object < kFirstObjectHandle) {
+            t.next_object = kFirstObjectHandle;  // wrapped
         }
-        if (candidate == 0 || candidate == INVALID_HANDLE_VALUE ||
-            t.entries.count(candidate) != 0) {
-            continue;
+        if (t.objects.count(candidate) == 0) {
+            t.objects.emplace(candidate, std::move(entry));
+            return candidate;
         }
-        t.entries.emplace(candidate, std::move(entry));
-        return candidate;
     }
     fail(ERROR_TOO_MANY_OPEN_FILES);
     return INVALID_HANDLE_VALUE;
 }
 
 std::shared_ptr<HandleEntry> find_handle(HANDLE handle) {
+    return is_descriptor(handle) ? find_descriptor(static_cast<int>(handle)) : find_object(handle);
+}
+
+std::shared_ptr<HandleEntry> find_object(HANDLE handle) {
     HandleTable& t = table();
     std::lock_guard lock(t.mutex);
-    auto it = t.entries.find(handle);
-    if (it == t.entries.end()) {
+    auto it = t.objects.find(handle);
+    if (it == t.objects.end()) {
         fail(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -93,23 +183,26 @@ std::shared_ptr<HandleEntry> find_handle(HANDLE handle) {
 }
 
 std::shared_ptr<HandleEntry> remove_handle(HANDLE handle) {
-    HandleTable& t = table();
-    std::lock_guard lock(t.mutex);
-    auto it = t.entries.find(handle);
-    if (it == t.entries.end()) {
-        fail(ERROR_INVALID_HANDLE);
+    std::shared_ptr<HandleEntry> entry = find_handle(handle);
+    if (!entry) {
         return nullptr;
     }
-    std::shared_ptr<HandleEntry> entry = std::move(it->second);
-    t.entries.erase(it);
+    HandleTable& t = table();
+    std::lock_guard lock(t.mutex);
+    if (is_descriptor(handle)) {
+        auto it = t.descriptors.find(static_cast<int>(handle));
+        if (it != t.descriptors.end() && it->second == entry) {
+            t.descriptors.erase(it);
+        }
+    } else {
+        t.objects.erase(handle);
+    }
     return entry;
 }
 
 int descriptor_of(HANDLE handle) {
-    HandleTable& t = table();
-    std::lock_guard lock(t.mutex);
-    auto it = t.entries.find(handle);
-    return it == t.entries.end() ? -1 : it->second->fd;
+    const int fd = static_cast<int>(handle);
+    return is_descriptor(handle) && fcntl(fd, F_GETFD) != -1 ? fd : -1;
 }
 
 DWORD windows_error(int errno_value, ErrorContext context) {
@@ -138,19 +231,4 @@ DWORD GetLastError() {
 
 void SetLastError(DWORD code) {
     platform::posix::last_error = code;
-}
-
-void Sleep(DWORD milliseconds) {
-    // An absolute monotonic deadline, so a signal that interrupts the sleep neither shortens
-    // nor lengthens it.
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
 }

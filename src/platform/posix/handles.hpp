@@ -1,6 +1,9 @@
 #pragma once
-// The POSIX layer's handle table and its error translation: what a HANDLE stands for (an open
-// descriptor with the Windows state termios cannot hold), and errno mapped to Windows codes.
+// The POSIX layer's handle table and its error translation: what a HANDLE stands for (a file
+// descriptor, or an event numbered apart from them), the Windows state termios cannot hold, and
+// errno mapped to Windows codes.
+
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <memory>
@@ -15,6 +18,11 @@ namespace platform::posix {
 // descriptor, only their signalled state.
 enum class HandleKind { kSerial, kFile, kEvent };
 
+// Handles of devices and files are their descriptors. Handles of anything else (events) are
+// multiples of 4 from here up, where no descriptor reaches: Linux caps descriptors below 2^30
+// (fs.nr_open), and neither 0 nor INVALID_HANDLE_VALUE is one of them.
+constexpr HANDLE kFirstObjectHandle = 0x40000000u;
+
 // The line-error counters a serial driver keeps (Linux: TIOCGICOUNT), as last seen by
 // ClearCommError on the handle.
 struct LineErrorCounts {
@@ -25,18 +33,24 @@ struct LineErrorCounts {
     int buf_overrun = 0;  // the input queue overflowed
 };
 
-// The state behind one handle. `fd` is fixed for the handle's life; the rest is guarded by
-// `mutex`, so a read on one thread and SetCommTimeouts on another see whole values.
+// The state behind one handle. `fd`, `kind`, the access rights and the file's identity are
+// fixed for the handle's life; the rest is guarded by `mutex`, so a read on one thread and
+// SetCommTimeouts on another see whole values.
 struct HandleEntry {
     int fd = -1;
     HandleKind kind = HandleKind::kFile;
     bool can_read = false;
     bool can_write = false;
-    bool locked = false;  // holds flock(LOCK_EX) on the device
+    bool locked = false;     // this layer holds flock() on it (and TIOCEXCL on a serial device)
+    bool may_block = false;  // opened without O_NONBLOCK (by a library): see transfer.cpp
+    // The file the descriptor was open on when the entry was made: a descriptor number closed
+    // behind the layer's back and handed out again names another file.
+    dev_t device = 0;
+    ino_t inode = 0;
     std::mutex mutex;
-    DCB dcb{};                // the settings last applied (read from the device at open)
-    COMMTIMEOUTS timeouts{};  // all zero at open, as on Windows
-    DWORD comm_mask = 0;      // the SetCommMask events; none at open, as on Windows
+    DCB dcb{};                // the settings last applied (read from the device at first)
+    COMMTIMEOUTS timeouts{};  // all zero at first, as on Windows
+    DWORD comm_mask = 0;      // the SetCommMask events; none at first, as on Windows
     // Line errors: whether the driver keeps counts at all, and the counts last reported.
     bool error_counts_kept = false;
     LineErrorCounts error_counts{};
@@ -47,23 +61,38 @@ struct HandleEntry {
     std::condition_variable changed;
 };
 
-// Signals an event handle (SetEvent); false with ERROR_INVALID_HANDLE when it is not an event.
-bool signal_event(HANDLE handle);
+// The state of an open descriptor as a fresh handle has it: a terminal is a serial device (its
+// DCB read from the device as it is, its line-error counts as they stand), anything else a
+// file; time-outs all zero, no event mask, no lock; whether it was opened blocking. Returns nullptr
+// with errno set when the descriptor is not open. The one place entries of descriptors are made.
+std::shared_ptr<HandleEntry> make_descriptor_entry(int fd, bool can_read, bool can_write);
 
-// Registers an open descriptor and returns its new handle, never 0 nor INVALID_HANDLE_VALUE.
-// Returns INVALID_HANDLE_VALUE (last error ERROR_TOO_MANY_OPEN_FILES) when no value is free.
-HANDLE add_handle(std::shared_ptr<HandleEntry> entry);
+// Registers an entry made by make_descriptor_entry; its handle is the descriptor. Returns the
+// handle, or INVALID_HANDLE_VALUE (last error ERROR_TOO_MANY_OPEN_FILES) when the descriptor is
+// 0 or reaches kFirstObjectHandle.
+HANDLE add_descriptor(std::shared_ptr<HandleEntry> entry);
+
+// Registers an object without a descriptor (an event) under a new handle from
+// kFirstObjectHandle up, never INVALID_HANDLE_VALUE. Returns INVALID_HANDLE_VALUE (last error
+// ERROR_TOO_MANY_OPEN_FILES) when no value is free.
+HANDLE add_object(std::shared_ptr<HandleEntry> entry);
 
 // Returns the entry of a handle, or nullptr (last error ERROR_INVALID_HANDLE) when the handle
-// is not open. The entry stays valid for the holder even if the handle is closed meanwhile.
+// is not open. An open descriptor the layer has not seen (a library opened it itself), or one
+// whose number now names another file than its entry was made for, gets a fresh entry
+// (make_descriptor_entry, access from its open flags). The entry stays valid for the holder
+// even if the handle is closed meanwhile.
 std::shared_ptr<HandleEntry> find_handle(HANDLE handle);
 
-// Removes a handle from the table and returns its entry, or nullptr (last error
-// ERROR_INVALID_HANDLE) when it is not open.
+// Like find_handle, but only for objects: a descriptor is ERROR_INVALID_HANDLE.
+std::shared_ptr<HandleEntry> find_object(HANDLE handle);
+
+// Removes a handle from the table and returns its entry (found as find_handle finds it), or
+// nullptr (last error ERROR_INVALID_HANDLE) when it is not open. Closes nothing.
 std::shared_ptr<HandleEntry> remove_handle(HANDLE handle);
 
-// The descriptor behind a handle, or -1 when the handle is not open. For conformance tests that
-// check what reached the device.
+// The descriptor behind a handle, or -1 when the handle is no open descriptor. For conformance
+// tests that check what reached the device.
 int descriptor_of(HANDLE handle);
 
 // Where an errno value arose: opening a device decides "not there" differently from a transfer
@@ -80,5 +109,8 @@ BOOL fail_errno(int errno_value, ErrorContext context);
 
 // Sets the calling thread's last error and returns FALSE.
 BOOL fail(DWORD code);
+
+// Signals an event handle (SetEvent); false with ERROR_INVALID_HANDLE when it is not an event.
+bool signal_event(HANDLE handle);
 
 }  // namespace platform::posix

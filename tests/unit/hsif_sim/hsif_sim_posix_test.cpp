@@ -3,10 +3,13 @@
 // call trace.
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -24,18 +27,6 @@
 #include "platform/win32.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
-
-// The serial calls the library takes from the program that loads it. Naming them in an array
-// with external linkage (which no optimisation drops) links them into this test program, which
-// exports them as the logger does.
-extern const void* const hsif_sim_test_platform_calls[];
-const void* const hsif_sim_test_platform_calls[] = {
-    reinterpret_cast<const void*>(&CreateFileA),    reinterpret_cast<const void*>(&CloseHandle),
-    reinterpret_cast<const void*>(&ReadFile),       reinterpret_cast<const void*>(&WriteFile),
-    reinterpret_cast<const void*>(&SetupComm),      reinterpret_cast<const void*>(&GetCommState),
-    reinterpret_cast<const void*>(&SetCommState),   reinterpret_cast<const void*>(&SetCommTimeouts),
-    reinterpret_cast<const void*>(&ClearCommError), reinterpret_cast<const void*>(&PurgeComm),
-};
 
 namespace {
 
@@ -78,7 +69,8 @@ std::string demo_calibration_dir() {
 }
 
 // Loaded once, every symbol bound at load (RTLD_NOW): a name the library needs from the
-// program and cannot find fails the load here.
+// program and cannot find fails the load here. This program exports the serial calls as the
+// logger does (the build's export list).
 struct Library {
     void* handle = nullptr;
     std::string error;
@@ -105,7 +97,7 @@ const Library& library() {
 const char* const kControls[] = {
     "HSIF_SIM_FAIL",       "HSIF_SIM_LOST_LINES",      "HSIF_SIM_TIMEOUT_LINES", "HSIF_SIM_MODEL",
     "HSIF_SIM_MIN_PERIOD", "HSIF_SIM_SPEEDUP",         "HSIF_SIM_SEED",          "HSIF_SIM_PORT",
-    "HSIF_SIM_TRACE",      "HSIF_SIM_CALIBRATION_DIR",
+    "HSIF_SIM_TRACE",      "HSIF_SIM_CALIBRATION_DIR", "HSIF_SIM_OWN_PORT",
 };
 
 // Each test starts the library afresh (HsifDllInit reads the controls again) with the controls
@@ -131,6 +123,18 @@ protected:
 
     // Applies the controls set so far.
     void start() { ASSERT_EQ(api().HsifDllInit(), 1); }
+
+    // Starts the library, opens the port and the card (call it in ASSERT_NO_FATAL_FAILURE).
+    void open_card() {
+        start();
+        ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
+        ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+    }
+
+    void close_card() {
+        api().HsifClose(kCard);
+        api().HsifClosePort(&port_);
+    }
 
     // The laser phase's set-up, as far as sampling: every step must succeed.
     void set_up_card(int32_t max_range = 650, int32_t period = 20) {
@@ -317,6 +321,59 @@ TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
     }
 }
 
+// The laser control port either way: through the program's exported calls, or with
+// HSIF_SIM_OWN_PORT=1 on the library's own descriptor. From a port left cooked (XON/XOFF, CR/NL
+// translation, echo), the record's handle is an open descriptor of the device, every byte value
+// crosses the line unchanged both ways, and the program's close_port closes the descriptor.
+TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
+    struct Case {
+        const char* legend;
+        const char* own_port;
+        DWORD write_timeout;  // as the program's calls report it: what the library set through them
+    };
+    const Case cases[] = {
+        {"through the program's calls", "0", 1000},
+        {"on the library's own descriptor, new to the program", "1", 0},
+    };
+    std::vector<uint8_t> all(256);
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i] = static_cast<uint8_t>(i);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        test_support::Pty cooked(test_support::Pty::Line::kCooked);
+        ASSERT_TRUE(cooked.ok()) << cooked.error();
+        setenv("HSIF_SIM_PORT", cooked.slave_path().c_str(), 1);
+        setenv("HSIF_SIM_OWN_PORT", c.own_port, 1);
+        start();
+        SerialPort port{};
+        ASSERT_EQ(api().HsifOpenPort(&port, 9600, 1), 1);
+        const int fd = static_cast<int>(port.handle);
+        struct stat device {};
+        struct stat opened {};
+        ASSERT_EQ(stat(cooked.slave_path().c_str(), &device), 0);
+        ASSERT_EQ(fstat(fd, &opened), 0) << "the handle is an open descriptor";
+        EXPECT_EQ(opened.st_rdev, device.st_rdev);
+        COMMTIMEOUTS timeouts{};
+        ASSERT_TRUE(GetCommTimeouts(port.handle, &timeouts));
+        EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, c.write_timeout);
+
+        EXPECT_EQ(api().HsifSendStr(&port, "I\r\n\x11\x13"), 1);
+        const std::vector<uint8_t> text = cooked.read(5);
+        EXPECT_EQ(std::string(text.begin(), text.end()), "I\r\n\x11\x13");
+        EXPECT_EQ(api().HsifSendBinary(&port, all.data(), 256), 1);
+        EXPECT_EQ(cooked.read(256), all);
+        ASSERT_TRUE(cooked.write(all));
+        std::vector<uint8_t> got(256);
+        EXPECT_EQ(api().HsifBinaryReadBytes(&port, got.data(), 256, 2000), 256);
+        EXPECT_EQ(got, all);
+
+        EXPECT_EQ(serial::close_port(&port), 1);
+        EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+        EXPECT_EQ(errno, EBADF) << "close_port closed the descriptor";
+    }
+}
+
 // HSIF_SIM_FAIL: every call of a name, or only its call number k with "#k".
 TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
     struct Case {
@@ -341,8 +398,7 @@ TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
             EXPECT_EQ(api().HsifSetSamplePeriod(kCard, 0, 650, 20), c.period_results[i])
                 << c.legend << ", call " << i + 1;
         }
-        api().HsifClose(kCard);
-        api().HsifClosePort(&port_);
+        close_card();
     }
 }
 
@@ -370,9 +426,8 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
     for (const Case& c : cases) {
         setenv("HSIF_SIM_MODEL", c.model, 1);
         setenv("HSIF_SIM_MIN_PERIOD", c.min_period, 1);
-        start();
-        ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0) << c.legend;
-        ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard) << c.legend;
+        SCOPED_TRACE(c.legend);
+        ASSERT_NO_FATAL_FAILURE(open_card());
         EXPECT_EQ(api().HsifSetSamplePeriod(kCard, 0, c.max_range, c.period), c.result) << c.legend;
         int32_t model = -1;
         int32_t min_period = -1;
@@ -380,8 +435,7 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
         EXPECT_EQ(api().HsifGetMinSamplePeriod(kCard, &min_period), 1) << c.legend;
         EXPECT_EQ(model, c.reported_model) << c.legend;
         EXPECT_EQ(min_period, c.reported_min) << c.legend;
-        api().HsifClose(kCard);
-        api().HsifClosePort(&port_);
+        close_card();
     }
 }
 
@@ -403,9 +457,7 @@ TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
         {"inches not increasing", "0 5\n10 4\n", 0},
         {"negative raw", "-1 0\n10 2\n", 0},
     };
-    start();
-    ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
-    ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+    ASSERT_NO_FATAL_FAILURE(open_card());
     int serial = 0;
     for (const Case& c : cases) {
         const std::string path =
@@ -424,9 +476,7 @@ TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
 }
 
 TEST_F(HsifSim, CaptureNeedsSamplingEnabled) {
-    start();
-    ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
-    ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+    ASSERT_NO_FATAL_FAILURE(open_card());
     std::vector<RawSample> raw(kLine);
     int32_t read = -1;
     EXPECT_EQ(api().HsifGetBufferedSamples(kCard, raw.data(), kLine, &read, 1), 0);
@@ -463,8 +513,7 @@ TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
         EXPECT_GE(ms, c.least_ms) << c.legend;
         EXPECT_LE(ms, c.most_ms) << c.legend;
-        api().HsifClose(kCard);
-        api().HsifClosePort(&port_);
+        close_card();
     }
 }
 
@@ -556,8 +605,7 @@ TEST_F(HsifSim, SameSeedSameSamples) {
         std::vector<RawSample> raw;
         capture_line(&raw, &run.samples);
         capture_line(&raw, &run.samples);
-        api().HsifClose(kCard);
-        api().HsifClosePort(&port_);
+        close_card();
     }
     const size_t bytes = kLine * sizeof(LaserSample);
     EXPECT_EQ(std::memcmp(runs[0].samples.data(), runs[1].samples.data(), bytes), 0);
