@@ -2,31 +2,42 @@
 
 #include "ahrs/display.hpp"
 
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "ahrs/packet.hpp"
 #include "ahrs/reading.hpp"
+#include "format/fixed.hpp"
 
 namespace ahrs {
 
 namespace {
 
 // A display line under construction, handed to the console in one write: the line is rewritten
-// up to 300 times a second at the unit's fastest rate.
+// up to 300 times a second at the unit's fastest rate. The values are formatted as "%7.2f " (and
+// TEMP "%8.2f ") give them, by the record files' formatter.
 struct DisplayLine {
-    char text[256];
+    // Every value the conversions give fits its width (at most 180.01 in magnitude for an angle,
+    // 80.00 for a voltage count, 3494.04 for TEMP), so the columns never shift and 13 values
+    // take at most 13 * 9 characters.
+    char text[160];
     size_t length = 0;
 
-    // Seven characters hold every value the conversions give (at most 180.01 in magnitude for
-    // an angle, 80.00 for a voltage count), so the columns never shift.
-    void add_group(double a, double b, double c) { add("%7.2f %7.2f %7.2f ", a, b, c); }
-
-    template <typename... Values>
-    void add(const char* format, Values... values) {
-        const int n = std::snprintf(text + length, sizeof text - length, format, values...);
-        if (n > 0) {
-            length = std::min(sizeof text - 1, length + static_cast<size_t>(n));
+    void add(double value, size_t width) {
+        char digits[format::kMaxFixedLength];
+        const size_t n = format::format_fixed(value, 2, digits);
+        const size_t pad = n < width ? width - n : 0;
+        if (length + pad + n + 1 > sizeof text) {
+            return;  // cannot happen for the values above; the line stays within its buffer
+        }
+        std::memset(text + length, ' ', pad);
+        std::memcpy(text + length + pad, digits, n);
+        length += pad + n;
+        text[length++] = ' ';
+    }
+    void add_group(const double values[3]) {
+        for (int i = 0; i < 3; ++i) {
+            add(values[i], 7);
         }
     }
 };
@@ -40,13 +51,15 @@ void print_packet(char mode, const uint8_t* packet) {
     }
     DisplayLine line;
     if (mode == kAngleMode) {
-        line.add_group(r.roll, r.pitch, r.yaw);
+        const double angles[3] = {r.roll, r.pitch, r.yaw};
+        line.add_group(angles);
     }
-    line.add_group(r.gyro[0], r.gyro[1], r.gyro[2]);
-    line.add_group(r.accel[0], r.accel[1], r.accel[2]);
-    line.add_group(r.mag[0], r.mag[1], r.mag[2]);
+    line.add_group(r.gyro);
+    line.add_group(r.accel);
+    line.add_group(r.mag);
     // TEMP reaches 3494.04 at the top of its count range, hence eight characters.
-    line.add("%8.2f \r", r.temp);
+    line.add(r.temp, 8);
+    line.text[line.length++] = '\r';
     std::fwrite(line.text, 1, line.length, stdout);
     // The line is meant to be seen live, also when stdout is a pipe that the C library buffers.
     std::fflush(stdout);

@@ -7,10 +7,14 @@
 namespace ahrs {
 namespace {
 
-// Drops the first count bytes.
+// Drops the first count bytes held.
 void drop(Framer* f, uint32_t count) {
-    std::memmove(f->bytes, f->bytes + count, f->size - count);
+    f->start += count;
     f->size -= count;
+}
+
+const uint8_t* held(const Framer* f) {
+    return f->bytes + f->start;
 }
 
 // Waits for `count` bytes in all: false (with needed set) while they have not all arrived.
@@ -32,24 +36,25 @@ Search search_boundary(Framer* f) {
     if (!have(f, 2 * n)) {
         return Search::kNeedMore;
     }
-    if (packet_is_valid(f->mode, f->bytes + n, n)) {
+    const uint8_t* bytes = held(f);
+    if (packet_is_valid(f->mode, bytes + n, n)) {
         drop(f, n);  // the stream is aligned; the rejected packet was damaged in place
         return Search::kDone;
     }
     for (uint32_t k = 1; k < 2 * n; ++k) {
-        if (k == n || f->bytes[k] != kHeaderByte) {
+        if (k == n || bytes[k] != kHeaderByte) {
             continue;
         }
         if (!have(f, k + n)) {
             return Search::kNeedMore;
         }
-        if (!packet_is_valid(f->mode, f->bytes + k, n)) {
+        if (!packet_is_valid(f->mode, bytes + k, n)) {
             continue;
         }
         if (!have(f, k + 2 * n)) {
             return Search::kNeedMore;
         }
-        if (packet_is_valid(f->mode, f->bytes + k + n, n)) {
+        if (packet_is_valid(f->mode, bytes + k + n, n)) {
             drop(f, k);
             ++f->realignments;
             return Search::kDone;
@@ -65,11 +70,16 @@ void framer_reset(Framer* framer, char mode, uint32_t length) {
     framer->mode = mode;
     framer->length = length <= kMaxPacketLength ? length : 0;
     framer->searching = false;
+    framer->start = 0;
     framer->size = 0;
     framer->needed = framer->length;
 }
 
 uint8_t* framer_space(Framer* framer) {
+    if (framer->start != 0) {
+        std::memmove(framer->bytes, framer->bytes + framer->start, framer->size);
+        framer->start = 0;
+    }
     return framer->bytes + framer->size;
 }
 
@@ -81,7 +91,7 @@ uint32_t framer_wanted(const Framer& framer) {
 }
 
 uint32_t framer_room(const Framer& framer) {
-    return kFramerCapacity - framer.size;
+    return kFramerCapacity - framer.size;  // once framer_space has moved the bytes to the front
 }
 
 void framer_received(Framer* framer, uint32_t count) {
@@ -102,7 +112,7 @@ bool framer_next(Framer* framer, const uint8_t** packet) {
     if (!have(framer, framer->length)) {
         return false;
     }
-    *packet = framer->bytes;
+    *packet = held(framer);
     return true;
 }
 

@@ -16,7 +16,8 @@ struct Framer {
     char mode = kAngleMode;
     uint32_t length = 0;        // packet length the link start-up learned; 0 frames nothing
     bool searching = false;     // the packet at the front was rejected: find the boundary first
-    uint32_t size = 0;          // bytes held in `bytes`
+    uint32_t start = 0;         // where the bytes held begin in `bytes`
+    uint32_t size = 0;          // bytes held, from `start` on
     uint32_t needed = 0;        // bytes the next decision waits for
     uint32_t realignments = 0;  // boundaries found again after lost or extra bytes
     uint8_t bytes[kFramerCapacity];
@@ -26,9 +27,10 @@ struct Framer {
 // start-up, whose drain discarded whatever was on its way).
 void framer_reset(Framer* framer, char mode, uint32_t length);
 
-// Where received bytes go, and how many the framer wants before it can decide anything more:
-// at least 1, never more than there is room for (so a read for that many never takes bytes
-// beyond what the next packets need).
+// Where received bytes go (the bytes held move to the front first, so the room is all there is),
+// and how many the framer wants before it can decide anything more: at least 1, never more than
+// there is room for (so a read for that many never takes bytes beyond what the next packets
+// need).
 uint8_t* framer_space(Framer* framer);
 uint32_t framer_wanted(const Framer& framer);
 // The bytes there is room for at framer_space(): at least framer_wanted().

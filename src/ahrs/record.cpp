@@ -111,7 +111,8 @@ int write_record(TimeColumnState* state, double* time_rate_setting, char mode, d
 
 int output_packet(char mode, double dt, uint32_t count, const uint8_t* packet, int dos_time,
                   FILE* file) {
-    const double clock_seconds = platform::elapsed_ms() / 1000.0;
+    // Counts alone need no clock.
+    const double clock_seconds = dos_time != 0 || dt >= 0.0 ? platform::elapsed_ms() / 1000.0 : 0.0;
     return write_record(&g_time_column, &time_rate, mode, dt, count, packet, dos_time,
                         clock_seconds, file);
 }

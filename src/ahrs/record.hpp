@@ -36,10 +36,10 @@ TimeColumn compute_time_column(TimeColumnState* state, double* time_rate_setting
 constexpr int kRecordWriteFailed = -1;
 
 // Writes the record of one valid packet to the gyro file: the time column, then the converted
-// values ("%f"), TAIL_WORD and a line feed. Reads the program clock once. Returns 1 when a
-// record was handed to the stream, 0 when the rate test dropped it or the mode is unknown (that
-// case prints "Gyro - unrecognized packet type in output_packet \n" after the time column), and
-// kRecordWriteFailed when the stream refused it.
+// values ("%f"), TAIL_WORD and a line feed. Reads the program clock once when the time column needs
+// it. Returns 1 when a record was handed to the stream, 0 when the rate test dropped it or the mode
+// is unknown (that case prints "Gyro - unrecognized packet type in output_packet \n" after the time
+// column), and kRecordWriteFailed when the stream refused it.
 int output_packet(char mode, double dt, uint32_t count, const uint8_t* packet, int dos_time,
                   FILE* file);
 

@@ -155,7 +155,7 @@ TEST(OpenPort, APortKeepsWhatTheDcbExpressesAndNothingElse) {
         EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXANY), 0u);
         EXPECT_EQ(t.c_oflag & OPOST, 0u);
         EXPECT_EQ(t.c_iflag & IXON, c.out_x != 0 ? IXON : 0u);
-        EXPECT_EQ(t.c_cc[VMIN], 0);
+        EXPECT_EQ(t.c_cc[VMIN], 1) << "an empty line reads as EAGAIN, a hung-up one as 0 bytes";
         EXPECT_EQ(t.c_cc[VTIME], 0);
 
         COMMTIMEOUTS timeouts{1, 2, 3, 4, 5};

@@ -311,7 +311,9 @@ bool prepare_line(int fd) {
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
+    // One byte at least, no timer: on the non-blocking descriptor an empty line then reads as
+    // EAGAIN, which tells it from a line that hung up (0 bytes) without asking poll().
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     return tcsetattr(fd, TCSANOW, &t) == 0;
 }

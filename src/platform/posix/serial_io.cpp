@@ -79,9 +79,10 @@ Wait wait_for(int fd, short events, const Deadline& deadline, DWORD* error) {
 
 // Reads what is waiting, without waiting: returns the byte count (0 when nothing is waiting)
 // or -1 with *error set. The read comes first, so a port with bytes waiting costs one system
-// call; a raw terminal reads 0 bytes both when nothing is waiting and when it has hung up, and
-// only then does poll() tell the two apart. A terminal that polls readable but still reads 0
-// bytes has hung up.
+// call. A non-blocking terminal with at least one byte to wait for (as the layer sets a line up)
+// reads EAGAIN when nothing is waiting; one set to wait for none (a descriptor a library set up
+// itself) reads 0 bytes both then and when it has hung up, and only then does poll() tell the
+// two apart: a terminal that polls readable but still reads 0 bytes has hung up.
 long take_waiting(int fd, uint8_t* buffer, DWORD count, DWORD* error) {
     if (count == 0) {
         return 0;
@@ -95,7 +96,10 @@ long take_waiting(int fd, uint8_t* buffer, DWORD count, DWORD* error) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return 0;
+        }
+        if (n < 0) {
             *error = windows_error(errno, ErrorContext::kTransfer);
             return -1;
         }
