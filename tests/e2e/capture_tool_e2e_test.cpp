@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -176,7 +175,7 @@ protected:
     }
 
     void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+        testsupport::write_file(dir_ / name, bytes);
     }
     std::string bytes_of(const std::string& name) const { return read_file(dir_ / name); }
     bool exists(const std::string& name) const { return fs::exists(dir_ / name); }

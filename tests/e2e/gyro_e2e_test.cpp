@@ -593,9 +593,113 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommandCase{.legend = "mode the unit does not know", .options = {"-M", "x"}},
         BadCommandCase{.legend = "negative decimation", .options = {"-d", "-1"}},
         BadCommandCase{.legend = "more lines than the sample array holds",
-                       .options = {"-l", "201"}}),
+                       .options = {"-l", "201"}},
+        BadCommandCase{.legend = "a time step that is not a number", .options = {"-t", "nan"}},
+        BadCommandCase{.legend = "a time step whose times overflow", .options = {"-t", "1e308"}},
+        BadCommandCase{.legend = "a record spacing that is not finite", .options = {"-f", "inf"}}),
     [](const ::testing::TestParamInfo<BadCommandCase>& param_info) {
         return "case" + std::to_string(param_info.index);
     });
+
+// --- What the program says it recorded is in the file ---------------------------------------
+
+TEST_F(GyroE2e, SameFileTwiceIsRefusedBeforeAnythingIsCreated) {
+    struct Case {
+        const char* legend;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"the laser and the gyro file", {"same.txt", "same.txt", "gps.txt"}},
+        {"the gyro and the GPS file, one through its folder",
+         {"laser.txt", "same.txt", "./same.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        testsupport::write_file(folder_.path() / "same.txt", "records of an earlier run\n");
+        std::vector<std::string> args = c.files;
+        args.insert(args.end(), {"-C", "no-such-port"});
+        testsupport::TargetProgram program;
+        ASSERT_TRUE(program.launch(e2e_target().exe, args, {}, folder_.path().string()));
+        const ExitStatus status = program.wait(kHangBound);
+        EXPECT_EQ(status.code, 1) << status.describe() << program.console_err();
+        EXPECT_EQ(program.console_out(), "Version 1.1\n");
+        EXPECT_TRUE(std::regex_match(program.console_err(),
+                                     std::regex("Error: the [a-zA-Z]+ file \\S+ and the [a-zA-Z]+ "
+                                                "file \\S+ are the same file\n")))
+            << program.console_err();
+        EXPECT_EQ(testsupport::read_file(folder_.path() / "same.txt"),
+                  "records of an earlier run\n")
+            << "nothing emptied";
+        EXPECT_FALSE(fs::exists(folder_.path() / "laser.txt"));
+        EXPECT_FALSE(fs::exists(folder_.path() / "gps.txt"));
+    }
+}
+
+TEST_F(GyroE2e, AGyroFileThatCannotBeWrittenEndsTheRunWithCode1) {
+    // Every write to the full device fails, as on a full disk. Under Wine the Unix device is
+    // reached through its path as well.
+    start_unit();
+    start_logger({"laser.txt", "/dev/full", "gps.txt", "-C", unit_.port()});
+    const ExitStatus status = logger_.wait(kHangBound);
+    EXPECT_EQ(status.code, 1) << status.describe() << transcript();
+    EXPECT_EQ(count_of(err(), "Gyro - Error: can't write the file /dev/full: "), 1u)
+        << transcript();
+    EXPECT_EQ(count_of(err(), "\n"), 1u) << "one line" << transcript();
+    const std::optional<GyroSummary> summary = parse_gyro_summary(out());
+    ASSERT_TRUE(summary.has_value()) << transcript();
+    EXPECT_EQ(summary->records, 0u) << "no record reached the device";
+    EXPECT_EQ(count_of(out(), "before hsifdllinit"), 0u) << "the laser phase is skipped";
+    EXPECT_FALSE(fs::exists(folder_.path() / "laser.txt"));
+}
+
+// A port an earlier program left with XON/XOFF on: the program turns it off, so the packets'
+// bytes 0x11 and 0x13 arrive and every packet is valid. (The unit's TAIL_WORDs 17 and 19 carry
+// both in the first 50 packets.)
+TEST_F(GyroE2e, APortLeftWithSoftwareFlowControlRecordsEveryPacket) {
+    ASSERT_NO_FATAL_FAILURE(record_and_quit({.unit = {"--xon-xoff"}, .records = 60}));
+    EXPECT_EQ(summary_.invalid, 0u) << transcript();
+    EXPECT_EQ(summary_.restarts, 0u);
+    const std::vector<GyroRecord> file = records();
+    ASSERT_GE(file.size(), 60u);
+    for (size_t i = 1; i < file.size(); ++i) {
+        ASSERT_EQ(file[i].tail, file[i - 1].tail + 1) << "record " << i << transcript();
+    }
+}
+
+// Natively only: Windows has neither SIGQUIT nor SIGPIPE.
+TEST_F(GyroE2e, QuitSignalEndsLikeAnInterruptAndAClosedConsoleDoesNotStopTheRecording) {
+    if (e2e_target().wine) {
+        GTEST_SKIP() << "POSIX signals";
+    }
+    start_unit();
+    // The console is a pipe into a reader that reads 100 bytes and goes away.
+    ASSERT_TRUE(
+        logger_.launch("bash",
+                       {"-c", "\"$0\" \"$@\" | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}",
+                        e2e_target().exe, "laser.txt", "gyro.txt", "gps.txt", "-C", unit_.port()},
+                       {}, folder_.path().string()))
+        << logger_.error();
+    ASSERT_TRUE(wait_records(100))
+        << "recording goes on after the console went away" << transcript();
+    logger_.send("q");
+    const ExitStatus piped = logger_.wait(kHangBound);
+    EXPECT_EQ(piped.code, kExitAfterGyroPhase) << piped.describe() << transcript();
+
+    testsupport::TargetProgram quit_by_signal;
+    ASSERT_TRUE(quit_by_signal.launch(e2e_target().exe,
+                                      {"laser.txt", "gyro2.txt", "gps.txt", "-C", unit_.port()}, {},
+                                      folder_.path().string()));
+    ASSERT_TRUE(testsupport::wait_until(
+        [&] { return count_of(testsupport::read_file(folder_.path() / "gyro2.txt"), "\n") >= 20; },
+        kHangBound, milliseconds(20)));
+    quit_by_signal.signal(SIGQUIT);
+    const ExitStatus status = quit_by_signal.wait(kHangBound);
+    EXPECT_EQ(status.code, 130) << status.describe() << quit_by_signal.console_err();
+    const std::optional<GyroSummary> summary = parse_gyro_summary(quit_by_signal.console_out());
+    ASSERT_TRUE(summary.has_value());
+    EXPECT_EQ(count_of(testsupport::read_file(folder_.path() / "gyro2.txt"), "\n"),
+              summary->records)
+        << "every record counted is in the file";
+}
 
 }  // namespace

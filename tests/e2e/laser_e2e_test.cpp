@@ -548,6 +548,21 @@ TEST_F(LaserE2e, LaserFileThatCannotBeCreatedIsReportedBeforeThePortOpens) {
         << "neither port nor card is opened";
 }
 
+TEST_F(LaserE2e, LaserFileThatCannotBeWrittenEndsWithCode2AndTheMotorStopped) {
+    // Every write to the full device fails, as on a full disk.
+    ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "1"}, .laser_file = "/dev/full"}));
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
+    EXPECT_EQ(count_of(survey_->err(), "Saving Data,Please Waiting\nError: Can't close the file\n"),
+              1u)
+        << survey_->transcript();
+    const std::vector<HsifCall> calls = survey_->trace();
+    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
+    ASSERT_EQ(motor.size(), 2u) << testsupport::describe(calls);
+    EXPECT_EQ(motor[1].int_arg(2), 0) << "the motor stopped";
+    EXPECT_EQ(calls.back().name, "HsifClose") << testsupport::describe(calls);
+}
+
 // --- Capture ---------------------------------------------------------------------------------
 
 enum class CaptureEnd { kComplete, kKey, kBufferFailure, kTimeout };
@@ -888,14 +903,19 @@ TEST_F(CompleteRun, LaserFileHoldsTheHeaderAndOneWellFormedRowPerSample) {
 
 TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
     // Real pacing: 5000 samples of 100 us make a line of half a second, so the whole capture
-    // would take 20 s. The interrupt comes once the first line is read.
+    // would take 20 s. The interrupt comes once the first line is read; a second one while the
+    // motor runs does not end the program at once.
     constexpr int kLines = 40;
+    constexpr const char* kNotice = "stopping the scanner and saving, please wait\n";
     ASSERT_TRUE(start({.options = {"-l", std::to_string(kLines), "-s", "100"}}));
     ASSERT_TRUE(survey_->wait_err("numRead ")) << survey_->transcript();
     const size_t begun = count_of(survey_->err(), "lines = ");
     survey_->program().signal(SIGINT);
+    ASSERT_TRUE(survey_->wait_err(kNotice)) << survey_->transcript();
+    survey_->program().signal(SIGINT);
     const ExitStatus status = survey_->wait();
     EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << survey_->transcript();
+    EXPECT_EQ(count_of(survey_->err(), kNotice), 1u) << survey_->transcript();
 
     // The line under way when the interrupt came is finished and kept, and no other is begun.
     std::smatch counter;

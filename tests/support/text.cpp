@@ -12,6 +12,12 @@ std::string read_file(const std::filesystem::path& path) {
     return text.str();
 }
 
+bool write_file(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    return static_cast<bool>(out);
+}
+
 std::string without_crlf(const std::string& raw) {
     std::string text;
     text.reserve(raw.size());

@@ -12,6 +12,9 @@ namespace testsupport {
 // The file's bytes, empty when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 
+// Replaces the file's content with bytes; false when it cannot be written.
+bool write_file(const std::filesystem::path& path, const std::string& bytes);
+
 // raw with every "\r\n" turned into "\n"; a lone "\r" stays. msvcrt writes console text in text
 // mode, so a Windows program's "\n" arrives as "\r\n".
 std::string without_crlf(const std::string& raw);
