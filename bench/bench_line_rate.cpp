@@ -15,11 +15,11 @@ constexpr double kSeconds = 10.0;
 }  // namespace
 
 int main() {
-    bench::GyroRunSpec spec;
-    spec.sim_options = {"--baud", "921600", "--rate", "3072"};
-    spec.baud = "921600";
-    spec.seconds = kSeconds;
-    const bench::GyroRun run = bench::run_gyro(spec);
+    bench::GyroRunSpec setup;
+    setup.sim_options = {"--baud", "921600", "--rate", "3072"};
+    setup.baud = "921600";
+    setup.seconds = kSeconds;
+    const bench::GyroRun run = bench::run_gyro(setup);
     const bench::Delivery delivery = bench::match_records(run);
     if (!run.error.empty() || delivery.records == 0) {
         std::fprintf(stderr, "bench_line_rate: %s\n",

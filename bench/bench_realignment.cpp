@@ -117,11 +117,11 @@ void report(const Scenario& scenario, const bench::GyroRun& run) {
 int main() {
     int status = 0;
     for (const Scenario& scenario : kScenarios) {
-        bench::GyroRunSpec spec;
-        spec.sim_options = scenario.sim_options;
-        spec.baud = scenario.baud;
-        spec.seconds = kSeconds;
-        const bench::GyroRun run = bench::run_gyro(spec);
+        bench::GyroRunSpec setup;
+        setup.sim_options = scenario.sim_options;
+        setup.baud = scenario.baud;
+        setup.seconds = kSeconds;
+        const bench::GyroRun run = bench::run_gyro(setup);
         if (!run.error.empty()) {
             std::fprintf(stderr, "bench_realignment: %s: %s\n", scenario.legend, run.error.c_str());
             status = 1;

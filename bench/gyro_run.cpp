@@ -72,7 +72,7 @@ std::vector<unsigned> record_tails(const std::string& file) {
 
 }  // namespace
 
-GyroRun run_gyro(const GyroRunSpec& spec) {
+GyroRun run_gyro(const GyroRunSpec& setup) {
     GyroRun run;
     char pattern[] = "/tmp/morvane-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
@@ -87,12 +87,12 @@ GyroRun run_gyro(const GyroRunSpec& spec) {
     testsupport::Process sim;
     std::vector<std::string> sim_argv{AHRS_SIM_PATH, "--quiet",    "--link",
                                       link,          "--sent-log", sent_log.string()};
-    sim_argv.insert(sim_argv.end(), spec.sim_options.begin(), spec.sim_options.end());
+    sim_argv.insert(sim_argv.end(), setup.sim_options.begin(), setup.sim_options.end());
     testsupport::Process program;
     if (!sim.start(sim_argv) || testsupport::first_line(sim, kSimStart).empty()) {
         run.error = "ahrs-sim did not start: " + sim.error() + sim.err();
     } else if (!program.start({MORVANE_PATH, "laser.txt", "gyro.txt", "gps.txt", "-C", link, "-M",
-                               "a", "-B", spec.baud},
+                               "a", "-B", setup.baud},
                               {}, dir.string())) {
         run.error = "the program did not start: " + program.error();
     } else if (!testsupport::wait_until([&] { return records_in(gyro_file) > 0; }, kFirstRecord,
@@ -101,7 +101,7 @@ GyroRun run_gyro(const GyroRunSpec& spec) {
     } else {
         const double cpu_before = cpu_seconds_so_far(program.pid());
         const auto recording_start = testsupport::Clock::now();
-        std::this_thread::sleep_for(std::chrono::duration<double>(spec.seconds));
+        std::this_thread::sleep_for(std::chrono::duration<double>(setup.seconds));
         const double cpu_after = cpu_seconds_so_far(program.pid());
         run.recording_cpu_seconds = cpu_after - cpu_before;
         run.recording_seconds =

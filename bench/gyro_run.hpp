@@ -48,7 +48,7 @@ Delivery match_records(const GyroRun& run);
 
 // Makes the run in a temporary folder, removed afterwards. The program is build/morvane in mode
 // a, with no interface library, so after q it ends with exit code 2.
-GyroRun run_gyro(const GyroRunSpec& spec);
+GyroRun run_gyro(const GyroRunSpec& setup);
 
 // CPU time as a percentage of one core over the wall time.
 double cpu_percent(double cpu_seconds, double wall_seconds);
