@@ -112,7 +112,7 @@ Step select_mode(HANDLE port, char mode, uint8_t* reply, StopPoll stop) {
     }
 }
 
-// One whole exchange. Stores the probe's byte count in *probe_length.
+// One exchange up to the probe's answer. Stores the probe's byte count in *probe_length.
 Step exchange(HANDLE port, char mode, uint8_t* reply, uint32_t* probe_length, StopPoll stop) {
     Step step = drain_until_silent(port, reply, stop);
     if (step == kRestartOk) {
@@ -137,7 +137,7 @@ Step exchange(HANDLE port, char mode, uint8_t* reply, uint32_t* probe_length, St
     // taken, and the recording loop's restart rule deals with a unit that keeps sending such.
     (void)check_packet(mode, reply, got);
     *probe_length = got;
-    return write_byte(port, kContinuousCommand);
+    return kRestartOk;
 }
 
 }  // namespace
@@ -157,9 +157,10 @@ RestartResult restart(HANDLE port, char mode, uint32_t* packet_length, StopPoll 
         }
         *packet_length = probe_length;
         // A probe of 0 bytes or a partial packet sets the packet boundaries wrong for the whole
-        // run, and 255 bytes means more was waiting: the exchange starts again.
+        // run, and 255 bytes means more was waiting: the exchange starts again, without starting
+        // the output first (the next drain would only have to stop it).
         if (probe_length == expected) {
-            return kRestartOk;
+            return write_byte(port, kContinuousCommand);
         }
     }
     return kRestartNoAnswer;
