@@ -22,6 +22,7 @@ constexpr uint8_t kAckOffset = 32;
 constexpr DWORD kDrainWaitMs = 100;
 constexpr DWORD kAckWaitMs = 1;
 constexpr DWORD kProbeWaitMs = 100;
+constexpr uint32_t kProbeLateLimitMs = 1000;  // how much longer the rest of a probe is awaited
 constexpr uint32_t kStopPollIntervalMs = 100;
 
 constexpr DWORD kReplyBufferSize = 260;
@@ -130,6 +131,16 @@ Step exchange(HANDLE port, char mode, uint8_t* reply, uint32_t* probe_length, St
     Sleep(kProbeWaitMs);
     DWORD got = 0;
     step = read_bytes(port, reply, kMaxReply, &got);
+    // A unit on a busy machine may answer late: what is missing of one packet is waited for a
+    // little longer before the probe counts as failed.
+    const uint32_t expected = packet_length_of(mode);
+    const uint32_t asked = platform::elapsed_ms();
+    while (step == kRestartOk && got < expected &&
+           platform::elapsed_ms() - asked < kProbeLateLimitMs) {
+        DWORD more = 0;
+        step = read_bytes(port, reply + got, expected - got, &more);
+        got += more;
+    }
     if (step != kRestartOk) {
         return step;
     }
