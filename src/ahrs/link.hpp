@@ -24,16 +24,16 @@ constexpr int kProbeAttempts = 3;               // exchanges tried for a whole p
 
 // Stops the unit's output (repeated 'P' until silent), selects the mode (the letter until its
 // upper-case acknowledgement), drains again, probes one packet ('G') and starts continuous output
-// ('C'). *packet_length receives the probe's byte count; when the answer is short after the probe's
-// 100 ms, the rest is awaited up to a second more (a unit on a busy machine may answer late). A
-// probe that is not one whole packet of
-// the mode repeats the exchange (without 'C'), up to kProbeAttempts times, and then counts as no
-// answer (*packet_length is meaningful only with kRestartOk). Each wait for silence or for the
-// acknowledgement gives up after kRestartWaitLimitMs. A mode letter other than 'a', 'c' and 'r'
-// is no answer at once, and the port is not touched. Prints nothing itself but check_packet's
-// complaints about a probe. stop may be null; it is called before each drain pass and about
-// every 100 ms while the letter is repeated. A failed read or write ends the call at once, with
-// GetLastError as the failing call left it.
+// ('C'). *packet_length receives the probe's byte count; when the answer is short after the
+// probe's 100 ms, the rest is awaited up to a second more (a unit on a busy machine may answer
+// late). A probe that is not one whole packet of the mode repeats the exchange (without 'C'), up
+// to kProbeAttempts times, and then counts as no answer (*packet_length is meaningful only with
+// kRestartOk). Each wait for silence or for the acknowledgement gives up after
+// kRestartWaitLimitMs. A mode letter other than 'a', 'c' and 'r' is no answer at once, and the
+// port is not touched. Prints nothing itself but check_packet's complaints about a probe. stop
+// may be null; it is called before each drain pass and about every 100 ms while the letter is
+// repeated. A failed read or write ends the call at once, with GetLastError as the failing call
+// left it.
 RestartResult restart(HANDLE port, char mode, uint32_t* packet_length, StopPoll stop);
 
 }  // namespace ahrs
