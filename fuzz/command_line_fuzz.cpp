@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "ahrs/packet.hpp"
-#include "ahrs/record.hpp"
 #include "driver/settings.hpp"
+#include "laser/samples.hpp"
 #include "scratch_file.hpp"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -42,7 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static FILE* const sink = std::fopen("/dev/null", "w");
     driver::RunSettings settings;
-    ahrs::time_rate = 0.0;
     const driver::ParseResult result = driver::parse_arguments(argc, argv.data(), &settings, sink);
     fuzz::check((result == driver::kParseUsage) == (argc < 4));
     if (result != driver::kParseOk) {
@@ -56,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fuzz::check(ahrs::packet_length_of(settings.gyro_mode) != 0);
     fuzz::check(settings.decimation >= 1 && settings.decimation <= INT32_MAX);
-    fuzz::check(settings.lines >= 0 && settings.lines <= driver::kMaxLines);
+    fuzz::check(settings.lines >= 0 && settings.lines <= laser::kMaxLines);
     fuzz::check(!std::isnan(settings.dt) && settings.dt <= 1e6);
-    fuzz::check(std::isfinite(ahrs::time_rate));
+    fuzz::check(std::isfinite(settings.time_rate));
     return 0;
 }

@@ -47,13 +47,13 @@ Step read_bytes(HANDLE port, uint8_t* buffer, DWORD to_read, DWORD* got) {
     return kRestartOk;
 }
 
-bool stop_requested(StopPoll stop) {
-    return stop != nullptr && stop();
+bool stop_requested(const platform::Poll& poll) {
+    return poll(true);
 }
 
 // Sends 'P', waits and reads until a read brings nothing: the unit has fallen silent and the
 // input is empty. Gives up after kRestartWaitLimitMs.
-Step drain_until_silent(HANDLE port, uint8_t* reply, StopPoll stop) {
+Step drain_until_silent(HANDLE port, uint8_t* reply, const platform::Poll& stop) {
     const uint32_t start = platform::elapsed_ms();
     for (;;) {
         if (stop_requested(stop)) {
@@ -80,7 +80,7 @@ Step drain_until_silent(HANDLE port, uint8_t* reply, StopPoll stop) {
 
 // Sends the mode letter until the unit answers with its upper-case form. Any other byte, such as
 // the tail of a packet still in transit, or no byte at all, sends the letter again.
-Step select_mode(HANDLE port, char mode, uint8_t* reply, StopPoll stop) {
+Step select_mode(HANDLE port, char mode, uint8_t* reply, const platform::Poll& stop) {
     const uint8_t letter = static_cast<uint8_t>(mode);
     const uint8_t ack = static_cast<uint8_t>(letter - kAckOffset);
     const uint32_t start = platform::elapsed_ms();
@@ -114,7 +114,8 @@ Step select_mode(HANDLE port, char mode, uint8_t* reply, StopPoll stop) {
 }
 
 // One exchange up to the probe's answer. Stores the probe's byte count in *probe_length.
-Step exchange(HANDLE port, char mode, uint8_t* reply, uint32_t* probe_length, StopPoll stop) {
+Step exchange(HANDLE port, char mode, uint8_t* reply, uint32_t* probe_length,
+              const platform::Poll& stop) {
     Step step = drain_until_silent(port, reply, stop);
     if (step == kRestartOk) {
         step = select_mode(port, mode, reply, stop);
@@ -153,7 +154,7 @@ Step exchange(HANDLE port, char mode, uint8_t* reply, uint32_t* probe_length, St
 
 }  // namespace
 
-RestartResult restart(HANDLE port, char mode, uint32_t* packet_length, StopPoll stop) {
+RestartResult restart(HANDLE port, char mode, uint32_t* packet_length, const platform::Poll& stop) {
     const uint32_t expected = packet_length_of(mode);
     if (expected == 0) {
         // The unit acknowledges only the letters of its modes; waiting for another is futile.

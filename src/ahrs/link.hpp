@@ -4,13 +4,10 @@
 
 #include <cstdint>
 
+#include "platform/poll.hpp"
 #include "platform/win32.hpp"
 
 namespace ahrs {
-
-// Called about every 100 ms while restart or read_exact waits; returns true when the operator
-// wants the phase to end (q, or an interrupt). May consume a key.
-using StopPoll = bool (*)();
 
 enum RestartResult {
     kRestartOk = 1,          // the unit streams; *packet_length holds a whole packet of the mode
@@ -30,10 +27,10 @@ constexpr int kProbeAttempts = 3;               // exchanges tried for a whole p
 // to kProbeAttempts times, and then counts as no answer (*packet_length is meaningful only with
 // kRestartOk). Each wait for silence or for the acknowledgement gives up after
 // kRestartWaitLimitMs. A mode letter other than 'a', 'c' and 'r' is no answer at once, and the
-// port is not touched. Prints nothing itself but check_packet's complaints about a probe. stop
-// may be null; it is called before each drain pass and about every 100 ms while the letter is
-// repeated. A failed read or write ends the call at once, with GetLastError as the failing call
-// left it.
-RestartResult restart(HANDLE port, char mode, uint32_t* packet_length, StopPoll stop);
+// port is not touched. Prints nothing itself but check_packet's complaints about a probe. The
+// poll is called, taking keys, before each drain pass and about every 100 ms while the letter is
+// repeated; when it asks to end, restart ends. A failed read or write ends the call at once, with
+// GetLastError as the failing call left it.
+RestartResult restart(HANDLE port, char mode, uint32_t* packet_length, const platform::Poll& poll);
 
 }  // namespace ahrs

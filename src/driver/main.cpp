@@ -1,6 +1,6 @@
 // The entry point of morvane: the gyro phase, then the laser phase.
 
-#include "driver/gyro_phase.hpp"
+#include "driver/run.hpp"
 
 int main(int argc, char** argv) {
     return driver::run(argc, argv);

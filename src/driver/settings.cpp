@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "ahrs/packet.hpp"
-#include "ahrs/record.hpp"
+#include "laser/samples.hpp"
 #include "platform/paths.hpp"
 
 namespace driver {
@@ -98,7 +98,7 @@ void set_option(char letter, const char* value, RunSettings* s) {
             s->dt = to_double(value);
             break;
         case 'f':
-            ahrs::time_rate = to_double(value);
+            s->time_rate = to_double(value);
             break;
         // A negative count is kept as its 32-bit pattern so check_settings can refuse it.
         case 'd':
@@ -225,14 +225,14 @@ bool check_settings(RunSettings* settings) {
                      kMaxSeconds, settings->dt);
         ok = false;
     }
-    if (!std::isfinite(ahrs::time_rate) || std::fabs(ahrs::time_rate) > kMaxSeconds) {
+    if (!std::isfinite(settings->time_rate) || std::fabs(settings->time_rate) > kMaxSeconds) {
         std::fprintf(stderr,
                      "Gyro - the record spacing (-f) must be at most %.0f seconds, not %g\n",
-                     kMaxSeconds, ahrs::time_rate);
+                     kMaxSeconds, settings->time_rate);
         ok = false;
     }
-    if (settings->lines < 0 || settings->lines > kMaxLines) {
-        std::fprintf(stderr, "Error: the lines (-l) must be 0 to %d, not %d\n", kMaxLines,
+    if (settings->lines < 0 || settings->lines > laser::kMaxLines) {
+        std::fprintf(stderr, "Error: the lines (-l) must be 0 to %d, not %d\n", laser::kMaxLines,
                      settings->lines);
         ok = false;
     }

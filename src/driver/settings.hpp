@@ -23,6 +23,7 @@ struct RunSettings {
     const char* gyro_port = "COM2";
     int32_t gyro_baud = 38400;
     double dt = -1.0;               // seconds per packet count; below zero: write counts, not times
+    double time_rate = 0.0;         // least spacing of the records written with times (-f)
     uint32_t decimation = 1;        // packets read per output record
     int32_t dos_time = 0;           // non-zero: the time column carries the clock time
     const char* gps_port = "COM3";  // stored only, as are the other gps_ settings
@@ -32,15 +33,13 @@ struct RunSettings {
     int32_t gps_stop_bits = 0;
 };
 
-constexpr int32_t kMaxLines = 200;  // the sample array holds 200 lines
-
 enum ParseResult {
     kParseOk = 0,
     kParseUsage = 1,  // fewer than three file names: the usage text was printed
     kParseError = 2   // a bad option word: its message was printed
 };
 
-// Fills *settings (and ahrs::time_rate for -f) from the argument words; prints the usage text
+// Fills *settings from the argument words; prints the usage text
 // or an error message on out. Does not read standard input or end the process.
 ParseResult parse_arguments(int argc, char** argv, RunSettings* settings, FILE* out);
 

@@ -35,12 +35,12 @@ constexpr int32_t kPanCountsPerTurn = 200;
 constexpr int32_t kEncoderOffset = 0;
 constexpr int32_t kWaitForSamples = 1;
 constexpr int32_t kMotorOff = 0;
-constexpr int kStopKey = 'q';
 
 constexpr DWORD kPortSettleMs = 200;
 // The mirror's spin-up time. The message has always said 20 seconds; five are enough.
 constexpr DWORD kMirrorWaitMs = 5000;
-// Long sleeps are cut into slices so that Ctrl+C ends them within this time.
+// Sleeps are cut into slices so that the run's poll is called at least this often (Ctrl+C ends
+// them within this time).
 constexpr DWORD kSleepSliceMs = 100;
 
 // The length GetModuleFileNameA is given (the platform's MAX_PATH).
@@ -67,9 +67,10 @@ void say(FILE* stream, const char* text) {
     std::fflush(stream);
 }
 
-// Sleeps for milliseconds, or less when Ctrl+C is pressed meanwhile.
-void interruptible_sleep(DWORD milliseconds) {
-    while (milliseconds > 0 && !platform::interrupted()) {
+// Sleeps for milliseconds, calling the poll (without taking keys) between slices; less when it
+// asks to end.
+void sleep_polling(DWORD milliseconds, const platform::Poll& poll) {
+    while (milliseconds > 0 && !poll(false)) {
         const DWORD slice = milliseconds < kSleepSliceMs ? milliseconds : kSleepSliceMs;
         Sleep(slice);
         milliseconds -= slice;
@@ -96,7 +97,7 @@ void diagnose_sample_period(int32_t card) {
 
 // Binds the library, creates the laser file, opens port and card and configures them. Returns
 // true when the card is ready for the motor; otherwise the failure has been reported.
-bool set_up(const driver::RunSettings& settings, Phase* phase) {
+bool set_up(const LaserSettings& settings, const platform::Poll& poll, Phase* phase) {
     HMODULE library = load_hsif_library();
     if (library == nullptr) {
         char file_name[kModulePathLength];
@@ -129,7 +130,7 @@ bool set_up(const driver::RunSettings& settings, Phase* phase) {
     }
     phase->port_opened = true;
     hsif_api.HsifSendStr(port, kInitCommand);
-    Sleep(kPortSettleMs);
+    sleep_polling(kPortSettleMs, poll);
     say(stderr, "Opened high speed interface.\n");
 
     phase->card = hsif_api.HsifOpen(settings.board_number, port);
@@ -201,13 +202,15 @@ enum CaptureEnd {
 };
 
 // Captures up to total lines into the sample array; *remaining counts down as the lines go and
-// *captured ends as the number of whole lines kept.
-CaptureEnd capture(int32_t card, int32_t total, int* stop_key, int32_t* remaining,
+// *captured ends as the number of whole lines kept. After each line the poll takes a key; when
+// it asks to end (q, an interrupt) the capture ends before the next line.
+CaptureEnd capture(int32_t card, int32_t total, const platform::Poll& poll, int32_t* remaining,
                    int32_t* captured) {
     *remaining = total;
     *captured = 0;
+    bool stop = false;
     for (;;) {
-        if (*stop_key == kStopKey || platform::interrupted()) {
+        if (stop) {
             return kCaptureDone;
         }
         if (*remaining == 0) {
@@ -245,19 +248,13 @@ CaptureEnd capture(int32_t card, int32_t total, int* stop_key, int32_t* remainin
             return kCaptureFailed;
         }
         *captured = line + 1;
-
-        if (platform::key_waiting()) {
-            const int key = platform::read_key();
-            if (key >= 0) {
-                *stop_key = key;
-            }
-        }
+        stop = poll(true);
     }
 }
 
 // Runs the phase up to the clean-up; returns its exit status.
-int run_steps(const driver::RunSettings& settings, int* stop_key, Phase* phase) {
-    if (!set_up(settings, phase)) {
+int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* phase) {
+    if (!set_up(settings, poll, phase)) {
         return kPhaseFailed;
     }
     // Ctrl+C during the set-up: the motor is not started at all.
@@ -271,7 +268,7 @@ int run_steps(const driver::RunSettings& settings, int* stop_key, Phase* phase) 
     platform::hold_interrupts(true);
     hsif_api.HsifSetMotorPower(card, settings.motor_number, settings.motor_power);
     say(stderr, "Waiting (20 sec.) for mirror to move\n");
-    interruptible_sleep(kMirrorWaitMs);
+    sleep_polling(kMirrorWaitMs, poll);
 
     // The array holds kMaxLines lines; the count is checked at start-up, and kept inside here.
     int32_t total = settings.lines;
@@ -289,7 +286,7 @@ int run_steps(const driver::RunSettings& settings, int* stop_key, Phase* phase) 
         hsif_api.HsifSamplingEnable(card);
         say(stderr, "Sampling Enable\n");
         say(stderr, "Begin sampling\n");
-        end = capture(card, total, stop_key, &remaining, &captured);
+        end = capture(card, total, poll, &remaining, &captured);
     }
 
     if (end == kCaptureDone) {
@@ -330,9 +327,9 @@ void clean_up(Phase* phase) {
 
 }  // namespace
 
-int run_laser_phase(const driver::RunSettings& settings, int* stop_key) {
+int run_laser_phase(const LaserSettings& settings, const platform::Poll& poll) {
     Phase phase;
-    const int status = run_steps(settings, stop_key, &phase);
+    const int status = run_steps(settings, poll, &phase);
     clean_up(&phase);
     return status;
 }

@@ -167,7 +167,7 @@ struct Outcome {
     std::string out;  // standard output during the call
 };
 
-Outcome run_restart(HANDLE port, char mode, ahrs::StopPoll stop = nullptr) {
+Outcome run_restart(HANDLE port, char mode, platform::Poll stop = {}) {
     Outcome o{};
     o.packet_length = 0xDEADBEEF;
     testing::internal::CaptureStdout();
@@ -395,7 +395,7 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
 Outcome run_restart_quietly(HANDLE port, char mode) {
     Outcome o{};
     const auto start = Clock::now();
-    o.result = ahrs::restart(port, mode, &o.packet_length, nullptr);
+    o.result = ahrs::restart(port, mode, &o.packet_length, {});
     o.error = GetLastError();
     o.elapsed_ms = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
@@ -449,13 +449,13 @@ int g_polls = 0;
 int g_polls_before_stop = 0;
 Clock::time_point g_stop_at;
 
-bool stop_after_count() {
-    return ++g_polls > g_polls_before_stop;
-}
-bool stop_after_time() {
-    ++g_polls;
-    return Clock::now() >= g_stop_at;
-}
+const platform::Poll stop_after_count{[](void*, bool) { return ++g_polls > g_polls_before_stop; },
+                                      nullptr};
+const platform::Poll stop_after_time{[](void*, bool) {
+                                         ++g_polls;
+                                         return Clock::now() >= g_stop_at;
+                                     },
+                                     nullptr};
 
 TEST(Restart, StopPollEndsTheWaits) {
     {

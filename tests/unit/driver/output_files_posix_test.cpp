@@ -9,7 +9,6 @@
 #include <fstream>
 #include <string>
 
-#include "ahrs/record.hpp"
 #include "driver/settings.hpp"
 
 namespace {
@@ -50,7 +49,6 @@ TEST(StartupChecks, OutputFilesMustBeThreeFiles) {
         s.laser_file = c.laser.c_str();
         s.gyro_file = c.gyro.c_str();
         s.gps_file = c.gps.c_str();
-        ahrs::time_rate = 0.0;
         testing::internal::CaptureStderr();
         const bool ok = driver::check_settings(&s);
         const std::string err = testing::internal::GetCapturedStderr();

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "ahrs/record.hpp"
-
 namespace {
 
 using driver::RunSettings;
@@ -35,7 +33,6 @@ Parsed parse(std::vector<std::string> words) {
     }
     argv.push_back(nullptr);
     Parsed parsed;
-    ahrs::time_rate = 0.0;
     FILE* out = std::tmpfile();
     parsed.result = driver::parse_arguments(static_cast<int>(storage.size()), argv.data(),
                                             &parsed.settings, out);
@@ -157,10 +154,8 @@ TEST(CommandLine, OptionWordsSetTheirFields) {
     }
 }
 
-TEST(CommandLine, RateGoesToTheProcessWideSetting) {
-    parse(with_files({"-f", "0.5"}));
-    EXPECT_EQ(ahrs::time_rate, 0.5);
-    ahrs::time_rate = 0.0;
+TEST(CommandLine, RateGoesToItsSetting) {
+    EXPECT_EQ(parse(with_files({"-f", "0.5"})).settings.time_rate, 0.5);
 }
 
 TEST(CommandLine, BadWordsEndTheRunWithAMessage) {
@@ -256,7 +251,7 @@ TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
         s.decimation = c.decimation;
         s.lines = c.lines;
         s.dt = c.dt;
-        ahrs::time_rate = c.time_rate;
+        s.time_rate = c.time_rate;
         testing::internal::CaptureStderr();
         bool ok = driver::check_settings(&s);
         std::string err = testing::internal::GetCapturedStderr();
@@ -264,7 +259,6 @@ TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
         EXPECT_EQ(err.empty(), c.ok) << err;
         EXPECT_EQ(s.decimation, c.decimation_after);
     }
-    ahrs::time_rate = 0.0;
 }
 
 }  // namespace

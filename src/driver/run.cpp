@@ -1,0 +1,74 @@
+// The run sequence.
+
+#include "driver/run.hpp"
+
+#include <cstdio>
+
+#include "ahrs/record.hpp"
+#include "driver/gyro_phase.hpp"
+#include "driver/gyro_port.hpp"
+#include "driver/run_poll.hpp"
+#include "driver/settings.hpp"
+#include "laser/laser_phase.hpp"
+#include "platform/console.hpp"
+
+namespace driver {
+namespace {
+
+laser::LaserSettings laser_settings(const RunSettings& s) {
+    return laser::LaserSettings{.laser_file = s.laser_file,
+                                .laser_port = s.laser_port,
+                                .board_number = s.board_number,
+                                .sample_period = s.sample_period,
+                                .lines = s.lines,
+                                .max_range = s.max_range,
+                                .motor_number = s.motor_number,
+                                .motor_power = s.motor_power};
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+    // Console lines go out as they are written, also on a pipe.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+
+    RunSettings settings;
+    std::fputs("Version 1.1\n", stdout);
+    parse_command_line(argc, argv, &settings);
+    if (!check_settings(&settings)) {
+        return kExitStartupFailure;
+    }
+    ahrs::time_rate = settings.time_rate;
+    platform::install_interrupt_handler();
+    platform::console_init();
+
+    RunPoll run_poll;
+    run_poll.gyro.name = settings.gyro_file;
+    run_poll.gyro.file = std::fopen(settings.gyro_file, "wb");
+    if (run_poll.gyro.file == nullptr) {
+        std::fprintf(stderr, "Gyro - Error: Can't create the file %s\n", settings.gyro_file);
+        return kExitStartupFailure;
+    }
+    const HANDLE gyro_port = open_gyro_port(settings, true);
+    if (gyro_port == INVALID_HANDLE_VALUE) {
+        std::fclose(run_poll.gyro.file);
+        return kExitStartupFailure;
+    }
+
+    switch (run_gyro_phase(settings, gyro_port, &run_poll)) {
+        case kGyroEnded:
+            break;
+        case kGyroNoAnswer:
+        case kGyroFileFailed:
+            return kExitStartupFailure;
+    }
+    if (platform::interrupted()) {
+        return kExitInterrupted;
+    }
+
+    run_poll.stop_key = kIdleKey;
+    std::fputs("before hsifdllinit\n", stdout);
+    return laser::run_laser_phase(laser_settings(settings), make_poll(&run_poll));
+}
+
+}  // namespace driver

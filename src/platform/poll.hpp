@@ -1,0 +1,20 @@
+#pragma once
+// The poll every wait of a run calls: a function and its context, handed down by the run
+// sequence, so the phases and the link start-up wait without knowing what the run looks after.
+
+namespace platform {
+
+// Called about every 100 ms while anything waits (and once per laser line). The run's poll takes
+// a key when take_key is set, notes an interrupt, writes out what is due and reads the receivers
+// that are read on the side; it returns true when the current phase is to end. A default Poll
+// (no function) never asks to end.
+struct Poll {
+    bool (*function)(void* context, bool take_key) = nullptr;
+    void* context = nullptr;
+
+    bool operator()(bool take_key = true) const {
+        return function != nullptr && function(context, take_key);
+    }
+};
+
+}  // namespace platform
