@@ -231,6 +231,24 @@ bool check_settings(RunSettings* settings) {
                      kMaxSeconds, settings->time_rate);
         ok = false;
     }
+    // The GPS line as the usage text offers it: data bits 5 to 8, parity 0 none, 1 odd, 2 even,
+    // 3 mark, 4 space, stop bits 0 one, 1 one and a half, 2 two.
+    const struct {
+        const char* what;
+        int32_t value, low, high;
+    } gps_ranges[] = {
+        {"baud rate (-R)", settings->gps_baud, 1, INT32_MAX},
+        {"data bits (-N)", settings->gps_bits, 5, 8},
+        {"parity (-P)", settings->gps_parity, 0, 4},
+        {"stop bits (-n)", settings->gps_stop_bits, 0, 2},
+    };
+    for (const auto& range : gps_ranges) {
+        if (range.value < range.low || range.value > range.high) {
+            std::fprintf(stderr, "GPS - the %s must be %d to %d, not %d\n", range.what, range.low,
+                         range.high, range.value);
+            ok = false;
+        }
+    }
     if (settings->lines < 0 || settings->lines > laser::kMaxLines) {
         std::fprintf(stderr, "Error: the lines (-l) must be 0 to %d, not %d\n", laser::kMaxLines,
                      settings->lines);

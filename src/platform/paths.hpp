@@ -10,4 +10,10 @@ namespace platform {
 // device (/dev/null, NUL) is not a file that one output could overwrite with another: false.
 bool same_file(const char* a, const char* b);
 
+// True when two device names (as CreateFileA takes them: "COM3", "\\.\COM12", or on POSIX a
+// path) lead to the same device: on Windows the same name without regard to case or the "\\.\"
+// prefix; on POSIX the same device node ("COMn" standing for /dev/ttyS(n-1)), also through a
+// link.
+bool same_device(const char* a, const char* b);
+
 }  // namespace platform

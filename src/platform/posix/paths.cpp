@@ -2,6 +2,8 @@
 
 #include "platform/paths.hpp"
 
+#include "platform/posix/device_names.hpp"
+
 #include <sys/stat.h>
 
 #include <climits>
@@ -46,6 +48,23 @@ bool same_file(const char* a, const char* b) {
         return false;  // one file is there and the other is not: they are not one file
     }
     return full_path(a) == full_path(b);
+}
+
+bool same_device(const char* a, const char* b) {
+    const std::string path_a = posix::device_path(a);
+    const std::string path_b = posix::device_path(b);
+    if (path_a == path_b) {
+        return true;
+    }
+    struct stat info_a {};
+    struct stat info_b {};
+    if (stat(path_a.c_str(), &info_a) != 0 || stat(path_b.c_str(), &info_b) != 0) {
+        return false;
+    }
+    if (S_ISCHR(info_a.st_mode) && S_ISCHR(info_b.st_mode)) {
+        return info_a.st_rdev == info_b.st_rdev;
+    }
+    return info_a.st_dev == info_b.st_dev && info_a.st_ino == info_b.st_ino;
 }
 
 }  // namespace platform

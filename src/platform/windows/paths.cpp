@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <cstring>
+
 #include "platform/win32.hpp"
 
 namespace platform {
@@ -65,6 +67,14 @@ bool same_file(const char* a, const char* b) {
         return false;
     }
     return same_full_path(a, b);
+}
+
+bool same_device(const char* a, const char* b) {
+    // "\\.\COM12" and "COM12" name the same port.
+    const auto bare = [](const char* name) {
+        return std::strncmp(name, "\\\\.\\", 4) == 0 ? name + 4 : name;
+    };
+    return _stricmp(bare(a), bare(b)) == 0;
 }
 
 }  // namespace platform

@@ -213,6 +213,9 @@ TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
         int32_t lines = 200;
         double dt = -1.0;
         double time_rate = 0.0;
+        int32_t gps_bits = 8;
+        int32_t gps_parity = 0;
+        int32_t gps_stop_bits = 0;
         bool ok = true;
         uint32_t decimation_after = 1;
     };
@@ -240,6 +243,13 @@ TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
         {.legend = "a time step whose times overflow", .dt = 1e308, .ok = false},
         {.legend = "spacing nan", .time_rate = nan, .ok = false},
         {.legend = "spacing -inf", .time_rate = -inf, .ok = false},
+        {.legend = "GPS: 7 data bits, space parity, two stop bits",
+         .gps_bits = 7,
+         .gps_parity = 4,
+         .gps_stop_bits = 2},
+        {.legend = "GPS: 9 data bits", .gps_bits = 9, .ok = false},
+        {.legend = "GPS: parity 5", .gps_parity = 5, .ok = false},
+        {.legend = "GPS: stop bits -1", .gps_stop_bits = -1, .ok = false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -252,6 +262,9 @@ TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
         s.lines = c.lines;
         s.dt = c.dt;
         s.time_rate = c.time_rate;
+        s.gps_bits = c.gps_bits;
+        s.gps_parity = c.gps_parity;
+        s.gps_stop_bits = c.gps_stop_bits;
         testing::internal::CaptureStderr();
         bool ok = driver::check_settings(&s);
         std::string err = testing::internal::GetCapturedStderr();
