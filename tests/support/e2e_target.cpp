@@ -25,6 +25,7 @@ E2eTarget read_target() {
     t.wine = kind == "wine";
     t.exe = env_or_empty("MORVANE_EXE");
     t.ahrs_sim = env_or_empty("AHRS_SIM");
+    t.gps_sim = env_or_empty("GPS_SIM");
     t.hsif_sim_dir = env_or_empty("HSIF_SIM_DIR");
     t.calibration = env_or_empty("HSIF_SIM_CALIBRATION");
     t.incomplete_library = env_or_empty("HSIF_INCOMPLETE_LIBRARY");

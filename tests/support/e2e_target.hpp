@@ -9,6 +9,7 @@
 //   MORVANE_TARGET  native | wine
 //   MORVANE_EXE     the program: build/morvane, or build-win32/morvane.exe under Wine
 //   AHRS_SIM        the simulated AHRS unit (a native program in both cases)
+//   GPS_SIM         the simulated GPS receiver (a native program in both cases)
 //   HSIF_SIM_DIR    the folder of the simulated interface library: build/sim (libhsif.so), or
 //                   build-win32/sim (hsif.dll) under Wine
 //   HSIF_SIM_CALIBRATION     the calibration file the simulated library reads as "LOOKUPHS"
@@ -41,6 +42,7 @@ struct E2eTarget {
     bool wine = false;
     std::string exe;
     std::string ahrs_sim;
+    std::string gps_sim;
     std::string hsif_sim_dir;
     std::string calibration;
     std::string incomplete_library;

@@ -7,9 +7,12 @@
 #include <numbers>
 
 #include "ahrs/packet.hpp"
+#include "sim_common/hashed_random.hpp"
 
 namespace ahrs_sim {
 namespace {
+
+using sim_common::uniform;
 
 constexpr double kPi = std::numbers::pi;
 constexpr double kDegToRad = kPi / 180.0;
@@ -41,20 +44,6 @@ constexpr double kGyroNoiseDps = 0.05;
 constexpr double kAccelNoiseG = 0.002;
 constexpr double kMagNoiseGauss = 0.002;
 constexpr double kTempNoiseC = 0.05;
-
-// One step of splitmix64: a well mixed 64-bit value for each input.
-uint64_t mix(uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-// A uniform value in [0, 1) for (seed, stream, index).
-double uniform(uint64_t seed, uint64_t stream, uint64_t index) {
-    const uint64_t bits = mix(mix(seed ^ mix(stream)) ^ index);
-    return static_cast<double>(bits >> 11) * 0x1.0p-53;
-}
 
 double between(uint64_t seed, uint64_t stream, double low, double high) {
     return low + (high - low) * uniform(seed, stream, 0);

@@ -1,34 +1,16 @@
-// The sent log.
+// The sent log's line for a streamed packet.
 
 #include "sent_log.hpp"
 
-#include <cerrno>
-#include <cstring>
-
 namespace ahrs_sim {
-namespace {
 
-constexpr int64_t kNsPerUs = 1000;
-
-}  // namespace
-
-bool open_sent_log(SentLog* log, const std::string& path, int64_t start_ns, std::string* error) {
-    log->file = std::fopen(path.c_str(), "w");
-    if (log->file == nullptr) {
-        *error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    log->start_ns = start_ns;
-    return true;
-}
-
-void log_sent(SentLog* log, const SentPacket& packet, bool heard) {
+void log_sent(sim_common::LogFile* log, const SentPacket& packet, bool heard) {
     if (log->file == nullptr) {
         return;
     }
     std::fprintf(log->file, "%llu %u %lld %s", static_cast<unsigned long long>(packet.index),
                  static_cast<unsigned>(packet.tail_word),
-                 static_cast<long long>((packet.start_ns - log->start_ns) / kNsPerUs),
+                 static_cast<long long>(sim_common::log_microseconds(*log, packet.start_ns)),
                  heard ? "sent" : "unheard");
     const struct {
         const char* name;
@@ -43,20 +25,6 @@ void log_sent(SentLog* log, const SentPacket& packet, bool heard) {
     }
     std::fputs(packet.bad_checksum ? " checksum\n" : "\n", log->file);
     log->unflushed = true;
-}
-
-void flush_sent_log(SentLog* log) {
-    if (log->file != nullptr && log->unflushed) {
-        std::fflush(log->file);
-        log->unflushed = false;
-    }
-}
-
-void close_sent_log(SentLog* log) {
-    if (log->file != nullptr) {
-        std::fclose(log->file);
-        log->file = nullptr;
-    }
 }
 
 }  // namespace ahrs_sim

@@ -2,35 +2,24 @@
 
 #include "unit.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 
 #include "ahrs/packet.hpp"
-#include "status.hpp"
+#include "sim_common/clock.hpp"
+#include "sim_common/status.hpp"
 
 namespace ahrs_sim {
 namespace {
 
-constexpr int64_t kNsPerSecond = 1000000000;
-constexpr int64_t kNsPerMs = 1000000;
-constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
-// While bytes flow the transmitter wakes at most about every 2 ms and then writes every byte
-// whose time has come: about 8 bytes per write at 38400 baud, 6 packets at 921600, well inside
-// the logger's 5 ms read wait, and little CPU. The first byte after a pause goes out on time, so
-// an acknowledgement is not delayed.
-constexpr int64_t kPacingSliceNs = 2 * kNsPerMs;
+using sim_common::enqueue;
+using sim_common::status;
+
 // A unit woken late (a busy machine) sends the packets of the time it missed, up to this much:
 // the rate holds through short stalls, and no burst carries more than this of the line's time.
 // Beyond it, the missed time is forgotten: fewer packets, their TAIL_WORDs still without gaps.
-constexpr int64_t kMaxLagNs = 20 * kNsPerMs;
-// A hang-up comes this long after the last byte went on the line. Closing the pty discards what
-// the logger has not read yet, and a logger reads what has arrived within a few milliseconds: so
-// the K packets before a hang-up reach it.
-constexpr int64_t kHangupSettleNs = 100 * kNsPerMs;
+constexpr int64_t kMaxLagNs = 20 * sim_common::kNsPerMs;
 constexpr char kStopCommand = 'P';
 constexpr char kProbeCommand = 'G';
 constexpr char kContinuousCommand = 'C';
@@ -38,99 +27,6 @@ constexpr int kAckOffset = 32;  // the acknowledgement is the mode letter in upp
 
 bool is_mode_letter(uint8_t byte) {
     return byte == ahrs::kAngleMode || byte == ahrs::kScaledMode || byte == ahrs::kVoltageMode;
-}
-
-bool silent(const Unit& unit) {
-    return unit.silent_until_ns != 0;
-}
-
-// Queues bytes that the unit starts sending at start, or once the line has carried the bytes
-// before them.
-void enqueue(Unit* unit, const uint8_t* bytes, size_t count, int64_t start) {
-    if (count == 0) {
-        return;
-    }
-    start = std::max(start, unit->line_free_ns);
-    if (unit->queue.empty() || start > unit->line_free_ns) {
-        unit->segments.push_back(LineSegment{unit->queue.size(), start});
-    }
-    unit->queue.insert(unit->queue.end(), bytes, bytes + count);
-    unit->line_free_ns = start + static_cast<int64_t>(count) * unit->byte_ns;
-}
-
-// The queue offset up to which bytes have finished their time on the line by now.
-size_t bytes_due(const Unit& unit, int64_t now) {
-    if (unit.byte_ns == 0) {
-        return unit.queue.size();
-    }
-    size_t due = 0;
-    for (size_t i = 0; i < unit.segments.size(); ++i) {
-        const LineSegment& segment = unit.segments[i];
-        const size_t end =
-            i + 1 < unit.segments.size() ? unit.segments[i + 1].begin : unit.queue.size();
-        const int64_t finished =
-            now < segment.start_ns ? 0 : (now - segment.start_ns) / unit.byte_ns;
-        due = std::min(end, segment.begin + static_cast<size_t>(finished));
-        if (due < end) {
-            break;
-        }
-    }
-    return due;
-}
-
-// Removes the first count bytes, which the device has taken, from the queue and its segments.
-void take_from_queue(Unit* unit, size_t count) {
-    std::vector<LineSegment>& segments = unit->segments;
-    size_t gone = 0;
-    while (gone < segments.size()) {
-        const size_t end =
-            gone + 1 < segments.size() ? segments[gone + 1].begin : unit->queue.size();
-        if (end > count) {
-            break;
-        }
-        ++gone;
-    }
-    segments.erase(segments.begin(), segments.begin() + static_cast<std::ptrdiff_t>(gone));
-    if (!segments.empty() && segments.front().begin < count) {
-        segments.front().start_ns +=
-            static_cast<int64_t>(count - segments.front().begin) * unit->byte_ns;
-        segments.front().begin = count;
-    }
-    for (LineSegment& segment : segments) {
-        segment.begin -= count;
-    }
-    unit->queue.erase(unit->queue.begin(),
-                      unit->queue.begin() + static_cast<std::ptrdiff_t>(count));
-}
-
-// The first fault of the list whose packet count is reached and that has not happened, or -1.
-int due_event(const std::vector<FaultEvent>& events, const std::vector<bool>& done,
-              uint64_t streamed) {
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (!done[i] && streamed >= events[i].after_packets) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-int due_hangup(const Unit& unit) {
-    return due_event(unit.options->hangups, unit.hangup_done, unit.streamed_sent);
-}
-
-int due_silence(const Unit& unit) {
-    return due_event(unit.options->silences, unit.silence_done, unit.streamed_sent);
-}
-
-// True when a silence or a hang-up waits for the line to go idle: no more packets until then.
-bool fault_due(const Unit& unit) {
-    return due_hangup(unit) >= 0 || due_silence(unit) >= 0;
-}
-
-// When the fault that is due may start: a silence once the line is idle, a hang-up a settling
-// time later.
-int64_t fault_start_ns(const Unit& unit) {
-    return unit.line_free_ns + (due_hangup(unit) >= 0 ? kHangupSettleNs : 0);
 }
 
 // Builds the next packet of the current mode into packet and counts it as sent.
@@ -147,7 +43,7 @@ uint32_t build_packet(Unit* unit, uint8_t* packet) {
 
 bool in_bad_burst(const Unit& unit, uint64_t index) {
     for (const FaultEvent& burst : unit.options->bad_bursts) {
-        if (index >= burst.after_packets && index - burst.after_packets < burst.amount) {
+        if (index >= burst.after_count && index - burst.after_count < burst.amount) {
             return true;
         }
     }
@@ -158,22 +54,21 @@ bool in_bad_burst(const Unit& unit, uint64_t index) {
 
 void init_unit(Unit* unit, const SimOptions* options, int64_t now) {
     unit->options = options;
-    unit->motion = make_motion(options->seed);
+    unit->motion = make_motion(options->common.seed);
     unit->mode = options->mode;
     unit->streaming = options->streaming;
     unit->period_ns = std::max<int64_t>(1, std::llround(1e9 / options->rate_hz));
     unit->next_packet_ns = now;
-    unit->silence_done.assign(options->silences.size(), false);
-    unit->hangup_done.assign(options->hangups.size(), false);
+    sim_common::init_line_faults(&unit->faults, options->common.silences, options->common.hangups,
+                                 "streamed packets");
     // The faults draw from their own generator, so the motion stays the same with or without
     // them.
-    unit->fault_random.seed(options->seed ^ 0x5DEECE66Dull);
-    unit->byte_ns = options->baud == 0 ? 0 : kBitsPerByte * kNsPerSecond / options->baud;
-    unit->line_free_ns = now;
+    unit->fault_random.seed(options->common.seed ^ 0x5DEECE66Dull);
+    sim_common::init_transmitter(&unit->tx, options->common.baud, now);
 }
 
 void receive_command(Unit* unit, uint8_t byte, int64_t now) {
-    const bool answer = !silent(*unit);
+    const bool answer = !silent(unit->faults);
     if (byte == kStopCommand) {
         if (unit->streaming) {
             status("output stopped");
@@ -189,7 +84,7 @@ void receive_command(Unit* unit, uint8_t byte, int64_t now) {
             }
         } else if (answer) {
             const uint8_t ack = static_cast<uint8_t>(byte - kAckOffset);
-            enqueue(unit, &ack, 1, now);
+            enqueue(&unit->tx, &ack, 1, now);
             status("mode %c acknowledged", byte);
         }
     } else if (byte == kProbeCommand) {
@@ -199,7 +94,7 @@ void receive_command(Unit* unit, uint8_t byte, int64_t now) {
             const int probe_bytes = unit->options->probe_bytes;
             const uint32_t count =
                 probe_bytes < 0 ? length : std::min(length, static_cast<uint32_t>(probe_bytes));
-            enqueue(unit, packet, count, now);
+            enqueue(&unit->tx, packet, count, now);
             status("probe answered, %u bytes", count);
         }
     } else if (byte == kContinuousCommand) {
@@ -212,21 +107,20 @@ void receive_command(Unit* unit, uint8_t byte, int64_t now) {
 }
 
 bool produce(Unit* unit, int64_t now, SentPacket* sent) {
-    if (silent(*unit)) {
-        if (now < unit->silent_until_ns) {
+    if (silent(unit->faults)) {
+        if (!sim_common::end_silence_if_over(&unit->faults, now)) {
             return false;
         }
-        unit->silent_until_ns = 0;
         unit->next_packet_ns = std::max(unit->next_packet_ns, now);
-        status("silence over");
     }
-    if (!unit->streaming || unit->write_blocked || fault_due(*unit)) {
+    if (!unit->streaming || unit->tx.write_blocked ||
+        sim_common::fault_due(unit->faults, unit->streamed_sent)) {
         return false;
     }
     unit->next_packet_ns = std::max(unit->next_packet_ns, now - kMaxLagNs);
     // The packet goes on the line when it was due, even if the unit wakes a little later, so
     // the rate holds whatever the wake-ups; on a line still busy with earlier bytes, after them.
-    const int64_t start = std::max(unit->next_packet_ns, unit->line_free_ns);
+    const int64_t start = std::max(unit->next_packet_ns, unit->tx.line_free_ns);
     if (start > now) {
         return false;
     }
@@ -263,81 +157,13 @@ bool produce(Unit* unit, int64_t now, SentPacket* sent) {
             ++sent->inserted;
         }
     }
-    enqueue(unit, line, count, start);
+    enqueue(&unit->tx, line, count, start);
     unit->next_packet_ns += unit->period_ns;
     return true;
 }
 
-int64_t start_due_faults(Unit* unit, int64_t now) {
-    if (silent(*unit) || output_pending(*unit) || now < fault_start_ns(*unit)) {
-        return -1;
-    }
-    const SimOptions& options = *unit->options;
-    const int hangup = due_hangup(*unit);
-    if (hangup >= 0) {
-        unit->hangup_done[static_cast<size_t>(hangup)] = true;
-        return static_cast<int64_t>(options.hangups[static_cast<size_t>(hangup)].amount);
-    }
-    const int silence = due_silence(*unit);
-    if (silence >= 0) {
-        unit->silence_done[static_cast<size_t>(silence)] = true;
-        const int64_t length_ms =
-            static_cast<int64_t>(options.silences[static_cast<size_t>(silence)].amount);
-        unit->silent_until_ns = now + length_ms * kNsPerMs;
-        status("silent for %lld ms after %llu streamed packets", static_cast<long long>(length_ms),
-               static_cast<unsigned long long>(unit->streamed_sent));
-    }
-    return -1;
-}
-
-bool transmit(Unit* unit, int fd, int64_t now) {
-    unit->write_blocked = false;
-    const size_t due = bytes_due(*unit, now);
-    if (due == 0) {
-        return true;
-    }
-    ssize_t written;
-    do {
-        written = write(fd, unit->queue.data(), due);
-    } while (written < 0 && errno == EINTR);
-    if (written < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            unit->write_blocked = true;
-            return true;
-        }
-        discard_output(unit);
-        return false;
-    }
-    unit->last_write_ns = now;
-    take_from_queue(unit, static_cast<size_t>(written));
-    // Bytes the device did not take go as soon as it takes them again.
-    unit->write_blocked = static_cast<size_t>(written) < due;
-    return true;
-}
-
-void discard_output(Unit* unit) {
-    unit->queue.clear();
-    unit->segments.clear();
-    unit->write_blocked = false;
-}
-
-int64_t next_deadline(const Unit& unit, int64_t now, bool line_open) {
-    int64_t deadline = INT64_MAX;
-    if (output_pending(unit)) {
-        if (!unit.write_blocked) {
-            const int64_t first_byte_done = unit.segments.front().start_ns + unit.byte_ns;
-            deadline = unit.byte_ns == 0
-                           ? now
-                           : std::max(first_byte_done, unit.last_write_ns + kPacingSliceNs);
-        }
-    } else if (silent(unit)) {
-        return unit.silent_until_ns;
-    } else if (fault_due(unit)) {
-        deadline = line_open ? fault_start_ns(unit) : INT64_MAX;
-    } else if (unit.streaming) {
-        deadline = std::max(unit.next_packet_ns, unit.line_free_ns);
-    }
-    return deadline;
+int64_t next_packet_due(const Unit& unit) {
+    return unit.streaming ? std::max(unit.next_packet_ns, unit.tx.line_free_ns) : INT64_MAX;
 }
 
 }  // namespace ahrs_sim

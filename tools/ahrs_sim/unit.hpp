@@ -1,13 +1,14 @@
 #pragma once
-// The simulated unit: its command handling, packet output at the chosen rate, the line's
-// byte pacing and the injected faults.
+// The simulated unit: its command handling, packet output at the chosen rate and the injected
+// faults.
 
 #include <cstdint>
 #include <random>
-#include <vector>
 
 #include "motion.hpp"
 #include "options.hpp"
+#include "sim_common/line_faults.hpp"
+#include "sim_common/transmitter.hpp"
 
 namespace ahrs_sim {
 
@@ -22,13 +23,6 @@ struct SentPacket {
     bool bad_checksum = false;  // in a bad burst
 };
 
-// Queued bytes that leave the line back to back: the byte at queue offset `begin` starts at
-// start_ns, the next one a byte time later, up to the next segment's begin.
-struct LineSegment {
-    size_t begin;
-    int64_t start_ns;
-};
-
 // Times are nanoseconds of the monotonic clock.
 struct Unit {
     const SimOptions* options = nullptr;
@@ -39,21 +33,10 @@ struct Unit {
     uint64_t packets_sent = 0;   // every packet begun, probes included; TAIL_WORD is this mod 2^16
     uint64_t streamed_sent = 0;  // streamed packets only; the faults count these
     int64_t period_ns = 0;
-    int64_t next_packet_ns = 0;   // when the next streamed packet is due
-    int64_t silent_until_ns = 0;  // 0 = not silent
-    std::vector<bool> silence_done;
-    std::vector<bool> hangup_done;
+    int64_t next_packet_ns = 0;     // when the next streamed packet is due
+    sim_common::LineFaults faults;  // silences and hang-ups, counted in streamed packets
     std::mt19937_64 fault_random;
-
-    // The transmitter: bytes waiting to go on the line, paced at 10 bits per byte. queue[0] is
-    // the next byte to hand to the device; segments (in queue order, the first at offset 0 while
-    // bytes wait) tell when each byte's time on the line comes.
-    std::vector<uint8_t> queue;
-    std::vector<LineSegment> segments;
-    int64_t byte_ns = 0;         // time of one byte on the line; 0 = unpaced
-    int64_t line_free_ns = 0;    // when the last byte queued has left the line
-    int64_t last_write_ns = 0;   // when bytes were last handed to the device
-    bool write_blocked = false;  // the device takes no more bytes for now
+    sim_common::Transmitter tx;  // the line, paced at 10 bits per byte
 };
 
 void init_unit(Unit* unit, const SimOptions* options, int64_t now);
@@ -70,24 +53,7 @@ void receive_command(Unit* unit, uint8_t byte, int64_t now);
 // silence whose time is over.
 bool produce(Unit* unit, int64_t now, SentPacket* sent);
 
-// Starts a silence whose turn has come (its packet count reached, the line idle). Returns the
-// milliseconds of a hang-up whose turn has come (0 = for good; the line idle for 100 ms, so the
-// logger has read the packets before it), or -1 for none.
-int64_t start_due_faults(Unit* unit, int64_t now);
-
-// Writes every byte whose time on the line has come to fd, in one write. Returns false when the
-// device failed (the other end is gone); the queue is then discarded.
-bool transmit(Unit* unit, int fd, int64_t now);
-
-// Drops everything waiting to be sent: nobody is listening.
-void discard_output(Unit* unit);
-
-// The earliest time at which the unit has something to do, or INT64_MAX. A silence or hang-up
-// that is due starts once the line is idle (a hang-up 100 ms later), on an open line only.
-int64_t next_deadline(const Unit& unit, int64_t now, bool line_open);
-
-inline bool output_pending(const Unit& unit) {
-    return !unit.queue.empty();
-}
+// When the next streamed packet is due on the line; INT64_MAX while not streaming.
+int64_t next_packet_due(const Unit& unit);
 
 }  // namespace ahrs_sim

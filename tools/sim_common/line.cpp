@@ -1,4 +1,4 @@
-// The unit's end of the serial line.
+// A simulated device's end of the serial line.
 
 #include "line.hpp"
 
@@ -9,10 +9,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace ahrs_sim {
+namespace sim_common {
 namespace {
 
 std::string errno_text(const std::string& what) {
@@ -107,7 +108,7 @@ bool open_pty(Line* line, unsigned baud, bool xon_xoff, std::string* error) {
     line->device_path = name;
     // A master whose slave was never opened reports no hang-up, and bytes written to it would
     // wait for the first opener. Opening and closing the slave once puts the master in the
-    // hung-up state, so the unit sees when a logger arrives.
+    // hung-up state, so the device sees when a logger arrives.
     discard_stale_input(*line);
     return true;
 }
@@ -132,15 +133,16 @@ bool open_device(Line* line, const std::string& device, unsigned baud, bool xon_
 
 }  // namespace
 
-bool open_line(Line* line, const std::string& device, const std::string& link, unsigned baud,
-               bool xon_xoff, std::string* error) {
-    const bool opened = device.empty() ? open_pty(line, baud, xon_xoff, error)
-                                       : open_device(line, device, baud, xon_xoff, error);
+bool open_line(Line* line, const LineSettings& settings, std::string* error) {
+    const bool opened =
+        settings.device.empty()
+            ? open_pty(line, settings.baud, settings.xon_xoff, error)
+            : open_device(line, settings.device, settings.baud, settings.xon_xoff, error);
     if (!opened) {
         return false;
     }
-    line->link_path = link;
-    if (!link.empty() && !point_link(link, line->device_path, error)) {
+    line->link_path = settings.link;
+    if (!settings.link.empty() && !point_link(settings.link, line->device_path, error)) {
         close_line(line);
         return false;
     }
@@ -156,6 +158,11 @@ void close_line(Line* line) {
 
 const std::string& line_display_path(const Line& line) {
     return line.link_path.empty() ? line.device_path : line.link_path;
+}
+
+void print_line_path(const Line& line) {
+    std::printf("%s\n", line_display_path(line).c_str());
+    std::fflush(stdout);
 }
 
 bool line_has_listener(const Line& line) {
@@ -196,4 +203,4 @@ void remove_link(const Line& line) {
     }
 }
 
-}  // namespace ahrs_sim
+}  // namespace sim_common
