@@ -1,6 +1,6 @@
 #pragma once
 // Builds NMEA sentences for the tests, with their checksum filled in, and runs a stream through
-// the splitter in pieces of a chosen size.
+// the splitter in pieces of a chosen size, or through the splitter into the GPS file's writer.
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "gps/log.hpp"
 #include "gps/sentence.hpp"
 
 namespace gps_test {
@@ -66,6 +67,22 @@ inline std::vector<Split> split_stream(const std::string& stream, size_t split, 
         take();
     }
     return pieces;
+}
+
+// Splits the stream and logs each piece at `seconds`; true when log_piece took every line.
+inline bool log_stream(gps::Log* log, const std::string& stream, double seconds) {
+    gps::Splitter splitter;
+    const auto* data = reinterpret_cast<const uint8_t*>(stream.data());
+    const uint8_t* const end = data + stream.size();
+    gps::Piece piece;
+    bool ok = true;
+    while (gps::splitter_next(&splitter, &data, end, &piece)) {
+        ok = gps::log_piece(log, piece, seconds) && ok;
+    }
+    if (gps::splitter_finish(&splitter, &piece)) {
+        ok = gps::log_piece(log, piece, seconds) && ok;
+    }
+    return ok;
 }
 
 }  // namespace gps_test
