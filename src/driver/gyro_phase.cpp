@@ -225,13 +225,6 @@ bool record(Recorder* r) {
     return true;
 }
 
-// True while the port answers a status query; a removed device fails it.
-bool port_alive(HANDLE port) {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    return ClearCommError(port, &errors, &stat) != FALSE;
-}
-
 }  // namespace
 
 ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, RunPoll* run) {

@@ -26,6 +26,12 @@ void set_gyro_line(DCB* dcb, DWORD baud) {
     dcb->fAbortOnError = 0;
 }
 
+bool port_alive(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return ClearCommError(port, &errors, &stat) != FALSE;
+}
+
 HANDLE open_gyro_port(const RunSettings& settings, bool report) {
     HANDLE port = CreateFileA(settings.gyro_port, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, HANDLE{});

@@ -1,5 +1,6 @@
 #pragma once
-// The gyro port: opening the AHRS serial device and its line settings.
+// The gyro port: opening the AHRS serial device and its line settings; whether a port is still
+// there.
 
 #include <cstdint>
 
@@ -13,6 +14,10 @@ namespace driver {
 // control in either direction, no null stripping, no error-character replacement, no abort on
 // error). Hardware flow control and every other field keep the value read.
 void set_gyro_line(DCB* dcb, DWORD baud);
+
+// True while the port answers a status query; a removed device fails it (some systems report a
+// vanished device only as empty reads).
+bool port_alive(HANDLE port);
 
 // Opens the gyro port and applies the queue sizes, the line settings (set_gyro_line) and the
 // read time-outs (a read returns at once with what is waiting, else after the first byte or

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ahrs/record.hpp"
+#include "driver/gps_recording.hpp"
 #include "driver/gyro_phase.hpp"
 #include "driver/gyro_port.hpp"
 #include "driver/run_poll.hpp"
@@ -24,6 +25,26 @@ laser::LaserSettings laser_settings(const RunSettings& s) {
                                 .max_range = s.max_range,
                                 .motor_number = s.motor_number,
                                 .motor_power = s.motor_power};
+}
+
+// The phases on the open gyro port, with the GPS receiver recorded beside them; returns the exit
+// code.
+int run_phases(const RunSettings& settings, HANDLE gyro_port, RunPoll* run_poll) {
+    start_gps(&run_poll->gps);
+    switch (run_gyro_phase(settings, gyro_port, run_poll)) {
+        case kGyroEnded:
+            break;
+        case kGyroNoAnswer:
+        case kGyroFileFailed:
+            return kExitStartupFailure;
+    }
+    if (platform::interrupted()) {
+        return kExitInterrupted;
+    }
+
+    run_poll->stop_key = kIdleKey;
+    std::fputs("before hsifdllinit\n", stdout);
+    return laser::run_laser_phase(laser_settings(settings), make_poll(run_poll));
 }
 
 }  // namespace
@@ -49,26 +70,20 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "Gyro - Error: Can't create the file %s\n", settings.gyro_file);
         return kExitStartupFailure;
     }
-    const HANDLE gyro_port = open_gyro_port(settings, true);
-    if (gyro_port == INVALID_HANDLE_VALUE) {
+    if (!create_gps_file(&run_poll.gps, settings)) {
         std::fclose(run_poll.gyro.file);
         return kExitStartupFailure;
     }
-
-    switch (run_gyro_phase(settings, gyro_port, &run_poll)) {
-        case kGyroEnded:
-            break;
-        case kGyroNoAnswer:
-        case kGyroFileFailed:
-            return kExitStartupFailure;
+    const HANDLE gyro_port = open_gyro_port(settings, true);
+    const int status = gyro_port == INVALID_HANDLE_VALUE
+                           ? kExitStartupFailure
+                           : run_phases(settings, gyro_port, &run_poll);
+    if (gyro_port == INVALID_HANDLE_VALUE) {
+        std::fclose(run_poll.gyro.file);
     }
-    if (platform::interrupted()) {
-        return kExitInterrupted;
-    }
-
-    run_poll.stop_key = kIdleKey;
-    std::fputs("before hsifdllinit\n", stdout);
-    return laser::run_laser_phase(laser_settings(settings), make_poll(&run_poll));
+    // A GPS file that could not be written fails a run that otherwise went well.
+    const bool gps_complete = end_gps(&run_poll);
+    return status == kExitOk && !gps_complete ? kExitStartupFailure : status;
 }
 
 }  // namespace driver

@@ -1,12 +1,12 @@
 #pragma once
 // The run sequence: the command line, the output files and the ports, the gyro phase, then the
-// laser phase, and the exit code.
+// laser phase, the GPS receiver recorded beside both, and the exit code.
 
 namespace driver {
 
 // Exit codes of the process.
 constexpr int kExitOk = 0;
-constexpr int kExitStartupFailure = 1;  // bad command line, file or port, unit, gyro file
+constexpr int kExitStartupFailure = 1;  // bad command line, file or port, unit, gyro or GPS file
 constexpr int kExitInterrupted = 130;   // Ctrl+C
 
 // Runs the whole program on the command line and returns the process exit code.

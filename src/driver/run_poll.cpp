@@ -14,15 +14,23 @@ bool poll_function(void* context, bool take_key) {
     return poll_run(static_cast<RunPoll*>(context), take_key);
 }
 
-// Writes buffered records out at least once a second, so a crash loses little; what a flush
-// has put in the file is what the summary may claim.
-void flush_gyro_file_if_due(RunPoll* state) {
-    GyroFile& gyro = state->gyro;
+void hold_function(void* context, bool held) {
+    hold_gps(static_cast<RunPoll*>(context), held);
+}
+
+// Writes buffered records and sentences out at least once a second, so a crash loses little;
+// what a flush has put in the gyro file is what its summary may claim.
+void flush_files_if_due(RunPoll* state) {
     const uint32_t now = platform::elapsed_ms();
-    if (gyro.file == nullptr || gyro.failed || now - state->last_flush_ms < kFlushIntervalMs) {
+    if (now - state->last_flush_ms < kFlushIntervalMs) {
         return;
     }
     state->last_flush_ms = now;
+    flush_gps_file(state);
+    GyroFile& gyro = state->gyro;
+    if (gyro.file == nullptr || gyro.failed) {
+        return;
+    }
     errno = 0;
     if (std::fflush(gyro.file) != 0) {
         report_gyro_write_failure(state, errno);
@@ -43,11 +51,12 @@ void take_key(RunPoll* state) {
 }  // namespace
 
 platform::Poll make_poll(RunPoll* state) {
-    return platform::Poll{poll_function, state};
+    return platform::Poll{poll_function, state, hold_function};
 }
 
 bool poll_run(RunPoll* state, bool take_key_now) {
-    flush_gyro_file_if_due(state);
+    flush_files_if_due(state);
+    receive_gps(state);
     if (take_key_now) {
         take_key(state);
     }

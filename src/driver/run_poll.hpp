@@ -1,11 +1,13 @@
 #pragma once
-// What every wait of a run looks after: the stop key, the gyro file's once-a-second flush and its
-// write failures, and the live display line that messages must first end. The run's poll
+// What every wait of a run looks after: the stop key, the once-a-second flush of the gyro and GPS
+// files and the gyro file's write failures, the GPS receiver's bytes, and the live display line
+// that messages must first end. The run's poll
 // (make_poll) serves the gyro reads, the link start-up's waits and the laser phase's waits.
 
 #include <cstdint>
 #include <cstdio>
 
+#include "driver/gps_recording.hpp"
 #include "platform/poll.hpp"
 
 namespace driver {
@@ -28,12 +30,14 @@ struct RunPoll {
     uint32_t last_flush_ms = 0;
     GyroFile gyro;
     bool* display_line_open = nullptr;  // the recording's live line, while it records
+    GpsRecording gps;
 };
 
-// The poll of the run over state: see platform::Poll and poll_run.
+// The poll of the run over state: see platform::Poll and poll_run; its hold is hold_gps.
 platform::Poll make_poll(RunPoll* state);
 
-// The poll's work: flushes the gyro file when a second has passed, takes one waiting key when
+// The poll's work: flushes the gyro and GPS files when a second has passed, takes what the GPS
+// port has waiting (receive_gps), takes one waiting key when
 // take_key is set (not after q: keys typed after it wait for the laser phase), and returns true
 // when the phase is to end: q taken, an interrupt, or a gyro file that failed.
 bool poll_run(RunPoll* state, bool take_key);

@@ -11,7 +11,7 @@ namespace driver {
 struct RunSettings {
     const char* laser_file = nullptr;
     const char* gyro_file = nullptr;
-    const char* gps_file = nullptr;  // stored only
+    const char* gps_file = nullptr;
     int32_t laser_port = 1;
     int32_t board_number = 1;
     int32_t sample_period = 20;  // microseconds
@@ -22,11 +22,11 @@ struct RunSettings {
     char gyro_mode = 'a';
     const char* gyro_port = "COM2";
     int32_t gyro_baud = 38400;
-    double dt = -1.0;               // seconds per packet count; below zero: write counts, not times
-    double time_rate = 0.0;         // least spacing of the records written with times (-f)
-    uint32_t decimation = 1;        // packets read per output record
-    int32_t dos_time = 0;           // non-zero: the time column carries the clock time
-    const char* gps_port = "COM3";  // stored only, as are the other gps_ settings
+    double dt = -1.0;         // seconds per packet count; below zero: write counts, not times
+    double time_rate = 0.0;   // least spacing of the records written with times (-f)
+    uint32_t decimation = 1;  // packets read per output record
+    int32_t dos_time = 0;     // non-zero: the time column carries the clock time
+    const char* gps_port = "COM3";
     int32_t gps_baud = 9600;
     int32_t gps_bits = 8;
     int32_t gps_parity = 0;

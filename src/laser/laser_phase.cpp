@@ -264,8 +264,10 @@ int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* 
 
     const int32_t card = phase->card;
     // From the motor's start until it has stopped and the lines are saved, Ctrl+C never ends
-    // the program at once: the motor would run on and the laser file be cut short.
+    // the program at once: the motor would run on and the laser file be cut short. While the
+    // motor runs nothing is written to disk: what the run's poll reads is held in memory.
     platform::hold_interrupts(true);
+    poll.hold(true);
     hsif_api.HsifSetMotorPower(card, settings.motor_number, settings.motor_power);
     say(stderr, "Waiting (20 sec.) for mirror to move\n");
     sleep_polling(kMirrorWaitMs, poll);
@@ -295,6 +297,7 @@ int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* 
         std::fflush(stderr);
     }
     hsif_api.HsifSetMotorPower(card, settings.motor_number, kMotorOff);
+    poll.hold(false);
     if (end == kCaptureDone) {
         say(stderr, "Saving Data,Please Waiting\n");
     }

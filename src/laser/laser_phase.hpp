@@ -22,7 +22,8 @@ struct LaserSettings {
 // Runs the laser phase. The run's poll is called once per captured line, taking a key (asking
 // to end stops the capture after that line), and, without taking keys, in slices of the set-up's
 // sleeps (asking to end cuts them short): a key typed during the set-up is seen at the end of the
-// first line. Returns the process exit status: 0 when the phase completes (all lines, or stopped
+// first line. The poll is held (Poll::hold) from the motor's start until the motor has stopped.
+// Returns the process exit status: 0 when the phase completes (all lines, or stopped
 // by q), 2 when it failed, 130 after an interrupt.
 int run_laser_phase(const LaserSettings& settings, const platform::Poll& poll);
 

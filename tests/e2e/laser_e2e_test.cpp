@@ -23,6 +23,7 @@
 #include "e2e_target.hpp"
 #include "hsif_trace.hpp"
 #include "pty.hpp"
+#include "simulated_receiver.hpp"
 #include "simulated_unit.hpp"
 #include "text.hpp"
 
@@ -103,6 +104,9 @@ struct RunSpec {
     std::string laser_file = "laser.txt";
     // Keys typed right after that q: they wait for the laser phase, which reads one per line.
     std::string keys = {};
+    // Set: the simulated GPS receiver runs with these options and the program records it;
+    // otherwise the program is given a GPS port that names no device.
+    std::optional<std::vector<std::string>> receiver = std::nullopt;
 };
 
 // One run's world: a folder of its own (the working directory, with the calibration file), the
@@ -158,6 +162,11 @@ public:
         if (const std::string why = unit_.start({}); !why.empty()) {
             return why;
         }
+        if (run.receiver) {
+            if (const std::string why = receiver_.start(*run.receiver); !why.empty()) {
+                return why;
+            }
+        }
 
         std::vector<std::string> env = t.library_search(library_dir);
         env.push_back("HSIF_SIM_TRACE=trace.txt");
@@ -166,9 +175,15 @@ public:
             env.push_back("HSIF_SIM_PORT=" + laser_port_.slave_path());
         }
         env.insert(env.end(), run.sim_env.begin(), run.sim_env.end());
-        std::vector<std::string> args{
-            run.laser_file,           "gyro.txt", "gps.txt", "-C", unit_.port(), "-c",
-            std::to_string(kLaserCom)};
+        std::vector<std::string> args{run.laser_file,
+                                      "gyro.txt",
+                                      "gps.txt",
+                                      "-C",
+                                      unit_.port(),
+                                      "-c",
+                                      std::to_string(kLaserCom),
+                                      "-S",
+                                      run.receiver ? receiver_.port() : testsupport::kNoGpsPort};
         args.insert(args.end(), run.options.begin(), run.options.end());
         if (!program_.launch(t.exe, args, env, dir.string())) {
             return program_.error();
@@ -192,7 +207,8 @@ public:
     }
 
     std::string out() const { return program_.console_out(); }
-    std::string err() const { return program_.console_err(); }
+    // Standard error without the line of the GPS port that names no device.
+    std::string err() const { return testsupport::without_no_gps_line(program_.console_err()); }
 
     // Standard output from the driver's "before hsifdllinit\n" on; empty when it never came.
     std::string laser_out() const {
@@ -219,6 +235,9 @@ public:
 
     void keep_files() { folder_.keep(); }
 
+    const testsupport::SimulatedReceiver& receiver() const { return receiver_; }
+    std::string gps_bytes() const { return testsupport::read_file(dir() / "gps.txt"); }
+
     // Everything the run printed and called, for failure messages.
     std::string transcript() const {
         return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() + "\n--- trace ---\n" +
@@ -231,6 +250,7 @@ private:
     test_support::Pty laser_port_;
     std::unique_ptr<testsupport::TargetPort> laser_mapping_;
     testsupport::SimulatedUnit unit_{folder_.path()};
+    testsupport::SimulatedReceiver receiver_{folder_.path()};
     testsupport::TargetProgram program_;
 };
 
@@ -937,6 +957,39 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
     const std::string text = laser_text(survey_->laser_bytes(), e2e_target().wine, &fault);
     EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(saved * kSamplesPerLine))
         << "the captured lines are saved";
+}
+
+// --- The GPS receiver across a capture --------------------------------------------------------
+
+// The receiver streams at the full 9600 baud line while lines of 2 s are captured at real pace
+// (5000 samples of 400 us): the GPS file does not grow while the motor runs, and afterwards it
+// holds every sentence the receiver sent, none lost while a line kept the program from the port.
+TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
+    constexpr int kLines = 2;
+    ASSERT_TRUE(start({.options = {"-l", std::to_string(kLines), "-s", "400"},
+                       .gyro_record = true,
+                       .receiver = std::vector<std::string>{"--rate", "5"}}));
+    ASSERT_TRUE(survey_->wait_err(kMirrorWait)) << survey_->transcript();
+    const size_t size_at_motor_start = survey_->gps_bytes().size();
+    const size_t sent_at_motor_start = survey_->receiver().sent().size();
+    ASSERT_TRUE(testsupport::wait_until(
+        [&] { return survey_->receiver().sent().size() >= sent_at_motor_start + 3; }, kHangBound,
+        milliseconds(50)));
+    const size_t size_while_running = survey_->gps_bytes().size();
+    // Only a reading taken before the motor stopped tells (a slow machine may miss the window).
+    if (count_of(survey_->err(), "Sampling Lines counter") == 0) {
+        EXPECT_EQ(size_while_running, size_at_motor_start) << "written while the motor ran";
+    }
+    const ExitStatus status = survey_->wait();
+    ASSERT_EQ(status.code, 0) << status.describe() << survey_->transcript();
+
+    const std::vector<testsupport::GpsLine> lines =
+        testsupport::parse_gps_file(survey_->gps_bytes());
+    std::vector<testsupport::SentSentence> kept;
+    EXPECT_EQ(testsupport::check_sentences_kept(survey_->receiver().sent(), lines, &kept), "")
+        << survey_->transcript();
+    EXPECT_EQ(count_of(survey_->gps_bytes(), "#lost"), 0u);
+    EXPECT_GT(kept.size(), 20u) << "sentences of the whole capture";
 }
 
 TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {

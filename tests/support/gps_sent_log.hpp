@@ -12,7 +12,7 @@ namespace testsupport {
 // list of "garbage=N" and "checksum".
 struct SentSentence {
     uint64_t index = 0;        // K, the sentences before it
-    int64_t microseconds = 0;  // when its '$' went on the line, since the receiver started
+    int64_t microseconds = 0;  // when its '$' went on the line (CLOCK_MONOTONIC)
     bool heard = false;        // false: nobody held the line open
     unsigned garbage = 0;      // random bytes on the line just before it
     bool bad_checksum = false;

@@ -13,7 +13,7 @@ namespace testsupport {
 struct SentPacket {
     uint64_t index = 0;        // K, the streamed packets before it
     unsigned tail_word = 0;    // as the last field of a gyro record shows it
-    int64_t microseconds = 0;  // when it went on the line, since the unit started
+    int64_t microseconds = 0;  // when it went on the line (CLOCK_MONOTONIC)
     bool heard = false;        // false: nobody held the line open
     unsigned dropped = 0;
     unsigned inserted = 0;

@@ -10,7 +10,7 @@ void log_sent(sim_common::LogFile* log, const SentPacket& packet, bool heard) {
     }
     std::fprintf(log->file, "%llu %u %lld %s", static_cast<unsigned long long>(packet.index),
                  static_cast<unsigned>(packet.tail_word),
-                 static_cast<long long>(sim_common::log_microseconds(*log, packet.start_ns)),
+                 static_cast<long long>(sim_common::log_microseconds(packet.start_ns)),
                  heard ? "sent" : "unheard");
     const struct {
         const char* name;

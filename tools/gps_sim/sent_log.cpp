@@ -11,7 +11,7 @@ void log_sent(sim_common::LogFile* log, const SentSentence& sentence, bool heard
         return;
     }
     std::fprintf(log->file, "%llu %lld %s ", static_cast<unsigned long long>(sentence.index),
-                 static_cast<long long>(sim_common::log_microseconds(*log, sentence.start_ns)),
+                 static_cast<long long>(sim_common::log_microseconds(sentence.start_ns)),
                  heard ? "sent" : "unheard");
     if (sentence.garbage > 0) {
         std::fprintf(log->file, "garbage=%u%s", static_cast<unsigned>(sentence.garbage),

@@ -9,18 +9,17 @@
 
 namespace sim_common {
 
-bool open_log_file(LogFile* log, const std::string& path, int64_t start_ns, std::string* error) {
+bool open_log_file(LogFile* log, const std::string& path, std::string* error) {
     log->file = std::fopen(path.c_str(), "w");
     if (log->file == nullptr) {
         *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    log->start_ns = start_ns;
     return true;
 }
 
-int64_t log_microseconds(const LogFile& log, int64_t time_ns) {
-    return (time_ns - log.start_ns) / kNsPerUs;
+int64_t log_microseconds(int64_t time_ns) {
+    return time_ns / kNsPerUs;
 }
 
 void flush_log_file(LogFile* log) {

@@ -10,16 +10,16 @@ namespace sim_common {
 
 struct LogFile {
     std::FILE* file = nullptr;  // null: no log
-    int64_t start_ns = 0;       // the simulator's start, time 0 of the log's lines
     bool unflushed = false;     // lines written since the last flush
 };
 
 // Creates (or empties) the log at path. Returns true on success; otherwise false with the reason
 // in *error.
-bool open_log_file(LogFile* log, const std::string& path, int64_t start_ns, std::string* error);
+bool open_log_file(LogFile* log, const std::string& path, std::string* error);
 
-// Microseconds from the log's time 0 to time_ns.
-int64_t log_microseconds(const LogFile& log, int64_t time_ns);
+// The log's time of time_ns: microseconds of CLOCK_MONOTONIC, the machine's clock since it
+// started, so the logs of two simulators (and a test's own readings) line up.
+int64_t log_microseconds(int64_t time_ns);
 
 // Hands the lines written since the last call to the file.
 void flush_log_file(LogFile* log);

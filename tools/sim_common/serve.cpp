@@ -93,7 +93,7 @@ bool begin_run(const CommonValues& values, bool xon_xoff, Run* run, std::string*
                                       .baud = values.baud,
                                       .xon_xoff = xon_xoff};
     if (!values.sent_log_path.empty() &&
-        !open_log_file(&run->sent_log, values.sent_log_path, run->start_ns, error)) {
+        !open_log_file(&run->sent_log, values.sent_log_path, error)) {
         return false;
     }
     if (!open_line(&run->line, run->line_settings, error)) {

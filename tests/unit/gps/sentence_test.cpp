@@ -25,7 +25,9 @@ const std::string kCrLf = "\r\n";
 
 // A proprietary sentence of exactly `length` characters before its line end.
 std::string sentence_of_length(size_t length) {
-    return sentence("P" + std::string(length - 5, 'A'));
+    std::string body(length - 4, 'A');
+    body[0] = 'P';
+    return sentence(body);
 }
 
 Split valid(const std::string& text, const std::string& end = kCrLf) {

@@ -1,0 +1,311 @@
+// The GPS file end to end: the program records the simulated receiver beside the simulated AHRS
+// unit, natively and as the Windows build under Wine (the receiver on a third COM port).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <limits>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e_target.hpp"
+#include "sent_log.hpp"
+#include "simulated_receiver.hpp"
+#include "simulated_unit.hpp"
+#include "text.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::count_of;
+using testsupport::e2e_target;
+using testsupport::GpsLine;
+using testsupport::kHangBound;
+using testsupport::SentSentence;
+using std::chrono::milliseconds;
+
+constexpr int kExitAfterGyroPhase = 2;  // the laser phase finds no interface library
+constexpr int kExitInterrupted = 130;
+constexpr double kGpsBaud = 9600;
+constexpr double kBitsPerByte = 10;
+
+// Invalid lines other than the first and the last, which may hold a sentence cut by the port's
+// opening or by the end of the run.
+size_t inner_invalid_lines(const std::vector<GpsLine>& lines) {
+    return lines.size() < 2 ? 0
+                            : static_cast<size_t>(std::count_if(
+                                  lines.begin() + 1, lines.end() - 1,
+                                  [](const GpsLine& line) { return !line.reason.empty(); }));
+}
+
+// One test's world: its folder, the unit, the receiver and the program.
+class GpsE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!e2e_target().skip_reason.empty()) {
+            GTEST_SKIP() << e2e_target().skip_reason;
+        }
+        ASSERT_TRUE(folder_.ok());
+    }
+
+    // Starts the unit (with its sent log), the receiver with receiver_options unless receiver is
+    // false, and the program on the three files with options ("{gyro}" stands for the unit's
+    // port), then -S and the receiver's port.
+    void start(const std::vector<std::string>& receiver_options,
+               const std::vector<std::string>& options = {}, bool receiver = true) {
+        const std::string why = unit_.start({"--sent-log", (dir() / "unit-sent.log").string()});
+        ASSERT_TRUE(why.empty()) << why;
+        std::vector<std::string> args{"laser.txt", "gyro.txt", "gps.txt", "-C", unit_.port()};
+        for (std::string option : options) {
+            args.push_back(option == "{gyro}" ? unit_.port() : option);
+        }
+        if (receiver) {
+            const std::string not_started = receiver_.start(receiver_options);
+            ASSERT_TRUE(not_started.empty()) << not_started;
+            args.insert(args.end(), {"-S", receiver_.port()});
+        }
+        ASSERT_TRUE(logger_.launch(e2e_target().exe, args, {}, dir().string())) << logger_.error();
+    }
+
+    // Waits until the GPS file holds at least n valid sentences.
+    bool wait_sentences(size_t n) const {
+        return testsupport::wait_until([&] { return testsupport::valid_sentences(gps_lines()).size() >= n; },
+                                       kHangBound, milliseconds(50));
+    }
+
+    bool wait_gyro_record() const {
+        return testsupport::wait_until(
+            [&] { return count_of(testsupport::read_file(dir() / "gyro.txt"), "\n") >= 1; },
+            kHangBound, milliseconds(20));
+    }
+
+    testsupport::ExitStatus quit() {
+        logger_.send("q");
+        return logger_.wait(kHangBound);
+    }
+
+    const fs::path& dir() const { return folder_.path(); }
+    std::vector<GpsLine> gps_lines() const {
+        return testsupport::parse_gps_file(testsupport::read_file(dir() / "gps.txt"));
+    }
+    std::string out() const { return logger_.console_out(); }
+    std::string err() const { return logger_.console_err(); }
+
+    std::string transcript() const {
+        return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() + "\n--- receiver ---\n" +
+               receiver_.status() + "\n--- gps.txt ---\n" +
+               testsupport::read_file(dir() / "gps.txt").substr(0, 4000);
+    }
+
+    // Checks that every valid sentence of lines is the receiver's next heard one.
+    std::vector<SentSentence> expect_every_sentence_kept(const std::vector<GpsLine>& lines) {
+        std::vector<SentSentence> kept;
+        const std::string fault = testsupport::check_sentences_kept(receiver_.sent(), lines, &kept);
+        EXPECT_EQ(fault, "") << transcript();
+        return kept;
+    }
+
+    testsupport::TestFolder folder_{"gps-e2e"};
+    testsupport::SimulatedUnit unit_{folder_.path()};
+    testsupport::SimulatedReceiver receiver_{folder_.path()};
+    testsupport::TargetProgram logger_;
+};
+
+// The program's clock zero as each recording shows it, on the machine's clock: the moment a
+// sentence's last byte went on the line less its GPS line's time, and the moment a packet went
+// on the line less its gyro record's -D time. Each is the clock zero less that line's delay; the
+// greatest over a recording is the zero less its shortest delay (a few milliseconds).
+TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
+    ASSERT_NO_FATAL_FAILURE(start({"--rate", "4", "--seed", "5"}, {"-D"}));
+    ASSERT_TRUE(wait_sentences(40)) << transcript();
+    const testsupport::ExitStatus status = quit();
+    ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
+
+    const std::vector<GpsLine> lines = gps_lines();
+    const std::vector<GpsLine> sentences = testsupport::valid_sentences(lines);
+    const std::vector<SentSentence> sent = expect_every_sentence_kept(lines);
+    ASSERT_EQ(sent.size(), sentences.size());
+    EXPECT_EQ(inner_invalid_lines(lines), 0u);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_GE(lines[i].seconds, lines[i - 1].seconds) << "line " << i;
+    }
+
+    double gps_zero = std::numeric_limits<double>::lowest();
+    unsigned fixes = 0;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const double end = static_cast<double>(sent[i].microseconds) / 1e6 +
+                           static_cast<double>(sent[i].text.size() + 2) * kBitsPerByte / kGpsBaud;
+        gps_zero = std::max(gps_zero, end - sentences[i].seconds);
+        const std::vector<std::string> fields = testsupport::nmea_fields(sent[i].text);
+        fixes += fields[0].ends_with("GGA") && fields.size() > 6 && std::atoi(fields[6].c_str()) > 0;
+    }
+    const std::vector<testsupport::SentPacket> packets = testsupport::parse_sent_log(
+        testsupport::read_file(dir() / "unit-sent.log"));
+    double gyro_zero = std::numeric_limits<double>::lowest();
+    for (const std::string& record : testsupport::split(testsupport::read_file(dir() / "gyro.txt"), '\n')) {
+        const std::vector<std::string> fields = testsupport::split(record, ' ');
+        const unsigned long tail = std::stoul(fields.back());
+        const auto packet = std::find_if(packets.begin(), packets.end(), [&](const auto& p) {
+            return p.tail_word == tail;
+        });
+        if (packet != packets.end()) {
+            gyro_zero = std::max(gyro_zero, static_cast<double>(packet->microseconds) / 1e6 -
+                                                std::stod(fields[1]));
+        }
+    }
+    EXPECT_NEAR(gps_zero, gyro_zero, 0.050) << "the GPS and gyro times are one clock";
+
+    const std::optional<testsupport::GpsSummary> summary = testsupport::parse_gps_summary(out());
+    ASSERT_TRUE(summary.has_value()) << transcript();
+    EXPECT_EQ(summary->sentences, lines.size());
+    EXPECT_EQ(summary->invalid, lines.size() - sentences.size());
+    EXPECT_EQ(summary->fixes, fixes);
+    EXPECT_GT(fixes, 0u);
+}
+
+// --- What the receiver does wrong --------------------------------------------------------
+
+struct ReceiverCase {
+    const char* name;
+    std::vector<std::string> receiver;
+    size_t sentences;        // sentences to wait for before q
+    const char* out_line;    // a line expected once on stdout ("" none)
+    const char* err_regex;   // the whole of stderr
+    bool invalid_lines;      // inner_invalid_lines finds some
+    bool fixes;
+};
+
+class ReceiverFault : public GpsE2e, public ::testing::WithParamInterface<ReceiverCase> {};
+
+TEST_P(ReceiverFault, IsToldOnceAndTheRecordingGoesOn) {
+    const ReceiverCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(start(c.receiver));
+    ASSERT_TRUE(wait_sentences(c.sentences)) << transcript();
+    const testsupport::ExitStatus status = quit();
+    ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
+
+    if (*c.out_line != '\0') {
+        EXPECT_EQ(count_of(out(), c.out_line), 1u) << transcript();
+    }
+    const std::string gps_err = err().substr(0, err().find("Unable to load"));
+    EXPECT_TRUE(std::regex_match(gps_err, std::regex(c.err_regex))) << transcript();
+    const std::vector<GpsLine> lines = gps_lines();
+    EXPECT_EQ(inner_invalid_lines(lines) > 0, c.invalid_lines) << transcript();
+    const std::optional<testsupport::GpsSummary> summary = testsupport::parse_gps_summary(out());
+    ASSERT_TRUE(summary.has_value()) << transcript();
+    EXPECT_EQ(summary->sentences, lines.size());
+    EXPECT_EQ(summary->fixes > 0, c.fixes);
+    if (c.name != std::string("HangUp")) {  // a hang-up may cut a sentence anywhere
+        expect_every_sentence_kept(lines);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gps, ReceiverFault,
+    ::testing::Values(
+        ReceiverCase{.name = "Silence",
+                     .receiver = {"--rate", "4", "--silence", "7000@8"},
+                     .sentences = 12,
+                     .out_line = "GPS - no sentence from the receiver for 5 s, still listening\n",
+                     .err_regex = "",
+                     .invalid_lines = false,
+                     .fixes = true},
+        ReceiverCase{.name = "HangUp",
+                     .receiver = {"--rate", "4", "--hangup", "1000@8"},
+                     .sentences = 16,
+                     .out_line = "",
+                     .err_regex = "GPS - lost the serial port, -?[0-9]+\n",
+                     .invalid_lines = false,
+                     .fixes = true},
+        ReceiverCase{.name = "BadChecksumsAndGarbage",
+                     .receiver = {"--rate", "4", "--bad-checksum-rate", "0.2", "--garbage-rate",
+                                  "0.2"},
+                     .sentences = 20,
+                     .out_line = "",
+                     .err_regex = "",
+                     .invalid_lines = true,
+                     .fixes = true},
+        ReceiverCase{.name = "NoFix",
+                     .receiver = {"--rate", "4", "--no-fix", "600"},
+                     .sentences = 8,
+                     .out_line = "",
+                     .err_regex = "",
+                     .invalid_lines = false,
+                     .fixes = false}),
+    [](const ::testing::TestParamInfo<ReceiverCase>& param_info) { return param_info.param.name; });
+
+// --- A GPS port that cannot be recorded ---------------------------------------------------
+
+struct PortCase {
+    const char* name;
+    std::vector<std::string> options;  // after the three files and -C; "{gyro}": the unit's port
+    std::string err;                   // the whole of stderr before the laser phase
+};
+
+class UnusablePort : public GpsE2e, public ::testing::WithParamInterface<PortCase> {};
+
+TEST_P(UnusablePort, OneLineAndTheRunGoesOnWithoutGps) {
+    const PortCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(start({}, c.options, false));
+    ASSERT_TRUE(wait_gyro_record()) << transcript();
+    const testsupport::ExitStatus status = quit();
+    ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
+
+    std::string expected = c.err;
+    if (const size_t at = expected.find("{gyro}"); at != std::string::npos) {
+        static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+        expected.replace(at, 6, std::regex_replace(unit_.port(), special, R"(\$&)"));
+    }
+    const std::string gps_err = err().substr(0, err().find("Unable to load"));
+    EXPECT_TRUE(std::regex_match(gps_err, std::regex(expected))) << transcript();
+    EXPECT_TRUE(fs::exists(dir() / "gps.txt"));
+    EXPECT_EQ(fs::file_size(dir() / "gps.txt"), 0u);
+    EXPECT_FALSE(testsupport::parse_gps_summary(out()).has_value()) << transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gps, UnusablePort,
+    ::testing::Values(
+        PortCase{.name = "Missing",
+                 .options = {"-S", "no-such-port"},
+                 .err = "GPS - could not open serial port no-such-port, -?[0-9]+: recording "
+                        "without GPS\n"},
+        PortCase{.name = "TheGyroPort",
+                 .options = {"-S", "{gyro}"},
+                 .err = "GPS - {gyro} is the gyro port: recording without GPS\n"},
+        PortCase{.name = "TheLaserControlPort",
+                 .options = {"-S", "COM5", "-c", "5"},
+                 .err = "GPS - COM5 is the laser control port COM5, which the laser phase "
+                        "needs: recording without GPS\n"}),
+    [](const ::testing::TestParamInfo<PortCase>& param_info) { return param_info.param.name; });
+
+TEST_F(GpsE2e, AGpsFileThatCannotBeCreatedEndsTheRunBeforeAnyPortOpens) {
+    ASSERT_NO_FATAL_FAILURE(start({}, {}, false));
+    testsupport::TargetProgram program;
+    ASSERT_TRUE(program.launch(e2e_target().exe,
+                               {"l2.txt", "g2.txt", "no-folder/gps.txt", "-C", unit_.port()}, {},
+                               dir().string()));
+    const testsupport::ExitStatus status = program.wait(kHangBound);
+    EXPECT_EQ(status.code, 1) << status.describe();
+    EXPECT_EQ(program.console_err(), "GPS - Error: Can't create the file no-folder/gps.txt\n");
+    logger_.send("q");
+    (void)logger_.wait(kHangBound);
+}
+
+TEST_F(GpsE2e, CtrlCEndsTheRunWithEverySentenceInTheFile) {
+    ASSERT_NO_FATAL_FAILURE(start({"--rate", "4"}));
+    ASSERT_TRUE(wait_sentences(10)) << transcript();
+    logger_.signal(SIGINT);
+    const testsupport::ExitStatus status = logger_.wait(kHangBound);
+    ASSERT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
+    const std::vector<GpsLine> lines = gps_lines();
+    expect_every_sentence_kept(lines);
+    const std::optional<testsupport::GpsSummary> summary = testsupport::parse_gps_summary(out());
+    ASSERT_TRUE(summary.has_value()) << transcript();
+    EXPECT_EQ(summary->sentences, lines.size()) << "every sentence counted is in the file";
+}
+
+}  // namespace
