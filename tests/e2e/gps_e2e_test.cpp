@@ -20,12 +20,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 using testsupport::count_of;
 using testsupport::e2e_target;
 using testsupport::GpsLine;
 using testsupport::kHangBound;
 using testsupport::SentSentence;
-using std::chrono::milliseconds;
 
 constexpr int kExitAfterGyroPhase = 2;  // the laser phase finds no interface library
 constexpr int kExitInterrupted = 130;
@@ -72,8 +72,9 @@ protected:
 
     // Waits until the GPS file holds at least n valid sentences.
     bool wait_sentences(size_t n) const {
-        return testsupport::wait_until([&] { return testsupport::valid_sentences(gps_lines()).size() >= n; },
-                                       kHangBound, milliseconds(50));
+        return testsupport::wait_until(
+            [&] { return testsupport::valid_sentences(gps_lines()).size() >= n; }, kHangBound,
+            milliseconds(50));
     }
 
     bool wait_gyro_record() const {
@@ -95,8 +96,8 @@ protected:
     std::string err() const { return logger_.console_err(); }
 
     std::string transcript() const {
-        return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() + "\n--- receiver ---\n" +
-               receiver_.status() + "\n--- gps.txt ---\n" +
+        return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() +
+               "\n--- receiver ---\n" + receiver_.status() + "\n--- gps.txt ---\n" +
                testsupport::read_file(dir() / "gps.txt").substr(0, 4000);
     }
 
@@ -140,20 +141,21 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
                            static_cast<double>(sent[i].text.size() + 2) * kBitsPerByte / kGpsBaud;
         gps_zero = std::max(gps_zero, end - sentences[i].seconds);
         const std::vector<std::string> fields = testsupport::nmea_fields(sent[i].text);
-        fixes += fields[0].ends_with("GGA") && fields.size() > 6 && std::atoi(fields[6].c_str()) > 0;
+        fixes +=
+            fields[0].ends_with("GGA") && fields.size() > 6 && std::atoi(fields[6].c_str()) > 0;
     }
-    const std::vector<testsupport::SentPacket> packets = testsupport::parse_sent_log(
-        testsupport::read_file(dir() / "unit-sent.log"));
+    const std::vector<testsupport::SentPacket> packets =
+        testsupport::parse_sent_log(testsupport::read_file(dir() / "unit-sent.log"));
     double gyro_zero = std::numeric_limits<double>::lowest();
-    for (const std::string& record : testsupport::split(testsupport::read_file(dir() / "gyro.txt"), '\n')) {
+    for (const std::string& record :
+         testsupport::split(testsupport::read_file(dir() / "gyro.txt"), '\n')) {
         const std::vector<std::string> fields = testsupport::split(record, ' ');
         const unsigned long tail = std::stoul(fields.back());
-        const auto packet = std::find_if(packets.begin(), packets.end(), [&](const auto& p) {
-            return p.tail_word == tail;
-        });
+        const auto packet = std::find_if(packets.begin(), packets.end(),
+                                         [&](const auto& p) { return p.tail_word == tail; });
         if (packet != packets.end()) {
-            gyro_zero = std::max(gyro_zero, static_cast<double>(packet->microseconds) / 1e6 -
-                                                std::stod(fields[1]));
+            gyro_zero = std::max(
+                gyro_zero, static_cast<double>(packet->microseconds) / 1e6 - std::stod(fields[1]));
         }
     }
     EXPECT_NEAR(gps_zero, gyro_zero, 0.050) << "the GPS and gyro times are one clock";
@@ -171,10 +173,10 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
 struct ReceiverCase {
     const char* name;
     std::vector<std::string> receiver;
-    size_t sentences;        // sentences to wait for before q
-    const char* out_line;    // a line expected once on stdout ("" none)
-    const char* err_regex;   // the whole of stderr
-    bool invalid_lines;      // inner_invalid_lines finds some
+    size_t sentences;       // sentences to wait for before q
+    const char* out_line;   // a line expected once on stdout ("" none)
+    const char* err_regex;  // the whole of stderr
+    bool invalid_lines;     // inner_invalid_lines finds some
     bool fixes;
 };
 
@@ -220,14 +222,14 @@ INSTANTIATE_TEST_SUITE_P(
                      .err_regex = "GPS - lost the serial port, -?[0-9]+\n",
                      .invalid_lines = false,
                      .fixes = true},
-        ReceiverCase{.name = "BadChecksumsAndGarbage",
-                     .receiver = {"--rate", "4", "--bad-checksum-rate", "0.2", "--garbage-rate",
-                                  "0.2"},
-                     .sentences = 20,
-                     .out_line = "",
-                     .err_regex = "",
-                     .invalid_lines = true,
-                     .fixes = true},
+        ReceiverCase{
+            .name = "BadChecksumsAndGarbage",
+            .receiver = {"--rate", "4", "--bad-checksum-rate", "0.2", "--garbage-rate", "0.2"},
+            .sentences = 20,
+            .out_line = "",
+            .err_regex = "",
+            .invalid_lines = true,
+            .fixes = true},
         ReceiverCase{.name = "NoFix",
                      .receiver = {"--rate", "4", "--no-fix", "600"},
                      .sentences = 8,

@@ -70,7 +70,8 @@ std::vector<GpsLine> parse_gps_file(const std::string& file) {
             parsed.text = line.substr(blank + 1);
             if (parsed.text.starts_with("#")) {
                 const size_t space = parsed.text.find(' ');
-                parsed.reason = parsed.text.substr(1, space == std::string::npos ? space : space - 1);
+                parsed.reason =
+                    parsed.text.substr(1, space == std::string::npos ? space : space - 1);
                 parsed.text = space == std::string::npos ? "" : parsed.text.substr(space + 1);
             }
         } else {
