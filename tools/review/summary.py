@@ -157,9 +157,11 @@ def review_laser(laser, azimuth: np.ndarray, elevation: np.ndarray,
     advance = np.mod(np.diff(laser.angle1), 2 * np.pi)
     usual = float(np.median(advance)) if len(advance) else 0.0
     gaps = np.flatnonzero(advance > 3 * usual + 0.01) + 1
-    lost = int(np.sum(np.round(advance[gaps - 1] / usual) - 1)) if usual > 0 and len(gaps) else 0
     steady = advance[advance <= 3 * usual + 0.01]
-    rows.append(("mirror", f"{np.degrees(steady.mean() if len(steady) else 0):.3f} deg a sample"
+    mirror_step = float(steady.mean()) if len(steady) else 0.0
+    lost = int(np.sum(np.round(advance[gaps - 1] / mirror_step) - 1)) \
+        if mirror_step > 0 and len(gaps) else 0
+    rows.append(("mirror", f"{np.degrees(mirror_step):.3f} deg a sample"
                  + (f", {_plural(int(np.count_nonzero(laser.index1)), 'index pulse')}")))
     if usual <= 0:
         summary.problem(LASER_MISSING, "the mirror angle does not change: the mirror did not turn")
