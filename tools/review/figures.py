@@ -166,10 +166,11 @@ def attitude(gyro, att, gaps: np.ndarray, path: str):
         x, xlabel = gyro.count, "packet count (the file has no time column)"
     fig, axes = plt.subplots(3, 1, figsize=(11, 9), sharex=True)
     fig.subplots_adjust(left=0.08, right=0.98, bottom=0.06, top=0.92, hspace=0.25)
+    heading = np.degrees(att.heading) % 360
     series = (
         (axes[0], ((np.degrees(att.roll), "roll"), (np.degrees(att.pitch), "pitch")),
          "Roll and pitch", "angle (deg)"),
-        (axes[1], ((np.degrees(att.heading) % 360, "heading"),), "Heading (magnetic)",
+        (axes[1], ((heading, "heading"),), "Heading (magnetic)",
          "heading (deg, 0 north, 90 east)"),
         (axes[2], ((att.rates[:, 0], "x"), (att.rates[:, 1], "y"), (att.rates[:, 2], "z")),
          "Body rates", "rate (deg/s)"),
@@ -177,10 +178,13 @@ def attitude(gyro, att, gaps: np.ndarray, path: str):
     for ax, lines, title, ylabel in series:
         for values, label in lines:
             xs, mean, low, high = _envelope(x, values)
-            (line,) = ax.plot(xs, mean, lw=0.8, label=label,
-                              ls="none" if title.startswith("Heading") else "-",
-                              marker="." if title.startswith("Heading") else None, ms=1.5)
-            if low is not None and not title.startswith("Heading"):
+            if values is heading:
+                # The line breaks where the heading wraps through north.
+                mean = mean.copy()
+                mean[1:][np.abs(np.diff(mean)) > 180] = np.nan
+                low = None
+            (line,) = ax.plot(xs, mean, lw=0.8, label=label)
+            if low is not None:
                 ax.fill_between(xs, low, high, color=line.get_color(), alpha=0.25, lw=0)
         ax.set_title(title)
         ax.set_ylabel(ylabel)

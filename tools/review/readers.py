@@ -195,31 +195,75 @@ _ASCII_ZEROS = np.uint64(0x3030303030303030)
 _U64 = 0xFFFFFFFFFFFFFFFF
 
 
-def _fixed_column(words: np.ndarray, ends: np.ndarray, lengths: np.ndarray,
-                  decimals: int) -> np.ndarray:
-    """The values of fields already known to be digits with a point `decimals` places from
-    the end (none for 0), at most 8 characters. Each field's last 8 bytes are read as one
-    little-endian word (words[i] holds bytes i to i + 7), the point taken out, the bytes
-    before the field made '0', and the 8 digits combined in three multiply-and-shift steps,
+def _digits(words: np.ndarray, ends: np.ndarray, count) -> np.ndarray:
+    """The number written by the `count` digits (at most 8) just before each of ends: the 8
+    bytes there read as one little-endian word (words[i] holds bytes i to i + 7), the bytes
+    before the digits made '0', and the 8 digits combined in three multiply-and-shift steps,
     the digit pairs, then fours, then all eight."""
-    word = words[ends - 8]
-    digits = lengths
-    if decimals:
-        at = 7 - decimals  # the point's byte, counted from the word's first byte
-        low = np.uint64((1 << (8 * at)) - 1)
-        high = np.uint64(~((1 << (8 * (at + 1))) - 1) & _U64)
-        word = (word & high) | ((word & low) << np.uint64(8))
-        digits = lengths - 1
-    pad = _PAD[8 - digits]
+    at = ends - 8
+    word = words[np.maximum(at, 0)]
+    if at.min() < 0:
+        # Digits at the very start of the file: the word from byte 0, moved into place.
+        word = word << (np.maximum(-at, 0).astype(np.uint64) * np.uint64(8))
+    pad = _PAD[8 - count]
     word = (word & ~pad) | (_ASCII_ZEROS & pad)
     word = ((word & np.uint64(0x0F0F0F0F0F0F0F0F)) * np.uint64(10 * 256 + 1)) >> np.uint64(8)
     word = ((word & np.uint64(0x00FF00FF00FF00FF)) * np.uint64(100 * 65536 + 1)) >> np.uint64(16)
-    word = ((word & np.uint64(0x0000FFFF0000FFFF)) * np.uint64(10000 * 2**32 + 1)) \
+    return ((word & np.uint64(0x0000FFFF0000FFFF)) * np.uint64(10000 * 2**32 + 1)) \
         >> np.uint64(32)
-    values = word.astype(np.float64)
-    if decimals:
-        values /= 10.0 ** decimals
+
+
+def _fixed_block(buf: np.ndarray, words: np.ndarray, starts: np.ndarray, ends: np.ndarray,
+                 decimals: tuple, region: np.ndarray, others: int) -> np.ndarray | None:
+    """The values (rows, columns) of a block of fields written with a fixed number of
+    decimals per column ("%.2f", "%f", "%d"), or None when the block is not exactly that:
+    then the general parser takes it, and names what is wrong. others: the separators and
+    line ends the region holds besides the fields."""
+    rows, columns = starts.shape
+    if region.max() > _ZERO + 9:
+        return None
+    points = np.count_nonzero(region == _DOT)
+    minus = np.count_nonzero(region == _MINUS)
+    if points != rows * sum(1 for k in decimals if k):
+        return None
+    if np.count_nonzero(region < _ZERO) != points + minus + others:
+        return None
+    negative = buf[starts] == _MINUS
+    if np.count_nonzero(negative) != minus:
+        return None
+    values = np.empty((rows, columns), np.float64)
+    for c, k in enumerate(decimals):
+        start, end, sign = starts[:, c], ends[:, c], negative[:, c]
+        whole_end = end - k - 1 if k else end
+        whole = whole_end - start - sign
+        if np.any(whole < 1) or np.any(whole > 8):
+            return None
+        if k:
+            if k > 8 or np.any(buf[whole_end] != _DOT):
+                return None
+            number = _digits(words, whole_end, whole) * np.uint64(10 ** k) + \
+                _digits(words, end, k)
+            values[:, c] = number.astype(np.float64) / 10.0 ** k
+        else:
+            values[:, c] = _digits(words, end, whole).astype(np.float64)
+        values[sign, c] *= -1.0
     return values
+
+
+def _block(path, buf, words, starts, ends, decimals, region, others, first_line, titles):
+    """The values of a block: the fast way when it is as the logger writes it, else field by
+    field with the general parser."""
+    values = _fixed_block(buf, words, starts, ends, decimals, region, others)
+    if values is None:
+        values = np.column_stack([
+            _parse_column(path, buf, starts[:, c], ends[:, c], first_line, titles[c])
+            for c in range(starts.shape[1])])
+    return values
+
+
+def _words(data: bytes) -> np.ndarray:
+    """words[i]: bytes i to i + 7 of data as a little-endian 64-bit word (a view, no copy)."""
+    return np.ndarray((max(len(data) - 7, 0),), "<u8", buffer=data, strides=(1,))
 
 
 def _parse_one(path: str, text: bytes, line: int, title: str) -> float:
@@ -287,35 +331,6 @@ def _is_number(text: bytes) -> bool:
 # The logger writes each column with a fixed number of decimals ("%.2f", "%.0f", ...) and the
 # index bits as a single 0 or 1.
 LASER_DECIMALS = (2, 0, 1, 1, 4, 4, 0, 0)
-_DOTS_PER_ROW = sum(1 for k in LASER_DECIMALS if k)
-
-
-def _logger_format(buf, region, tabs, lengths, crlf: bool) -> bool:
-    """Whether a block of rows is exactly as the logger writes it: only digits, points and
-    separators, each number's point where its column's decimals put it and nowhere else, at
-    least one digit before it and at most 8 characters, the index bits one digit each."""
-    # Only digits and the bytes below them that a row holds: its points, tabs and the line
-    # ends between rows (CR LF or LF).
-    rows = len(tabs)
-    if region.max() > _ZERO + 9:
-        return False
-    dots = np.count_nonzero(region == _DOT)
-    if dots != _DOTS_PER_ROW * rows:
-        return False
-    line_ends = (rows - 1) * (2 if crlf else 1)
-    if np.count_nonzero(region < _ZERO) != dots + rows * len(LASER_TITLES) + line_ends:
-        return False
-    for c, decimals in enumerate(LASER_DECIMALS):
-        if c >= 6:
-            if np.any(lengths[:, c] != 1):
-                return False
-        elif decimals:
-            if np.any(buf[tabs[:, c] - decimals - 1] != _DOT) or \
-                    np.any(lengths[:, c] < decimals + 2) or np.any(lengths[:, c] > 8):
-                return False
-        elif np.any(lengths[:, c] < 1):
-            return False
-    return True
 
 
 def read_laser(path: str) -> LaserFile:
@@ -342,7 +357,8 @@ def read_laser(path: str) -> LaserFile:
     columns = ("distance", None, "amplitude", "temperature", "angle1", "angle2", "index1", "index2")
     # A block exactly as the logger writes it is parsed the fast way; any other (a minus sign,
     # a stray byte, other decimals) goes the general way, which also names what is wrong.
-    words = np.ndarray((max(len(data) - 7, 0),), "<u8", buffer=data, strides=(1,))
+    words = _words(data)
+    line_end = 2 if lines.crlf else 1
     with _progress(rows, "reading the laser file", "rows") as bar:
         for lo in range(0, rows, BLOCK_ROWS):
             hi = min(lo + BLOCK_ROWS, rows)
@@ -352,23 +368,15 @@ def read_laser(path: str) -> LaserFile:
             field_starts = np.empty_like(tabs)
             field_starts[:, 0] = lines.starts[block]
             field_starts[:, 1:] = tabs[:, :-1] + 1
-            lengths = tabs - field_starts
             region = buf[field_starts[0, 0]:tabs[-1, -1] + 1]
-            if _logger_format(buf, region, tabs, lengths, lines.crlf):
-                for c, name in enumerate(columns):
-                    if name in index:
-                        index[name][lo:hi] = buf[tabs[:, c] - 1] == _ZERO + 1
-                    elif name is not None:
-                        keep[name][lo:hi] = _fixed_column(words, tabs[:, c], lengths[:, c],
-                                                          LASER_DECIMALS[c])
-            else:
-                for c, name in enumerate(columns):
-                    values = _parse_column(path, buf, field_starts[:, c], tabs[:, c], 2 + lo,
-                                           LASER_TITLES[c])
-                    if name in index:
-                        index[name][lo:hi] = values != 0
-                    elif name is not None:
-                        keep[name][lo:hi] = values
+            others = (hi - lo) * len(LASER_TITLES) + (hi - lo - 1) * line_end
+            values = _block(path, buf, words, field_starts, tabs, LASER_DECIMALS, region, others,
+                            2 + lo, LASER_TITLES)
+            for c, name in enumerate(columns):
+                if name in index:
+                    index[name][lo:hi] = values[:, c] != 0
+                elif name is not None:
+                    keep[name][lo:hi] = values[:, c]
             bar.update(hi - lo)
     return LaserFile(path=path, size=len(data), crlf=lines.crlf, **keep, **index)
 
@@ -430,6 +438,9 @@ def read_gyro(path: str, mode: str | None = None) -> GyroFile:
         (list(ANGLE_CHANNELS) if family == "a" else []) + list(SENSOR_CHANNELS) + \
         ["temperature", "tail word"]
     table = np.empty((rows, fields), np.float64)
+    # The logger writes the count and the tail word with "%d", every other value with "%f".
+    decimals = (0,) + (6,) * (fields - 2) + (0,)
+    words = _words(data)
     what = f"a record of this file (mode {'a' if family == 'a' else 'c or r'}, as its first line)"
     with _progress(rows, "reading the gyro file", "records") as bar:
         for lo in range(0, rows, BLOCK_ROWS):
@@ -442,9 +453,10 @@ def read_gyro(path: str, mode: str | None = None) -> GyroFile:
             starts[:, 1:] = blanks + 1
             ends[:, :-1] = blanks
             ends[:, -1] = lines.ends[block]
-            for c in range(fields):
-                table[lo:hi, c] = _parse_column(path, buf, starts[:, c], ends[:, c], 1 + lo,
-                                                titles[c])
+            region = buf[starts[0, 0]:ends[-1, -1]]
+            others = (hi - lo) * (fields - 1) + (hi - lo - 1) * (2 if lines.crlf else 1)
+            table[lo:hi] = _block(path, buf, words, starts, ends, decimals, region, others,
+                                  1 + lo, titles)
             bar.update(hi - lo)
     at = 1
     count = table[:, 0]
