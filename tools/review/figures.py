@@ -191,8 +191,14 @@ def attitude(gyro, att, gaps: np.ndarray, path: str):
         ax.grid(alpha=0.3)
         if len(lines) > 1:
             ax.legend(loc="upper right", ncol=len(lines), fontsize=8)
-    axes[1].set_ylim(0, 360)
-    axes[1].set_yticks(range(0, 361, 90))
+    low, high = float(np.min(heading)), float(np.max(heading))
+    if high - low < 300:
+        # A heading that stays away from north: its own scale, at least 20 deg tall.
+        middle, half = (low + high) / 2, max((high - low) / 2 + 2, 10)
+        axes[1].set_ylim(max(middle - half, 0), min(middle + half, 360))
+    else:
+        axes[1].set_ylim(0, 360)
+        axes[1].set_yticks(range(0, 361, 90))
     if len(gaps):
         for ax in axes:
             ax.vlines(x[gaps], 0, 1, transform=ax.get_xaxis_transform(), color="red", lw=0.6,
