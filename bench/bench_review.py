@@ -61,9 +61,9 @@ def gps_file(path: Path, seconds=3600):
         lon = 1131.0002 + rng.normal(0, 0.0002)
         hms = f"{12 + t // 3600:02d}{t // 60 % 60:02d}{t % 60:02d}.00"
         lines.append(f"{t + 0.2:.6f} " + sentence(
-            f"GPGGA,{hms},{lat:.4f},N,{lon:.4f},E,1,08,0.9,545.4,M,46.9,M,,"))
+            f"GPGGA,{hms},{lat:.4f},N,{lon:010.4f},E,1,08,0.9,545.4,M,46.9,M,,"))
         lines.append(f"{t + 0.3:.6f} " + sentence(
-            f"GPRMC,{hms},A,{lat:.4f},N,{lon:.4f},E,0.0,0.0,090126,,,A"))
+            f"GPRMC,{hms},A,{lat:.4f},N,{lon:010.4f},E,0.0,0.0,090126,,,A"))
     path.write_text("\n".join(lines) + "\n")
 
 

@@ -97,13 +97,15 @@ def test_without_levelling_the_points_are_the_rows(tmp_path):
     rows = [(100.0, 500.0, 0.0, 0.0), (200.0, 1.0, 0.0, 1.5708), (50.5, 2.0, 1.5708, 0.0),
             (80.25, 3.0, 4.7124, 2.0), (123.45, 4.0, 2.5, 4.0), (321.0, 5.0, 3.1416, 0.7854),
             (2400.0, 4095.0, 0.3, 6.2831)]
-    (tmp_path / "laser.txt").write_text(laser_text(rows, crlf=True))
+    # Windows line ends, and a name the PLY's ASCII header must escape.
+    (tmp_path / "räum.txt").write_text(laser_text(rows, crlf=True))
     (tmp_path / "gyro.txt").write_text(gyro_text([np.r_[10.0, 10.0, 10.0, sensors(
         "c", 10, 10, 10)]] * 3))
-    result = run_review("laser.txt", "gyro.txt", "-o", "out", "--no-level", "--skip",
+    result = run_review("räum.txt", "gyro.txt", "-o", "out", "--no-level", "--skip",
                         "scan,plan,attitude", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     comments, vertices = read_ply(tmp_path / "out" / "scan.ply")
+    assert comments[0].startswith("morvane-review point cloud of r\\xe4um.txt")
     d, amplitude, a1, a2 = np.array(rows).T
     expected = (d * INCH)[:, None] * np.c_[np.cos(a1) * np.cos(a2), np.cos(a1) * np.sin(a2),
                                            np.sin(a1)]

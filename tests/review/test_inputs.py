@@ -2,16 +2,21 @@
 what was expected, exit code 1 and no outputs; a GPS file that is missing, empty or without
 a fix is no error."""
 
+import os
+import signal
+import subprocess
+
 import numpy as np
 import pytest
 
-from conftest import gga, gyro_text, laser_text, nmea, run_review
+from conftest import LAUNCHER, gga, gyro_text, laser_text, nmea, run_review
 
 ROWS = [(100.0, 2000.0, 0.1, 0.2), (120.5, 1500.0, 0.2, 0.2), (130.25, 1400.0, 0.3, 0.2)]
 LASER = laser_text(ROWS)
 RECORD_A = np.r_[1.0, -2.0, 45.0, np.zeros(3), 0.0, 0.0, -1.0, 0.2, 0.0, 0.45]
 GYRO = gyro_text([RECORD_A] * 3)
 GYRO_C = gyro_text([RECORD_A[3:]] * 3, "c")
+GYRO_R = gyro_text([2.5 + RECORD_A[3:] / np.repeat([150.0, 6.0, 1.5], 3) * 2.0] * 3, "r")
 GPS = "".join(f"{t:.6f} {gga(48.1, 11.5)}\n" for t in range(3))
 
 
@@ -42,6 +47,10 @@ BAD = [
      "gyro.txt, line 1: expected a mode-a record of 15 or 16 fields, found 12"),
     ("gyro: mode a where -M r is given", {"gyro": GYRO}, ["-M", "r"],
      "gyro.txt, line 1: expected a mode-r record of 12 or 13 fields, found 15"),
+    ("gyro: mode c where -M r is given", {"gyro": GYRO_C}, ["-M", "r"],
+     "gyro.txt, line 1: expected a mode-r record (nine sensor voltages from 0 to 5 V"),
+    ("gyro: mode r where -M c is given", {"gyro": GYRO_R}, ["-M", "c"],
+     "gyro.txt, line 1: expected mode-c records (rates in deg/s, acceleration in g"),
     ("gyro: a mode c record among mode a", {"gyro": GYRO + GYRO_C}, [],
      "gyro.txt, line 4: 12 fields where a record of this file (mode a, as its first line) has 15"),
     ("gyro: a double blank", {"gyro": GYRO.replace("2 1.0", "2  1.0", 1)}, [],
@@ -110,3 +119,35 @@ def test_a_checksum_that_does_not_match_counts_as_damaged(tmp_path):
     assert result.returncode == 0, result.stderr
     summary = (tmp_path / "out" / "summary.txt").read_text()
     assert "GPS: 1 of 3 sentences invalid (damaged in the file 1)" in summary
+
+
+COORDINATES = [
+    ("as receivers write them", "4807.0381,N,01131.0002,E", "48.1173017, 11.5166700"),
+    ("a longitude without its leading zero", "4807.0381,N,1131.0002,E", "48.1173017, 11.5166700"),
+    ("south and west", "3351.5100,S,15112.6200,W", "-33.8585000, -151.2103333"),
+]
+
+
+@pytest.mark.parametrize("position, mean", [c[1:] for c in COORDINATES],
+                         ids=[c[0] for c in COORDINATES])
+def test_gps_positions_are_read_in_degrees_and_minutes(tmp_path, position, mean):
+    sentence = nmea(f"GPGGA,123519.00,{position},1,08,0.9,545.4,M,46.9,M,,")
+    write(tmp_path, {"gps": "".join(f"{t}.000000 {sentence}\n" for t in range(3))})
+    result = run_review("laser.txt", "gyro.txt", "gps.txt", "-o", "out", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    summary = (tmp_path / "out" / "summary.txt").read_text()
+    assert f"mean position  {mean}, altitude 545.40 m" in summary
+
+
+def test_ctrl_c_ends_the_review_without_outputs(tmp_path):
+    # A laser file that is a pipe: the review waits in its read until the signal comes.
+    write(tmp_path, {"laser": None})
+    os.mkfifo(tmp_path / "laser.txt")
+    review = subprocess.Popen([str(LAUNCHER), "laser.txt", "gyro.txt", "-o", "out"], cwd=tmp_path,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    with open(tmp_path / "laser.txt", "w"):  # returns once the review has opened it
+        review.send_signal(signal.SIGINT)
+        out, err = review.communicate(timeout=60)
+    assert review.returncode == 130
+    assert err == "morvane-review: interrupted; no outputs written\n" and out == ""
+    assert not (tmp_path / "out").exists()

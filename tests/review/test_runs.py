@@ -71,7 +71,7 @@ def test_the_report_shows_every_picture(demo):
         assert (review / name).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     for name in ("summary.txt", "scan.ply"):
         assert f'href="{name}"' in page and (review / name).exists()
-    assert f"wrote review/report.html" in result.stdout
+    assert "wrote review/report.html" in result.stdout
     assert not [p.name for p in review.iterdir() if p.name.startswith(".")]
     summary = (review / "summary.txt").read_text()
     assert "azimuth covered    100.0 % of 360 deg" in summary or \

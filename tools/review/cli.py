@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import argparse
+import errno
+import math
 import os
 import shutil
 import sys
@@ -12,7 +14,7 @@ import traceback
 import numpy as np
 
 from . import cloud, geometry, readers, summary as verdict
-from .readers import InputError
+from .readers import InputError, progress
 
 PICTURES = ("scan", "plan", "attitude", "gps")
 SKIPPABLE = PICTURES + ("ply",)
@@ -26,6 +28,16 @@ class Parser(argparse.ArgumentParser):
     def error(self, message):
         self.print_usage(sys.stderr)
         self.exit(1, f"{self.prog}: {message}\n")
+
+
+def finite_float(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"expected a number of degrees, found {text!r}")
+    return value
 
 
 def parse(argv):
@@ -48,7 +60,7 @@ def parse(argv):
     p.add_argument("--no-level", action="store_true",
                    help="leave the point cloud in the scanner frame (x ahead, y left, z up) "
                         "instead of levelling it and turning it to north")
-    p.add_argument("--declination", type=float, default=0.0, metavar="DEG",
+    p.add_argument("--declination", type=finite_float, default=0.0, metavar="DEG",
                    help="magnetic declination added to the heading, degrees east (default 0)")
     p.add_argument("--skip", default="", metavar="LIST",
                    help="comma-separated outputs to leave out: " + ", ".join(SKIPPABLE))
@@ -68,6 +80,8 @@ class Staging:
     written."""
 
     def __init__(self, folder: str):
+        if os.path.exists(folder) and not os.path.isdir(folder):
+            raise NotADirectoryError(errno.ENOTDIR, "a file, not a folder", folder)
         os.makedirs(folder, exist_ok=True)
         self.folder = folder
         self.tmp = tempfile.mkdtemp(prefix=".morvane-review-", dir=folder)
@@ -92,12 +106,6 @@ class Staging:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
-def progress(total, desc, unit="samples"):
-    from tqdm import tqdm
-    return tqdm(total=total, desc=desc, unit=unit, unit_scale=True, leave=False,
-                disable=not sys.stderr.isatty(), file=sys.stderr)
-
-
 def ply_comments(args, laser, att, cloud_, gps_figures) -> list[str]:
     deg = np.degrees
     comments = [f"morvane-review point cloud of {os.path.basename(args.laser)}, "
@@ -115,7 +123,8 @@ def ply_comments(args, laser, att, cloud_, gps_figures) -> list[str]:
                     "sin a1), M by rows above; see docs/geometry.md")
     if gps_figures is not None:
         comments.append(f"gps mean latitude {gps_figures.mean_lat:.8f} longitude "
-                        f"{gps_figures.mean_lon:.8f} altitude {gps_figures.mean_alt:.3f} m")
+                        f"{gps_figures.mean_lon:.8f} altitude "
+                        + verdict.altitude(gps_figures.mean_alt, "{:.3f} m"))
     else:
         comments.append("gps none")
     comments.append("amplitude 0 to 4095; distance in metres; line: the laser line of 5000 "
@@ -135,10 +144,13 @@ def draw(steps, staging: Staging, then):
             for name, picture in theirs:
                 picture(staging.path(name))
             status = 0
+        except KeyboardInterrupt:
+            pass
         except BaseException:
             traceback.print_exc()
         finally:
             os._exit(status)
+    status = 0
     try:
         for name, picture in mine:
             picture(staging.path(name))
@@ -146,8 +158,8 @@ def draw(steps, staging: Staging, then):
     finally:
         if pid > 0:
             _, status = os.waitpid(pid, 0)
-            if status != 0:
-                raise RuntimeError("drawing the pictures failed (see above)")
+    if status != 0:
+        raise RuntimeError("drawing the pictures failed (see above)")
 
 
 def review(args) -> list[str]:
@@ -159,7 +171,7 @@ def review(args) -> list[str]:
     att = geometry.attitude(gyro, args.declination)
     transform = np.eye(3) if args.no_level else \
         geometry.scanner_to_enu(att.mean_roll, att.mean_pitch, att.mean_heading)
-    with progress(laser.samples, "computing the points") as bar:
+    with progress(laser.samples, "computing the points", "samples") as bar:
         points = cloud.build(laser, transform, bar)
     laser_figures = verdict.review_laser(laser, points.azimuth, points.elevation, summary)
     gyro_figures = verdict.review_gyro(gyro, att, summary)
@@ -190,7 +202,7 @@ def review(args) -> list[str]:
     def the_rest():
         if write_ply:
             with open(staging.path("scan.ply"), "wb") as f, \
-                    progress(laser.samples, "writing scan.ply") as bar:
+                    progress(laser.samples, "writing scan.ply", "samples") as bar:
                 ply.write(f, points.points, laser.amplitude,
                           laser.distance * geometry.METRES_PER_INCH, laser.line,
                           ply_comments(args, laser, att, points, gps_figures), bar)
@@ -223,6 +235,9 @@ def main(argv=None) -> int:
         where = f" {error.filename}" if error.filename else ""
         print(f"morvane-review: cannot write the outputs{where}: {error.strerror}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("morvane-review: interrupted; no outputs written", file=sys.stderr)
+        return 130
     print(f"morvane-review: {headline}")
     for path in made:
         print(f"morvane-review: wrote {path}")

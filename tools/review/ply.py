@@ -17,7 +17,8 @@ def header(count: int, comments: list[str]) -> bytes:
     types = {"<f4": "float", "<i4": "int"}
     lines += [f"property {types[VERTEX[name].str]} {name}" for name in VERTEX.names]
     lines.append("end_header")
-    return ("\n".join(lines) + "\n").encode("ascii")
+    # The header is ASCII: a file name's other characters are written as escapes.
+    return ("\n".join(lines) + "\n").encode("ascii", "backslashreplace")
 
 
 def write(f, points: np.ndarray, amplitude: np.ndarray, distance_m: np.ndarray,

@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import math
 import os
+import sys
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -273,9 +274,9 @@ def _parse_one(path: str, text: bytes, line: int, title: str) -> float:
     raise InputError(path, line, f"column {title}: expected a number, found {_shown(text)}")
 
 
-def _progress(total: int, desc: str, unit: str):
+def progress(total: int, desc: str, unit: str):
+    """A progress bar on stderr, shown only when stderr is a terminal."""
     from tqdm import tqdm
-    import sys
     return tqdm(total=total, desc=desc, unit=unit, unit_scale=True, leave=False,
                 disable=not sys.stderr.isatty(), file=sys.stderr)
 
@@ -359,7 +360,7 @@ def read_laser(path: str) -> LaserFile:
     # a stray byte, other decimals) goes the general way, which also names what is wrong.
     words = _words(data)
     line_end = 2 if lines.crlf else 1
-    with _progress(rows, "reading the laser file", "rows") as bar:
+    with progress(rows, "reading the laser file", "rows") as bar:
         for lo in range(0, rows, BLOCK_ROWS):
             hi = min(lo + BLOCK_ROWS, rows)
             block = slice(1 + lo, 1 + hi if hi < rows else None)
@@ -411,6 +412,27 @@ def _gyro_layout(fields: int) -> str:
             f"the angles); found {fields}")
 
 
+def _sensor_mode(sensors: np.ndarray) -> str:
+    """'r' when the nine channels are converter voltages (0 to 5 V, sitting near 2.5 V), 'c'
+    when they are scaled values (rates near 0, gravity near 1 g, a field under a gauss)."""
+    volts = np.all((sensors >= 0) & (sensors <= 5)) and float(np.mean(sensors)) > 1.25
+    return "r" if volts else "c"
+
+
+def _refuse_sensor_mode(path: str, mode: str, sensors: np.ndarray):
+    """Raises the InputError of a mode c file given as mode r, or the other way round."""
+    if mode == "r":
+        # The first record with a channel outside 0 to 5 V, or the first when none is.
+        row = int(np.argmax(np.any((sensors < 0) | (sensors > 5), axis=1)))
+        raise InputError(path, 1 + row, "expected a mode-r record (nine sensor voltages from 0 "
+                         "to 5 V, near 2.5 V at rest), found " +
+                         " ".join(f"{v:g}" for v in sensors[row]) +
+                         ": this is the gyro file of mode c")
+    raise InputError(path, 1, "expected mode-c records (rates in deg/s, acceleration in g, the "
+                     "field in gauss), found sensor voltages near 2.5 V in every record: this "
+                     "is the gyro file of mode r")
+
+
 def read_gyro(path: str, mode: str | None = None) -> GyroFile:
     """Reads a gyro file: one record per line, fields separated by single blanks, each line
     ending in a line feed. mode: the mode the file must be of; None tells it from the records
@@ -442,7 +464,7 @@ def read_gyro(path: str, mode: str | None = None) -> GyroFile:
     decimals = (0,) + (6,) * (fields - 2) + (0,)
     words = _words(data)
     what = f"a record of this file (mode {'a' if family == 'a' else 'c or r'}, as its first line)"
-    with _progress(rows, "reading the gyro file", "records") as bar:
+    with progress(rows, "reading the gyro file", "records") as bar:
         for lo in range(0, rows, BLOCK_ROWS):
             hi = min(lo + BLOCK_ROWS, rows)
             block = slice(lo, hi)
@@ -471,11 +493,10 @@ def read_gyro(path: str, mode: str | None = None) -> GyroFile:
     sensors = table[:, at:at + 9]
     mode_from = "given" if mode is not None else "from the records"
     if family == "cr":
-        if mode is None:
-            # Voltage mode: every channel a converter voltage from 0 to 5 V, sitting near 2.5 V;
-            # scaled mode: rates near 0, gravity near 1 g, a field under a gauss.
-            mode = "r" if (np.all((sensors >= 0) & (sensors <= 5)) and
-                           float(np.mean(sensors)) > 1.25) else "c"
+        found = _sensor_mode(sensors)
+        if mode is not None and mode != found:
+            _refuse_sensor_mode(path, mode, sensors)
+        mode = found
     else:
         mode = "a"
     return GyroFile(path=path, mode=mode, count=count, time=time, angles=angles,
@@ -537,13 +558,17 @@ def _nmea_checksum_ok(sentence: str) -> bool:
     return total == wanted
 
 
-def _degrees(value: str, hemisphere: str, degree_digits: int) -> float:
-    """ddmm.mmmm (or dddmm.mmmm) and N/S/E/W to signed degrees; NaN when empty."""
-    if not value or len(value) < degree_digits + 2:
-        return math.nan
+def _degrees(value: str, hemisphere: str, limit: float) -> float:
+    """ddmm.mmmm (or dddmm.mmmm) and N/S/E/W to signed degrees, the degrees being what stands
+    before the minutes' two whole digits (a longitude without its leading zero reads the
+    same); NaN when empty or not a position within limit degrees."""
     try:
-        degrees = int(value[:degree_digits]) + float(value[degree_digits:]) / 60.0
+        number = float(value)
     except ValueError:
+        return math.nan
+    degrees, minutes = divmod(number, 100.0)
+    degrees += minutes / 60.0
+    if hemisphere not in ("N", "S", "E", "W") or minutes >= 60.0 or not 0.0 <= degrees <= limit:
         return math.nan
     return -degrees if hemisphere in ("S", "W") else degrees
 
@@ -610,11 +635,11 @@ def read_gps(path: str | None) -> GpsFile:
         gps.kinds[kind] = gps.kinds.get(kind, 0) + 1
         if kind == "GGA" and len(body) >= 10:
             gga.append((seconds, _number(body[6]) if body[6] else 0.0,
-                        _degrees(body[2], body[3], 2), _degrees(body[4], body[5], 3),
+                        _degrees(body[2], body[3], 90), _degrees(body[4], body[5], 180),
                         _number(body[9]), _number(body[8]), _number(body[7])))
         elif kind == "RMC" and len(body) >= 7:
             rmc.append((seconds, 1.0 if body[2] == "A" else 0.0,
-                        _degrees(body[3], body[4], 2), _degrees(body[5], body[6], 3),
+                        _degrees(body[3], body[4], 90), _degrees(body[5], body[6], 180),
                         math.nan, math.nan, math.nan))
     gps.lines = len(rows)
     gps.line_time = times

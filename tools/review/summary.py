@@ -112,11 +112,10 @@ class LaserFigures:
     lost_samples: int
 
 
-def pan_step(angle2: np.ndarray) -> float:
-    """The pan head's step (radians): the usual spacing of its distinct positions, or the
-    file's resolution when the pan turns smoothly."""
-    # Every 97th sample: a pan that steps once a line is still seen at each of its steps.
-    positions = np.unique(np.round(angle2[::97], 4))
+def pan_step(pan: np.ndarray) -> float:
+    """The pan head's step (radians) from its angles pan: the usual spacing of its distinct
+    positions, or the file's resolution when the pan turns smoothly."""
+    positions = np.unique(np.round(pan, 4))
     if len(positions) < 2:
         return 2 * np.pi
     return max(float(np.median(np.diff(positions))), 1e-4)
@@ -138,12 +137,15 @@ def review_laser(laser, azimuth: np.ndarray, elevation: np.ndarray,
                         f"whole lines of {SAMPLES_PER_LINE} (the last has {n % SAMPLES_PER_LINE})")
 
     # Coverage: the share of the azimuth that the beams (all but the near-vertical) point to.
-    step = pan_step(laser.angle2)
+    # Every 97th sample and the last: a pan that steps once a line is still seen at each of its
+    # steps, and at its ends.
+    pan = laser.angle2[np.r_[0:n:97, n - 1]]
+    step = pan_step(pan)
     side = azimuth[np.abs(elevation) < 80]
     bins = max(int(360 / max(2.0, 2 * np.degrees(step))), 1)
     hit = np.bincount(((side + 180) / 360 * bins).astype(int).clip(0, bins - 1), minlength=bins)
     coverage = float(np.count_nonzero(hit) / bins)
-    unwrapped = np.unwrap(laser.angle2)
+    unwrapped = np.unwrap(pan)
     sweep = float(np.degrees(unwrapped.max() - unwrapped.min()))
     rows.append(("pan sweep", f"{sweep:.1f} deg (step {np.degrees(step):.2f} deg)"))
     rows.append(("azimuth covered", f"{coverage * 100:.1f} % of 360 deg"))
@@ -291,6 +293,11 @@ class GpsFigures:
     silences: list               # (start time, seconds)
 
 
+def altitude(metres: float, form: str) -> str:
+    """The mean altitude as form writes it; RMC sentences and some GGA carry none."""
+    return form.format(metres) if np.isfinite(metres) else "not reported"
+
+
 def review_gps(gps, summary: Summary) -> GpsFigures | None:
     if not gps.present:
         summary.note(NO_FIX, "no GPS file" + (f" ({gps.path})" if gps.path else "") +
@@ -353,7 +360,7 @@ def review_gps(gps, summary: Summary) -> GpsFigures | None:
     alt = float(np.nanmean(alts)) if np.isfinite(alts).any() else float("nan")
     east, north = geometry.local_metres(gps.lat[fixed], gps.lon[fixed], lat, lon)
     radius = np.hypot(east, north)
-    rows.append(("mean position", f"{lat:.7f}, {lon:.7f}, altitude {alt:.2f} m"))
+    rows.append(("mean position", f"{lat:.7f}, {lon:.7f}, altitude {altitude(alt, '{:.2f} m')}"))
     rows.append(("spread", f"east {np.std(east):.2f} m, north {np.std(north):.2f} m, 95 % within "
                  f"{np.percentile(radius, 95):.2f} m of the mean"))
     hdop = gps.hdop[fixed]
