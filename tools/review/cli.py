@@ -132,12 +132,17 @@ def ply_comments(args, laser, att, cloud_, gps_figures) -> list[str]:
     return comments
 
 
+# The pictures drawn in the forked process: the scan's two take about as long as the
+# attitude's and the GPS's with the PLY.
+FORKED = ("scan.png", "plan.png")
+
+
 def draw(steps, staging: Staging, then):
-    """Draws the pictures, half of them in a forked process beside this one (two cores draw
-    in half the time), and runs `then` here meanwhile."""
-    forked = len(steps) > 1 and hasattr(os, "fork")
-    theirs, mine = (steps[::2], steps[1::2]) if forked else ([], steps)
-    pid = os.fork() if forked else -1
+    """Draws the pictures, the scan's in a forked process beside this one (two cores draw in
+    about half the time), and the others and `then` here meanwhile."""
+    theirs = [step for step in steps if step[0] in FORKED] if hasattr(os, "fork") else []
+    mine = [step for step in steps if step not in theirs]
+    pid = os.fork() if theirs else -1
     if pid == 0:
         status = 1
         try:
