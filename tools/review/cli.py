@@ -4,11 +4,13 @@ from __future__ import annotations
 
 import argparse
 import errno
+import importlib
 import math
 import os
 import shutil
 import sys
 import tempfile
+import threading
 import traceback
 
 import numpy as np
@@ -168,9 +170,16 @@ def draw(steps, staging: Staging, then):
 
 
 def review(args) -> list[str]:
-    laser = readers.read_laser(args.laser)
-    gyro = readers.read_gyro(args.gyro, args.mode)
-    gps = readers.read_gps(args.gps)
+    # matplotlib takes about half a second to import: a thread imports the pictures' module
+    # while the files are read (numpy's loops let go of the interpreter), and they wait for it.
+    pictures = threading.Thread(target=importlib.import_module, args=(__package__ + ".figures",))
+    pictures.start()
+    try:
+        laser = readers.read_laser(args.laser)
+        gyro = readers.read_gyro(args.gyro, args.mode)
+        gps = readers.read_gps(args.gps)
+    finally:
+        pictures.join()
 
     summary = verdict.Summary()
     att = geometry.attitude(gyro, args.declination)
@@ -184,7 +193,7 @@ def review(args) -> list[str]:
     if args.no_level:
         summary.note(NOTE_FRAME, "the point cloud is left in the scanner frame (--no-level)")
 
-    from . import figures, ply, report  # matplotlib only once the files are known good
+    from . import figures, ply, report
 
     steps = []
     if laser_figures is not None and "scan" not in args.skip:
@@ -208,8 +217,8 @@ def review(args) -> list[str]:
         if write_ply:
             with open(staging.path("scan.ply"), "wb") as f, \
                     progress(laser.samples, "writing scan.ply", "samples") as bar:
-                ply.write(f, points.points, laser.amplitude,
-                          laser.distance * geometry.METRES_PER_INCH, laser.line,
+                ply.write(f, points.points, laser.amplitude, laser.distance,
+                          geometry.METRES_PER_INCH, laser.line,
                           ply_comments(args, laser, att, points, gps_figures), bar)
         with open(staging.path("summary.txt"), "w", encoding="utf-8") as f:
             f.write(summary.text())

@@ -18,13 +18,15 @@ PNG = {"compress_level": 1}
 plt.rcParams.update({"font.size": 9, "axes.titlesize": 10, "figure.titlesize": 11})
 
 
-def _binned_mean(rows: np.ndarray, cols: np.ndarray, values: np.ndarray, shape) -> np.ndarray:
-    flat = rows * shape[1] + cols
-    size = shape[0] * shape[1]
-    count = np.bincount(flat, minlength=size)
-    total = np.bincount(flat, weights=values, minlength=size)
+def _binned_mean(cells: np.ndarray, count: np.ndarray, values, shape) -> np.ndarray:
+    """The mean of values (an array, or a mask counted as 0 and 1) in each cell of the image,
+    NaN where count, the samples per cell, is 0; cells: each sample's cell, row by row."""
+    if values.dtype == bool:
+        total = np.bincount(cells[values], minlength=count.size)
+    else:
+        total = np.bincount(cells, weights=values, minlength=count.size)
     with np.errstate(invalid="ignore", divide="ignore"):
-        return (total / count).reshape(shape), count.reshape(shape)
+        return (total / count).reshape(shape)
 
 
 def _fill_along_rows(image: np.ndarray) -> np.ndarray:
@@ -43,12 +45,13 @@ def scan(laser, azimuth: np.ndarray, elevation: np.ndarray, step: float, path: s
     cols = int(round(360 / min(max(0.5, np.degrees(step)), 5.0)))
     az_step = 360 / cols
     rows = 360
-    col = ((azimuth + 180) / 360 * cols + 0.5).astype(np.int64) % cols
-    row = ((elevation + 90) / 180 * rows).astype(np.int64).clip(0, rows - 1)
-    metres = laser.distance * geometry.METRES_PER_INCH
-    distance, _ = _binned_mean(row, col, metres, (rows, cols))
-    amplitude, _ = _binned_mean(row, col, laser.amplitude.astype(np.float64), (rows, cols))
-    no_echo, _ = _binned_mean(row, col, (laser.amplitude <= 0).astype(np.float64), (rows, cols))
+    shape = (rows, cols)
+    cells = ((elevation + 90) / 180 * rows).astype(np.int32).clip(0, rows - 1) * cols
+    cells += ((azimuth + 180) / 360 * cols + 0.5).astype(np.int32) % cols
+    count = np.bincount(cells, minlength=rows * cols)
+    distance = _binned_mean(cells, count, laser.distance, shape) * geometry.METRES_PER_INCH
+    amplitude = _binned_mean(cells, count, laser.amplitude, shape)
+    no_echo = _binned_mean(cells, count, laser.amplitude <= 0, shape)
     # Column c is centred on azimuth -180 + c * az_step; column 0 is drawn again at +180 so
     # that both edges of the picture are filled. The axis runs right to left.
     distance, amplitude, no_echo = (np.hstack((a, a[:, :1])) for a in map(

@@ -21,10 +21,11 @@ def header(count: int, comments: list[str]) -> bytes:
     return ("\n".join(lines) + "\n").encode("ascii", "backslashreplace")
 
 
-def write(f, points: np.ndarray, amplitude: np.ndarray, distance_m: np.ndarray,
+def write(f, points: np.ndarray, amplitude: np.ndarray, distance: np.ndarray, metres: float,
           line: np.ndarray, comments: list[str], progress=None):
-    """Writes the vertices (points (n, 3) in metres, amplitude, distance in metres, the laser
-    line of each) to the open binary file f."""
+    """Writes the vertices (points (n, 3) in metres, amplitude, distance in metres per unit
+    of distance, the laser line of each) to the open binary file f. The distance is scaled a
+    block at a time, so no scaled copy of the column is made."""
     n = len(points)
     f.write(header(n, comments))
     block = np.empty(min(n, BLOCK), VERTEX)
@@ -33,7 +34,7 @@ def write(f, points: np.ndarray, amplitude: np.ndarray, distance_m: np.ndarray,
         part = block[: hi - lo]
         part["x"], part["y"], part["z"] = points[lo:hi, 0], points[lo:hi, 1], points[lo:hi, 2]
         part["amplitude"] = amplitude[lo:hi]
-        part["distance"] = distance_m[lo:hi]
+        part["distance"] = distance[lo:hi] * metres
         part["line"] = line[lo:hi]
         f.write(part.tobytes())
         if progress is not None:

@@ -28,7 +28,7 @@ ANGLE_CHANNELS = ("roll", "pitch", "yaw")
 
 # Rows parsed per block: small enough that the block's character matrices stay a few
 # megabytes, large enough that numpy's per-call cost does not count.
-BLOCK_ROWS = 65536
+BLOCK_ROWS = 32768
 # Fields longer than this are parsed one by one (a number written with very many digits).
 WIDE_FIELD = 24
 
@@ -93,7 +93,9 @@ def _split_lines(path: str, buf: np.ndarray, first_line: int, terminated: bool) 
             raise InputError(path, first_line + int(bad[0]),
                              "a line end without CR where the file's first line ends in CR LF")
         ends[: len(newlines)] -= 1
-    return _Lines(starts.astype(np.int64), ends.astype(np.int64), bool(crlf))
+    # Offsets of 4 bytes while they fit: the two arrays are a quarter of the file's size.
+    offsets = np.int32 if size < 2**31 else np.int64
+    return _Lines(starts.astype(offsets), ends.astype(offsets), bool(crlf))
 
 
 def _separators(path: str, buf: np.ndarray, lines: _Lines, rows: slice, sep: int, count: int,
