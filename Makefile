@@ -59,6 +59,7 @@ bench: native
 	build/bench/bench_export
 	build/bench/bench_line_rate
 	build/bench/bench_realignment
+	/usr/bin/python3 bench/bench_review.py
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

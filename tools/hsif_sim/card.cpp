@@ -29,6 +29,10 @@ constexpr int32_t kFpgaVersion = 0x0312;
 constexpr int32_t kDpcReadMicroseconds = 12;
 constexpr int32_t kCalibrationValue = 2048;
 
+// Samples a lost line drops halfway: 20 ms at 20 us, 0.4 of a mirror turn, so the jump shows in
+// the mirror angle.
+constexpr int32_t kLostSamples = 1000;
+
 // Range noise (inches), amplitude noise, temperature noise (degrees F), one standard deviation.
 constexpr double kRangeNoise = 0.08;
 constexpr double kAmplitudeNoise = 12.0;
@@ -45,8 +49,10 @@ int64_t floor_mod(int64_t value, int64_t divisor) {
     return r < 0 ? r + divisor : r;
 }
 
-double turn_angle(double turns) {
-    return (turns - std::floor(turns)) * kTwoPi;
+// The angle (radians, 0 up to 2 pi) an encoder reports for a count, as calibrated.
+double encoder_angle(const hsif_sim::Encoder& encoder, uint16_t count) {
+    return static_cast<double>(floor_mod(count - encoder.offset, encoder.per_turn)) * kTwoPi /
+           encoder.per_turn;
 }
 
 // Samples the card has gathered and not yet delivered, by the real time since its buffer was
@@ -95,8 +101,12 @@ RawSample next_sample(Card* card) {
     f.pan_count = static_cast<uint16_t>(
         floor_mod(pan_pulses - card->encoders[1].cleared_at, card->encoders[1].per_turn));
 
+    // The beam leaves along the angles the encoders report for this sample (the pan head steps
+    // from count to count), so a sample's angles and distance put its echo on the room's
+    // surfaces (docs/geometry.md).
     const hsif_sim::Echo echo =
-        hsif_sim::room_echo(turn_angle(card->mirror_turns), turn_angle(card->pan_turns));
+        hsif_sim::room_echo(encoder_angle(card->encoders[0], f.mirror_count),
+                            encoder_angle(card->encoders[1], f.pan_count));
     double inches = echo.inches + kRangeNoise * card->noise.normal();
     double amplitude = echo.amplitude + kAmplitudeNoise * card->noise.normal();
     const double temperature = 68.6 + 2.6 * (1.0 - std::exp(-card->seconds / 240.0)) +
@@ -112,11 +122,6 @@ RawSample next_sample(Card* card) {
         static_cast<uint16_t>(std::lround(std::clamp(temperature, 0.0, 655.0) * 100));
     f.sequence = static_cast<uint16_t>(card->sequence++ & 0xFFFFu);
     return hsif_sim::pack(f);
-}
-
-double encoder_angle(const hsif_sim::Encoder& encoder, uint16_t count) {
-    return static_cast<double>(floor_mod(count - encoder.offset, encoder.per_turn)) * kTwoPi /
-           encoder.per_turn;
 }
 
 }  // namespace
@@ -407,15 +412,23 @@ int32_t HSIF_CALL HsifGetBufferedSamples(int32_t handle, RawSample* raw, int32_t
         *read = 0;
         return call.finish(1);
     }
+    const int64_t line = card->lines++;
+    const bool lost = hsif_sim::contains(sim.config.lost_lines, line);
     for (int32_t i = 0; i < count; ++i) {
+        // A lost line: the card's buffer overflowed halfway, the samples of that time never
+        // reach the host and the scanner moves on, so the line's angles jump there.
+        if (lost && i == count / 2) {
+            for (int32_t k = 0; k < kLostSamples; ++k) {
+                next_sample(card);
+            }
+        }
         raw[i] = next_sample(card);
     }
     card->delivered += count;
-    const int64_t line = card->lines++;
     if (hsif_sim::contains(sim.config.timeout_lines, line)) {
         raw[0].words[0] |= 0x2u;
     }
-    if (hsif_sim::contains(sim.config.lost_lines, line)) {
+    if (lost) {
         raw[count - 1].words[0] |= laser::kLostDataFlag;
         card->overflow = true;
     }
