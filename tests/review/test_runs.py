@@ -36,7 +36,9 @@ def demo(build, tmp_path_factory):
     folder = tmp_path_factory.mktemp("demo")
     run = simulated_run(build, folder, lines=200, seconds=2)
     assert run.returncode == 0, run.stderr.decode(errors="replace")[-2000:]
-    (folder / "gps.txt").write_text(gps_file())
+    # As the logger cuts them: the bytes before the port opened, the sentence the end stopped.
+    (folder / "gps.txt").write_text("0.100000 #not-nmea 0.25,N,01131.0002,E,1*4B\\x0D\\x0A\n" +
+                                    gps_file() + "600.100000 #no-end $GPGGA,0935\n")
     result = run_review("laser.txt", "gyro.txt", "gps.txt", "-o", "review", cwd=folder)
     assert result.returncode == 0, result.stderr
     return folder, result
@@ -77,6 +79,8 @@ def test_the_report_shows_every_picture(demo):
     assert "azimuth covered    100.0 % of 360 deg" in summary or \
         re.search(r"azimuth covered\s+100\.0 %", summary)
     assert re.search(r"fixes\s+600 of 600 GGA reports \(100\.0 %\): GPS 600", summary)
+    assert "2 cut by the start or the end of the recording" in summary
+    assert "sentences invalid" not in summary.split("Notes:")[0], "no problem of the run's ends"
 
 
 @pytest.mark.parametrize("mode, options", [

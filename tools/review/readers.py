@@ -526,6 +526,9 @@ class GpsFile:
     invalid: dict = field(default_factory=dict)   # reason -> count
     bad_checksum_in_file: int = 0       # lines written as valid whose checksum does not match
     lost: int = 0                       # sentences the logger could not keep (#lost n)
+    # Invalid lines that only the recording's start or end cut short: a first line of bytes
+    # that began before the port opened, a last sentence the end of the run cut.
+    cut_at_ends: int = 0
     line_time: np.ndarray = field(default_factory=lambda: np.zeros(0))  # every line's clock
     # One entry per position report (GGA, or RMC where the file has no GGA):
     time: np.ndarray = field(default_factory=lambda: np.zeros(0))       # program clock, s
@@ -622,6 +625,9 @@ def read_gps(path: str | None) -> GpsFile:
                                      f"{_shown(row.encode('latin-1'))}") from None
             elif reason in INVALID_REASONS:
                 gps.invalid[reason] = gps.invalid.get(reason, 0) + 1
+                if (number == 1 and reason in ("no-end", "not-nmea")) or \
+                        (number == len(rows) > 1 and reason == "no-end"):
+                    gps.cut_at_ends += 1
             else:
                 raise InputError(path, number, f"unknown reason '#{reason}': expected one of "
                                  f"{', '.join(INVALID_REASONS)} or lost")

@@ -319,10 +319,12 @@ def review_gps(gps, summary: Summary) -> GpsFigures | None:
     invalid = ", ".join(f"{k} {v}" for k, v in sorted(gps.invalid.items()))
     if gps.bad_checksum_in_file:
         invalid += (", " if invalid else "") + f"damaged in the file {gps.bad_checksum_in_file}"
-    rows.append(("invalid", f"{gps.invalid_total}" + (f" ({invalid})" if invalid else "")))
+    rows.append(("invalid", f"{gps.invalid_total}" + (f" ({invalid})" if invalid else "") +
+                 (f"; {gps.cut_at_ends} cut by the start or the end of the recording"
+                  if gps.cut_at_ends else "")))
     rows.append(("not kept", f"{gps.lost} sentences (#lost)"))
     total = gps.sentences + gps.invalid_total
-    if gps.invalid_total:
+    if gps.invalid_total > gps.cut_at_ends:
         summary.problem(GPS_INVALID, f"GPS: {gps.invalid_total} of {total} sentences invalid "
                         f"({invalid})")
     if gps.lost:
