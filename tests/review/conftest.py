@@ -56,7 +56,30 @@ def gga(lat: float, lon: float, quality=1, hdop=0.9, alt=545.4) -> str:
 
 def run_review(*args, cwd=None) -> subprocess.CompletedProcess:
     return subprocess.run([str(LAUNCHER), *map(str, args)], capture_output=True, text=True,
-                          cwd=cwd, timeout=300)
+                          cwd=cwd, timeout=300, env=review_env(cwd))
+
+
+def review_env(cwd) -> dict:
+    """The review's environment: its private folders under cwd/tmp, where left_behind finds
+    any it leaves."""
+    env = dict(os.environ)
+    if cwd is not None:
+        os.makedirs(Path(cwd) / "tmp", exist_ok=True)
+        env["TMPDIR"] = str(Path(cwd) / "tmp")
+    return env
+
+
+def left_behind(cwd) -> list[str]:
+    """What a review run in cwd left: processes still working there, private folders."""
+    here = os.path.realpath(cwd)
+    running = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{pid}/cwd") == here:
+                running.append(f"process {pid}")
+        except OSError:
+            pass  # ended meanwhile, or not ours to look at
+    return running + [f"folder {name}" for name in os.listdir(Path(cwd) / "tmp")]
 
 
 def read_ply(path):

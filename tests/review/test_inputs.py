@@ -9,7 +9,8 @@ import subprocess
 import numpy as np
 import pytest
 
-from conftest import LAUNCHER, gga, gyro_text, laser_text, nmea, run_review
+from conftest import LAUNCHER, gga, gyro_text, laser_text, left_behind, nmea, review_env, \
+    run_review
 
 ROWS = [(100.0, 2000.0, 0.1, 0.2), (120.5, 1500.0, 0.2, 0.2), (130.25, 1400.0, 0.3, 0.2)]
 LASER = laser_text(ROWS)
@@ -88,6 +89,7 @@ def test_bad_input_is_refused_by_name_and_line(tmp_path, files, options, message
     assert len(lines) == 1 and lines[0].startswith("morvane-review: "), result.stderr
     assert message in lines[0]
     assert not (tmp_path / "out").exists() or not any((tmp_path / "out").iterdir())
+    assert left_behind(tmp_path) == []
 
 
 NO_GPS = [
@@ -144,10 +146,12 @@ def test_ctrl_c_ends_the_review_without_outputs(tmp_path):
     write(tmp_path, {"laser": None})
     os.mkfifo(tmp_path / "laser.txt")
     review = subprocess.Popen([str(LAUNCHER), "laser.txt", "gyro.txt", "-o", "out"], cwd=tmp_path,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              env=review_env(tmp_path))
     with open(tmp_path / "laser.txt", "w"):  # returns once the review has opened it
         review.send_signal(signal.SIGINT)
         out, err = review.communicate(timeout=60)
     assert review.returncode == 130
     assert err == "morvane-review: interrupted; no outputs written\n" and out == ""
     assert not (tmp_path / "out").exists()
+    assert left_behind(tmp_path) == []

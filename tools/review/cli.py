@@ -4,18 +4,15 @@ from __future__ import annotations
 
 import argparse
 import errno
-import importlib
 import math
 import os
 import shutil
 import sys
 import tempfile
-import threading
-import traceback
 
 import numpy as np
 
-from . import cloud, geometry, readers, summary as verdict
+from . import cloud, drawing, geometry, ply, readers, report, summary as verdict, views
 from .readers import InputError, progress
 
 PICTURES = ("scan", "plan", "attitude", "gps")
@@ -134,86 +131,49 @@ def ply_comments(args, laser, att, cloud_, gps_figures) -> list[str]:
     return comments
 
 
-# The pictures drawn in the forked process: the scan's two take about as long as the
-# attitude's and the GPS's with the PLY.
-FORKED = ("scan.png", "plan.png")
-
-
-def draw(steps, staging: Staging, then):
-    """Draws the pictures, the scan's in a forked process beside this one (two cores draw in
-    about half the time), and the others and `then` here meanwhile."""
-    theirs = [step for step in steps if step[0] in FORKED] if hasattr(os, "fork") else []
-    mine = [step for step in steps if step not in theirs]
-    pid = os.fork() if theirs else -1
-    if pid == 0:
-        status = 1
-        try:
-            for name, picture in theirs:
-                picture(staging.path(name))
-            status = 0
-        except KeyboardInterrupt:
-            pass
-        except BaseException:
-            traceback.print_exc()
-        finally:
-            os._exit(status)
-    status = 0
-    try:
-        for name, picture in mine:
-            picture(staging.path(name))
-        then()
-    finally:
-        if pid > 0:
-            _, status = os.waitpid(pid, 0)
-    if status != 0:
-        raise RuntimeError("drawing the pictures failed (see above)")
-
-
 def review(args) -> list[str]:
-    # matplotlib takes about half a second to import: a thread imports the pictures' module
-    # while the files are read (numpy's loops let go of the interpreter), and they wait for it.
-    pictures = threading.Thread(target=importlib.import_module, args=(__package__ + ".figures",))
-    pictures.start()
+    # The pictures are drawn by processes of their own as the data for each is ready: the
+    # gyro's and the GPS's while the laser file is read, the scan's while the PLY is written.
+    drawers = drawing.Drawers(fork=bool(set(PICTURES) - args.skip))
     try:
-        laser = readers.read_laser(args.laser)
-        gyro = readers.read_gyro(args.gyro, args.mode)
-        gps = readers.read_gps(args.gps)
+        return _review(args, drawers)
     finally:
-        pictures.join()
+        drawers.close()
 
+
+def _review(args, drawers: drawing.Drawers) -> list[str]:
     summary = verdict.Summary()
+    gyro = readers.read_gyro(args.gyro, args.mode)
+    gps = readers.read_gps(args.gps)
     att = geometry.attitude(gyro, args.declination)
+    gyro_figures = verdict.review_gyro(gyro, att, summary)
+    gps_figures = verdict.review_gps(gps, summary)
+    if "attitude" not in args.skip:
+        drawers.draw("attitude.png", "attitude", views.attitude(gyro, att, gyro_figures.gaps))
+    if gps_figures is not None and "gps" not in args.skip:
+        drawers.draw("gps.png", "gps", gps, gps_figures)
+
+    laser = readers.read_laser(args.laser)
     transform = np.eye(3) if args.no_level else \
         geometry.scanner_to_enu(att.mean_roll, att.mean_pitch, att.mean_heading)
     with progress(laser.samples, "computing the points", "samples") as bar:
         points = cloud.build(laser, transform, bar)
     laser_figures = verdict.review_laser(laser, points.azimuth, points.elevation, summary)
-    gyro_figures = verdict.review_gyro(gyro, att, summary)
-    gps_figures = verdict.review_gps(gps, summary)
+    if laser_figures is not None and "scan" not in args.skip:
+        drawers.draw("scan.png", "scan", views.panorama(laser, points.azimuth, points.elevation,
+                                                        laser_figures.pan_step))
+    if laser_figures is not None and "plan" not in args.skip:
+        drawers.draw("plan.png", "plan", views.plan(points.points, not args.no_level))
     if args.no_level:
         summary.note(NOTE_FRAME, "the point cloud is left in the scanner frame (--no-level)")
 
-    from . import figures, ply, report
-
-    steps = []
-    if laser_figures is not None and "scan" not in args.skip:
-        steps.append(("scan.png", lambda p: figures.scan(
-            laser, points.azimuth, points.elevation, laser_figures.pan_step, p)))
-    if laser_figures is not None and "plan" not in args.skip:
-        steps.append(("plan.png", lambda p: figures.plan(points.points, not args.no_level, p)))
-    if "attitude" not in args.skip:
-        steps.append(("attitude.png", lambda p: figures.attitude(gyro, att, gyro_figures.gaps, p)))
-    if gps_figures is not None and "gps" not in args.skip:
-        steps.append(("gps.png", lambda p: figures.gps(gps, gps_figures, p)))
-    images = [name for name, _ in steps]
+    images = [name for name in OUTPUTS if name in drawers.names]
     files = ["summary.txt"]
     write_ply = laser_figures is not None and "ply" not in args.skip
     if write_ply:
         files.append("scan.ply")
-
     staging = Staging(args.output)
-
-    def the_rest():
+    try:
         if write_ply:
             with open(staging.path("scan.ply"), "wb") as f, \
                     progress(laser.samples, "writing scan.ply", "samples") as bar:
@@ -225,9 +185,8 @@ def review(args) -> list[str]:
         inputs = [args.laser, args.gyro] + ([args.gps] if args.gps else [])
         with open(staging.path("report.html"), "w", encoding="utf-8") as f:
             f.write(report.page(summary, images, images + files, inputs))
-
-    try:
-        draw(steps, staging, the_rest)
+        for name, path in drawers.finish().items():
+            shutil.move(path, staging.path(name))
         made = staging.commit()
     except BaseException:
         staging.abort()

@@ -1,71 +1,55 @@
-"""The pictures: every large data set is binned into an image first (numpy), so a million
-samples cost one histogram and one imshow, never a million markers."""
+"""The pictures, drawn with matplotlib from what views.py computed: a million samples come
+as a small image, a long series as a line and a band, never as a million markers."""
 
 from __future__ import annotations
 
+import io
+
 import matplotlib
+import numpy as np
+from matplotlib.figure import Figure
 
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import numpy as np  # noqa: E402
-
-from . import geometry  # noqa: E402
-from .readers import FIX_QUALITY  # noqa: E402
+from . import geometry
+from .readers import FIX_QUALITY
 
 DPI = 100
 # Fast PNG compression: the pictures are mostly flat colour, level 1 is nearly as small.
 PNG = {"compress_level": 1}
-plt.rcParams.update({"font.size": 9, "axes.titlesize": 10, "figure.titlesize": 11})
+# A title at a fixed height: no axis labels above the plots to make room for.
+matplotlib.rcParams.update({"font.size": 9, "axes.titlesize": 10, "figure.titlesize": 11,
+                            "axes.titley": 1.0})
 
 
-def _binned_mean(cells: np.ndarray, count: np.ndarray, values, shape) -> np.ndarray:
-    """The mean of values (an array, or a mask counted as 0 and 1) in each cell of the image,
-    NaN where count, the samples per cell, is 0; cells: each sample's cell, row by row."""
-    if values.dtype == bool:
-        total = np.bincount(cells[values], minlength=count.size)
-    else:
-        total = np.bincount(cells, weights=values, minlength=count.size)
-    with np.errstate(invalid="ignore", divide="ignore"):
-        return (total / count).reshape(shape)
+def _save(fig: Figure, path):
+    """Writes fig to path, a file name or an open binary file, as PNG."""
+    fig.savefig(path, dpi=DPI, format="png", pil_kwargs=PNG)
 
 
-def _fill_along_rows(image: np.ndarray) -> np.ndarray:
-    """Empty cells (NaN) take a neighbour's value along the row: a pan that steps wider than
-    the image's columns leaves no stripes."""
-    out = image.copy()
-    for shift in (1, -1):
-        empty = np.isnan(out)
-        out[empty] = np.roll(image, shift, axis=1)[empty]
-    return out
+def warm_up():
+    """Draws a small picture nowhere: the fonts, the renderer and the PNG writer are loaded
+    once, before the drawing process forks its helper."""
+    fig = Figure(figsize=(2, 2))
+    ax = fig.subplots()
+    ax.plot([0, 1], [0, 1])
+    ax.set_title("warm-up")
+    _save(fig, io.BytesIO())
 
 
-def scan(laser, azimuth: np.ndarray, elevation: np.ndarray, step: float, path: str):
-    """The panorama: each sample at its beam's azimuth (across, as seen from the scanner) and
-    elevation (up), degrees; the mean distance and the mean amplitude of each cell."""
-    cols = int(round(360 / min(max(0.5, np.degrees(step)), 5.0)))
-    az_step = 360 / cols
-    rows = 360
-    shape = (rows, cols)
-    cells = ((elevation + 90) / 180 * rows).astype(np.int32).clip(0, rows - 1) * cols
-    cells += ((azimuth + 180) / 360 * cols + 0.5).astype(np.int32) % cols
-    count = np.bincount(cells, minlength=rows * cols)
-    distance = _binned_mean(cells, count, laser.distance, shape) * geometry.METRES_PER_INCH
-    amplitude = _binned_mean(cells, count, laser.amplitude, shape)
-    no_echo = _binned_mean(cells, count, laser.amplitude <= 0, shape)
-    # Column c is centred on azimuth -180 + c * az_step; column 0 is drawn again at +180 so
-    # that both edges of the picture are filled. The axis runs right to left.
-    distance, amplitude, no_echo = (np.hstack((a, a[:, :1])) for a in map(
-        _fill_along_rows, (distance, amplitude, no_echo)))
-
-    fig, axes = plt.subplots(2, 1, figsize=(11, 9))
+def scan(view, path):
+    """The panorama (views.Panorama): each cell at its beams' azimuth (across, as seen from
+    the scanner) and elevation (up), degrees; the mean distance and the mean amplitude."""
+    fig = Figure(figsize=(11, 9))
+    axes = fig.subplots(2, 1)
     fig.subplots_adjust(left=0.07, right=0.96, bottom=0.06, top=0.92, hspace=0.3)
-    extent = (-180 - az_step / 2, 180 + az_step / 2, -90, 90)
-    echo_mask = no_echo > 0.5
+    step = view.az_step
+    # The axis runs right to left.
+    extent = (-180 - step / 2, 180 + step / 2, -90, 90)
+    echo_mask = view.no_echo > 0.5
     for ax, image, title, label, cmap in (
-            (axes[0], distance, "Distance", "distance (m)", "viridis"),
-            (axes[1], amplitude, "Amplitude", "amplitude (0 to 4095)", "gray")):
+            (axes[0], view.distance, "Distance", "distance (m)", "viridis"),
+            (axes[1], view.amplitude, "Amplitude", "amplitude (0 to 4095)", "gray")):
         shown = np.ma.masked_where(np.isnan(image) | echo_mask, image)
-        colours = plt.get_cmap(cmap).copy()
+        colours = matplotlib.colormaps[cmap].copy()
         colours.set_bad("#f2c2f2" if echo_mask.any() else "white")
         im = ax.imshow(shown, origin="lower", extent=extent, aspect="auto", cmap=colours,
                        interpolation="nearest")
@@ -78,150 +62,74 @@ def scan(laser, azimuth: np.ndarray, elevation: np.ndarray, step: float, path: s
         ax.set_xticks(np.arange(-180, 181, 45))
         ax.set_yticks(np.arange(-90, 91, 30))
         ax.set_xlim(180, -180)
-    fig.suptitle(f"Scan panorama: {laser.samples} samples, {laser.samples / 5000:g} lines")
-    fig.savefig(path, dpi=DPI, format="png", pil_kwargs=PNG)
-    plt.close(fig)
+    fig.suptitle(f"Scan panorama: {view.samples} samples, {view.samples / 5000:g} lines")
+    _save(fig, path)
 
 
-def _bounds(points: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
-    """The low and high corner of what a picture shows of points (n, k): all but the farthest
-    0.1 % each way (stray echoes), 0.3 m more around. Taken from about 20000 of the points:
-    the same to a centimetre, without sorting them all."""
-    some = points[::max(len(points) // 20000, 1)]
-    return (np.percentile(some, 0.1, axis=0) - 0.3, np.percentile(some, 99.9, axis=0) + 0.3)
-
-
-def _density(ax, x: np.ndarray, y: np.ndarray, cell: float, title: str, xlabel: str,
-             ylabel: str, fig):
-    """Points per cell as an image, on a log scale (walls are dense, floors sparse)."""
-    lo, hi = _bounds(np.column_stack((x, y)))
-    xbins = max(int((hi[0] - lo[0]) / cell), 1)
-    ybins = max(int((hi[1] - lo[1]) / cell), 1)
-    col = ((x - lo[0]) / cell).astype(np.int64)
-    row = ((y - lo[1]) / cell).astype(np.int64)
-    inside = (col >= 0) & (col < xbins) & (row >= 0) & (row < ybins)
-    counts = np.bincount(row[inside] * xbins + col[inside], minlength=xbins * ybins)
-    image = np.ma.masked_equal(counts.reshape(ybins, xbins), 0)
-    image = np.ma.log10(image)
-    colours = plt.get_cmap("magma_r").copy()
+def _density(ax, panel, fig):
+    """Points per cell (views.Density) as an image, on a log scale (walls are dense, floors
+    sparse)."""
+    image = np.ma.log10(np.ma.masked_equal(panel.counts, 0))
+    colours = matplotlib.colormaps["magma_r"].copy()
     colours.set_bad("white")
     top = max(float(image.max()), 1.0)
+    rows, cols = panel.counts.shape
     im = ax.imshow(image, origin="lower", cmap=colours, vmin=0, vmax=top,
-                   extent=(lo[0], lo[0] + xbins * cell, lo[1], lo[1] + ybins * cell),
-                   interpolation="nearest")
+                   extent=(panel.x0, panel.x0 + cols * panel.cell, panel.y0,
+                           panel.y0 + rows * panel.cell), interpolation="nearest")
     bar = fig.colorbar(im, ax=ax, fraction=0.04, pad=0.02)
     ticks = np.arange(0, int(top) + 1)
     bar.set_ticks(ticks, labels=[f"{10 ** t:g}" for t in ticks])
-    bar.set_label(f"points per {cell * 100:.0f} cm cell")
+    bar.set_label(f"points per {panel.cell * 100:.0f} cm cell")
     ax.plot([0], [0], marker="+", color="tab:blue", markersize=12, mew=2)
-    ax.set_title(title)
-    ax.set_xlabel(xlabel)
-    ax.set_ylabel(ylabel)
+    ax.set_title(panel.title)
+    ax.set_xlabel(panel.xlabel)
+    ax.set_ylabel(panel.ylabel)
     ax.set_aspect("equal")
 
 
-SLICE = 0.5  # metres either side of the scanner that the plan and the section keep
-
-
-def _slice(points: np.ndarray, axis: int) -> tuple[np.ndarray, str]:
-    """The points within SLICE of the scanner along axis, or all of them when that leaves
-    under 1 % (a scan without walls near the scanner's height)."""
-    keep = np.abs(points[:, axis]) <= SLICE
-    if np.count_nonzero(keep) < 0.01 * len(points):
-        return points, "all points"
-    return points[keep], f"points within {SLICE:g} m"
-
-
-def plan(points: np.ndarray, levelled: bool, path: str):
-    """The point cloud from above and in section from the side, each a slice through the
-    scanner (floor and ceiling left out above, so the walls show): point density per cell,
-    the scanner marked +."""
-    lo, hi = _bounds(points)
-    span = float(np.max(hi - lo))
-    cell = 0.02 if span < 20 else span / 1000
-    names = ("east (m)", "north (m)", "up (m)") if levelled else \
-        ("x, ahead (m)", "y, left (m)", "z, up (m)")
-    fig, axes = plt.subplots(1, 2, figsize=(13, 6.5))
+def plan(view, path):
+    """The plan and the section (views.Plan) side by side, the scanner marked +."""
+    fig = Figure(figsize=(13, 6.5))
+    axes = fig.subplots(1, 2)
     fig.subplots_adjust(left=0.05, right=0.95, bottom=0.09, top=0.86, wspace=0.3)
-    what = "levelled, north up" if levelled else "scanner frame, not levelled"
-    above, which = _slice(points, 2)
-    _density(axes[0], above[:, 0], above[:, 1], cell, f"Plan ({what}): {which} in height",
-             names[0], names[1], fig)
-    side, which = _slice(points, 1)
-    _density(axes[1], side[:, 0], side[:, 2], cell,
-             "Section from the " + ("south" if levelled else "right") +
-             f": {which} {'north or south' if levelled else 'left or right'}", names[0],
-             names[2], fig)
-    fig.suptitle(f"Point cloud: {len(points)} points, scanner at +")
-    fig.savefig(path, dpi=DPI, format="png", pil_kwargs=PNG)
-    plt.close(fig)
+    _density(axes[0], view.top, fig)
+    _density(axes[1], view.side, fig)
+    fig.suptitle(f"Point cloud: {view.points} points, scanner at +")
+    _save(fig, path)
 
 
-def _envelope(x: np.ndarray, y: np.ndarray, most: int = 4000):
-    """x, y thinned to at most `most` buckets: the mean line and the min-max band."""
-    n = len(x)
-    if n <= most:
-        return x, y, None, None
-    size = int(np.ceil(n / most))
-    cut = n - n % size
-    xs = x[:cut].reshape(-1, size)[:, 0]
-    block = y[:cut].reshape(-1, size)
-    return xs, block.mean(axis=1), block.min(axis=1), block.max(axis=1)
-
-
-def attitude(gyro, att, gaps: np.ndarray, path: str):
-    """Roll and pitch, heading and the body rates over the recording; gaps in the packet count
-    marked in red."""
-    if gyro.time is not None:
-        x, xlabel = gyro.time, "time (s)"
-    else:
-        x, xlabel = gyro.count, "packet count (the file has no time column)"
-    fig, axes = plt.subplots(3, 1, figsize=(11, 9), sharex=True)
+def attitude(view, path):
+    """Roll and pitch, heading and the body rates (views.Attitude) over the recording; gaps
+    in the packet count marked in red."""
+    fig = Figure(figsize=(11, 9))
+    axes = fig.subplots(3, 1, sharex=True)
     fig.subplots_adjust(left=0.08, right=0.98, bottom=0.06, top=0.92, hspace=0.25)
-    heading = np.degrees(att.heading) % 360
-    series = (
-        (axes[0], ((np.degrees(att.roll), "roll"), (np.degrees(att.pitch), "pitch")),
-         "Roll and pitch", "angle (deg)"),
-        (axes[1], ((heading, "heading"),), "Heading (magnetic)",
-         "heading (deg, 0 north, 90 east)"),
-        (axes[2], ((att.rates[:, 0], "x"), (att.rates[:, 1], "y"), (att.rates[:, 2], "z")),
-         "Body rates", "rate (deg/s)"),
-    )
-    for ax, lines, title, ylabel in series:
-        for values, label in lines:
-            xs, mean, low, high = _envelope(x, values)
-            if values is heading:
-                # The line breaks where the heading wraps through north.
-                mean = mean.copy()
-                mean[1:][np.abs(np.diff(mean)) > 180] = np.nan
-                low = None
-            (line,) = ax.plot(xs, mean, lw=0.8, label=label)
-            if low is not None:
-                ax.fill_between(xs, low, high, color=line.get_color(), alpha=0.25, lw=0)
+    for ax, lines, title, ylabel in (
+            (axes[0], view.angles, "Roll and pitch", "angle (deg)"),
+            (axes[1], [view.heading], "Heading (magnetic)", "heading (deg, 0 north, 90 east)"),
+            (axes[2], view.rates, "Body rates", "rate (deg/s)")):
+        for series in lines:
+            (line,) = ax.plot(view.x, series.mean, lw=0.8, label=series.label)
+            if series.low is not None:
+                ax.fill_between(view.x, series.low, series.high, color=line.get_color(),
+                                alpha=0.25, lw=0)
         ax.set_title(title)
         ax.set_ylabel(ylabel)
         ax.grid(alpha=0.3)
         if len(lines) > 1:
             ax.legend(loc="upper right", ncol=len(lines), fontsize=8)
-    low, high = float(np.min(heading)), float(np.max(heading))
-    if high - low < 300:
-        # A heading that stays away from north: its own scale, at least 20 deg tall.
-        middle, half = (low + high) / 2, max((high - low) / 2 + 2, 10)
-        axes[1].set_ylim(max(middle - half, 0), min(middle + half, 360))
-    else:
-        axes[1].set_ylim(0, 360)
+    axes[1].set_ylim(*view.heading_limits)
+    if view.heading_limits == (0, 360):
         axes[1].set_yticks(range(0, 361, 90))
-    if len(gaps):
+    if len(view.gaps):
         for ax in axes:
-            ax.vlines(x[gaps], 0, 1, transform=ax.get_xaxis_transform(), color="red", lw=0.6,
-                      alpha=0.6)
-        axes[0].set_title(f"Roll and pitch (red: {len(gaps)} gaps in the packet count)")
-    axes[2].set_xlabel(xlabel)
-    fig.suptitle(f"Attitude: {gyro.records} records, mode {gyro.mode}; mean roll "
-                 f"{np.degrees(att.mean_roll):+.2f}, pitch {np.degrees(att.mean_pitch):+.2f}, "
-                 f"heading {np.degrees(att.mean_heading) % 360:.1f} deg")
-    fig.savefig(path, dpi=DPI, format="png", pil_kwargs=PNG)
-    plt.close(fig)
+            ax.vlines(view.gaps, 0, 1, transform=ax.get_xaxis_transform(), color="red",
+                      lw=0.6, alpha=0.6)
+        axes[0].set_title(f"Roll and pitch (red: {len(view.gaps)} gaps in the packet count)")
+    axes[2].set_xlabel(view.xlabel)
+    fig.suptitle(view.title)
+    _save(fig, path)
 
 
 QUALITY_COLOURS = {1: "tab:blue", 2: "tab:green", 3: "tab:cyan", 4: "tab:purple",
@@ -241,7 +149,8 @@ def gps(gps_file, figures, path: str):
     east, north = geometry.local_metres(gps_file.lat[fixed], gps_file.lon[fixed],
                                         figures.mean_lat, figures.mean_lon)
     quality = gps_file.quality[fixed]
-    fig, axes = plt.subplots(1, 2, figsize=(13, 6), gridspec_kw={"width_ratios": [1, 1.3]})
+    fig = Figure(figsize=(13, 6))
+    axes = fig.subplots(1, 2, gridspec_kw={"width_ratios": [1, 1.3]})
     fig.subplots_adjust(left=0.07, right=0.94, bottom=0.09, top=0.88, wspace=0.25)
     ax = axes[0]
     for q in np.unique(quality):
@@ -287,5 +196,4 @@ def gps(gps_file, figures, path: str):
     ax.set_title("HDOP and satellites" + (f" ({'; '.join(keys)})" if keys else ""))
     ax.grid(alpha=0.3)
     fig.suptitle(f"GPS: {int(fixed.sum())} fixes of {len(t)} reports")
-    fig.savefig(path, dpi=DPI, format="png", pil_kwargs=PNG)
-    plt.close(fig)
+    _save(fig, path)

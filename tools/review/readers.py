@@ -217,11 +217,13 @@ def _digits(words: np.ndarray, ends: np.ndarray, count) -> np.ndarray:
 
 
 def _fixed_block(buf: np.ndarray, words: np.ndarray, starts: np.ndarray, ends: np.ndarray,
-                 decimals: tuple, region: np.ndarray, others: int) -> np.ndarray | None:
+                 decimals: tuple, region: np.ndarray, others: int,
+                 unused: tuple = ()) -> np.ndarray | None:
     """The values (rows, columns) of a block of fields written with a fixed number of
     decimals per column ("%.2f", "%f", "%d"), or None when the block is not exactly that:
     then the general parser takes it, and names what is wrong. others: the separators and
-    line ends the region holds besides the fields."""
+    line ends the region holds besides the fields; unused: whole-number columns that are
+    checked but not converted (NaN)."""
     rows, columns = starts.shape
     if region.max() > _ZERO + 9:
         return None
@@ -239,7 +241,8 @@ def _fixed_block(buf: np.ndarray, words: np.ndarray, starts: np.ndarray, ends: n
         start, end, sign = starts[:, c], ends[:, c], negative[:, c]
         whole_end = end - k - 1 if k else end
         whole = whole_end - start - sign
-        if np.any(whole < 1) or np.any(whole > 8):
+        widest = whole.max()
+        if whole.min() < 1 or widest > 8:
             return None
         if k:
             if k > 8 or np.any(buf[whole_end] != _DOT):
@@ -247,16 +250,23 @@ def _fixed_block(buf: np.ndarray, words: np.ndarray, starts: np.ndarray, ends: n
             number = _digits(words, whole_end, whole) * np.uint64(10 ** k) + \
                 _digits(words, end, k)
             values[:, c] = number.astype(np.float64) / 10.0 ** k
+        elif c in unused:
+            values[:, c] = np.nan
+            continue
+        elif widest == 1:
+            values[:, c] = buf[end - 1] - np.uint8(_ZERO)
         else:
             values[:, c] = _digits(words, end, whole).astype(np.float64)
-        values[sign, c] *= -1.0
+        if minus:
+            values[sign, c] *= -1.0
     return values
 
 
-def _block(path, buf, words, starts, ends, decimals, region, others, first_line, titles):
+def _block(path, buf, words, starts, ends, decimals, region, others, first_line, titles,
+           unused=()):
     """The values of a block: the fast way when it is as the logger writes it, else field by
     field with the general parser."""
-    values = _fixed_block(buf, words, starts, ends, decimals, region, others)
+    values = _fixed_block(buf, words, starts, ends, decimals, region, others, unused)
     if values is None:
         values = np.column_stack([
             _parse_column(path, buf, starts[:, c], ends[:, c], first_line, titles[c])
@@ -358,8 +368,8 @@ def read_laser(path: str) -> LaserFile:
     keep.update({name: np.empty(rows, np.float32) for name in ("amplitude", "temperature")})
     index = {name: np.empty(rows, bool) for name in ("index1", "index2")}
     columns = ("distance", None, "amplitude", "temperature", "angle1", "angle2", "index1", "index2")
-    # A block exactly as the logger writes it is parsed the fast way; any other (a minus sign,
-    # a stray byte, other decimals) goes the general way, which also names what is wrong.
+    # A block exactly as the logger writes it is parsed the fast way; any other (a stray byte,
+    # other decimals, a number too long) goes the general way, which also names what is wrong.
     words = _words(data)
     line_end = 2 if lines.crlf else 1
     with progress(rows, "reading the laser file", "rows") as bar:
@@ -374,7 +384,7 @@ def read_laser(path: str) -> LaserFile:
             region = buf[field_starts[0, 0]:tabs[-1, -1] + 1]
             others = (hi - lo) * len(LASER_TITLES) + (hi - lo - 1) * line_end
             values = _block(path, buf, words, field_starts, tabs, LASER_DECIMALS, region, others,
-                            2 + lo, LASER_TITLES)
+                            2 + lo, LASER_TITLES, unused=(columns.index(None),))
             for c, name in enumerate(columns):
                 if name in index:
                     index[name][lo:hi] = values[:, c] != 0

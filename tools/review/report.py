@@ -48,7 +48,7 @@ def page(summary, images: list[str], files: list[str], inputs: list[str]) -> str
         out.append(f"<h2>{e(title)}</h2><p>{e(caption)}</p>")
         out.append(f'<a href="{e(name)}"><img src="{e(name)}" alt="{e(title)}"></a>')
     out.append("<h2>The figures</h2>")
-    for title, rows in summary.sections.items():
+    for title, rows in summary.ordered_sections:
         out.append(f"<h3>{e(title)}</h3><table>")
         out += [f"<tr><td>{e(label)}</td><td>{e(value)}</td></tr>" for label, value in rows]
         out.append("</table>")

@@ -39,8 +39,21 @@ class Finding:
 @dataclass
 class Summary:
     findings: list = field(default_factory=list)
-    # Per file: (label, value) rows for the text and the report.
+    # Per file: its rank and the (label, value) rows for the text and the report.
     sections: dict = field(default_factory=dict)
+
+    def section(self, rank: int, title: str) -> list:
+        """The rows of a new section, which is shown in the place of its rank whichever file
+        is read first."""
+        rows = []
+        self.sections[title] = (rank, rows)
+        return rows
+
+    @property
+    def ordered_sections(self) -> list:
+        """(title, rows) of every section, by rank."""
+        return [(title, rows) for title, (_, rows) in
+                sorted(self.sections.items(), key=lambda item: item[1][0])]
 
     def problem(self, rank: int, text: str):
         self.findings.append(Finding(rank, True, text))
@@ -74,7 +87,7 @@ class Summary:
             out.append("Notes:")
             out += [f"  - {f.text}" for f in self.notes]
             out.append("")
-        for title, rows in self.sections.items():
+        for title, rows in self.ordered_sections:
             out.append(title)
             width = max((len(label) for label, _ in rows), default=0)
             out += [f"  {label.ljust(width)}  {value}" for label, value in rows]
@@ -126,8 +139,7 @@ def pan_step(pan: np.ndarray) -> float:
 def review_laser(laser, azimuth: np.ndarray, elevation: np.ndarray,
                  summary: Summary) -> LaserFigures | None:
     """azimuth, elevation: each sample's beam direction in degrees (cloud.Beams)."""
-    rows = []
-    summary.sections["Laser file " + laser.path] = rows
+    rows = summary.section(1, "Laser file " + laser.path)
     n = laser.samples
     rows.append(("samples", f"{n} ({n / SAMPLES_PER_LINE:g} lines of {SAMPLES_PER_LINE})"))
     rows.append(("line ends", "CR LF (Windows)" if laser.crlf else "LF"))
@@ -216,8 +228,7 @@ class GyroFigures:
 
 
 def review_gyro(gyro, att: geometry.Attitude, summary: Summary) -> GyroFigures:
-    rows = []
-    summary.sections["Gyro file " + gyro.path] = rows
+    rows = summary.section(2, "Gyro file " + gyro.path)
     n = gyro.records
     how = "given" if gyro.mode_from == "given" else "told from the records"
     rows.append(("records", f"{n}, mode {gyro.mode} ({how}), "
@@ -308,8 +319,7 @@ def review_gps(gps, summary: Summary) -> GpsFigures | None:
         summary.note(NO_FIX, "no GPS file" + (f" ({gps.path})" if gps.path else "") +
                      ": the review leaves GPS out")
         return None
-    rows = []
-    summary.sections["GPS file " + gps.path] = rows
+    rows = summary.section(3, "GPS file " + gps.path)
     if gps.lines == 0:
         rows.append(("lines", "none"))
         summary.problem(NO_FIX, "the GPS file is empty: nothing came from the receiver")
