@@ -107,6 +107,9 @@ struct RunSpec {
     // Set: the simulated GPS receiver runs with these options and the program records it;
     // otherwise the program is given a GPS port that names no device.
     std::optional<std::vector<std::string>> receiver = std::nullopt;
+    // Set: the folder of the unpacked package, whose morvane.exe runs with its simulator/ folder
+    // (hsif.dll and LOOKUPHS) in place of the build's program and library.
+    fs::path package = {};
 };
 
 // One run's world: a folder of its own (the working directory, with the calibration file), the
@@ -126,7 +129,9 @@ public:
         }
         const fs::path& dir = folder_.path();
         std::string library_dir;
-        if (run.library == Library::kSimulated) {
+        if (!run.package.empty()) {
+            library_dir = (run.package / "simulator").string();
+        } else if (run.library == Library::kSimulated) {
             library_dir = t.hsif_sim_dir;
             const fs::path library = fs::path(library_dir) / t.hsif_file_name();
             if (!fs::exists(library)) {
@@ -146,9 +151,12 @@ public:
         }
         if (run.calibration) {
             std::error_code ec;
-            fs::copy_file(t.calibration, dir / "LOOKUPHS", ec);
+            const fs::path calibration =
+                run.package.empty() ? fs::path(t.calibration) : run.package / "simulator/LOOKUPHS";
+            fs::copy_file(calibration, dir / "LOOKUPHS", ec);
             if (ec) {
-                return "cannot copy the calibration file " + t.calibration + ": " + ec.message();
+                return "cannot copy the calibration file " + calibration.string() + ": " +
+                       ec.message();
             }
         }
         if (!laser_port_.ok()) {
@@ -185,7 +193,9 @@ public:
                                       "-S",
                                       run.receiver ? receiver_.port() : testsupport::kNoGpsPort};
         args.insert(args.end(), run.options.begin(), run.options.end());
-        if (!program_.launch(t.exe, args, env, dir.string())) {
+        const std::string exe =
+            run.package.empty() ? t.exe : (run.package / "morvane.exe").string();
+        if (!program_.launch(exe, args, env, dir.string())) {
             return program_.error();
         }
         if (run.gyro_record &&
@@ -1013,6 +1023,28 @@ TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
     EXPECT_EQ(testsupport::calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
         << "no line is captured after the interrupt";
     EXPECT_TRUE(fs::exists(survey_->dir() / "laser.txt"));
+}
+
+// The package as an operator unpacks it: its morvane.exe records, finds the simulated library in
+// its simulator/ folder and writes the laser file.
+TEST_F(LaserE2e, TheUnpackedPackageRecordsAndCapturesWithItsSimulatedLibrary) {
+    const testsupport::E2eTarget& t = e2e_target();
+    if (!t.wine) {
+        GTEST_SKIP() << "the package holds the Windows programs";
+    }
+    const fs::path package = survey_->dir() / "package";
+    ASSERT_TRUE(fs::create_directory(package));
+    ASSERT_EQ(testsupport::unpack_zip(t.dist_zip, package), "");
+    ASSERT_TRUE(start(
+        {.sim_env = {kSpeedup}, .options = {"-l", "2"}, .gyro_record = true, .package = package}));
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, 0) << status.describe() << survey_->transcript();
+    EXPECT_NE(survey_->out().find("Using DLL: " + testsupport::wine_path(fs::canonical(
+                                                      package / "simulator/hsif.dll"))),
+              std::string::npos)
+        << survey_->transcript();
+    EXPECT_GE(count_of(testsupport::read_file(survey_->dir() / "gyro.txt"), "\n"), 1u);
+    EXPECT_EQ(count_of(survey_->laser_bytes(), "\n"), 2u * 5000u) << "the header and two lines";
 }
 
 }  // namespace

@@ -41,7 +41,11 @@ E2eTarget read_target() {
     if (kind.empty() || t.exe.empty() || t.ahrs_sim.empty()) {
         t.skip_reason = "MORVANE_TARGET, MORVANE_EXE and AHRS_SIM are not all set";
     } else if (!fs::exists(t.exe)) {
-        t.skip_reason = "no program at " + t.exe + (t.wine ? " (build it with: make windows)" : "");
+        const bool win64 = env_or_empty("MORVANE_WINE_ARCH") == "win64";
+        t.skip_reason = "no program at " + t.exe +
+                        (t.wine ? (win64 ? " (build it with: make windows64)"
+                                         : " (build it with: make windows)")
+                                : "");
     }
     return t;
 }
@@ -140,6 +144,18 @@ std::vector<std::string> E2eTarget::library_search(const std::string& dir) const
 
 const E2eTarget& e2e_target() {
     return target();
+}
+
+std::string unpack_zip(const std::string& zip, const fs::path& into) {
+    if (!fs::exists(zip)) {
+        return "no package at " + zip + " (the Windows build writes it)";
+    }
+    Process unzip;
+    if (!unzip.start({"cmake", "-E", "tar", "xf", zip}, {}, into.string())) {
+        return unzip.error();
+    }
+    const ExitStatus status = unzip.wait(kHangBound);
+    return status.code == 0 ? std::string() : status.describe() + unzip.err();
 }
 
 std::string wine_path(const std::string& unix_path) {

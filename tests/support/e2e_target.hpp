@@ -7,11 +7,13 @@
 // The target is read from the environment that ctest sets (see tests/e2e/README.md):
 //
 //   MORVANE_TARGET  native | wine
-//   MORVANE_EXE     the program: build/morvane, or build-win32/morvane.exe under Wine
+//   MORVANE_WINE_ARCH  under Wine: win32 (the default) or win64, the width of the Windows build
+//   MORVANE_EXE     the program: build/morvane, or build-win32/morvane.exe (build-win64/...) under
+//                   Wine
 //   AHRS_SIM        the simulated AHRS unit (a native program in both cases)
 //   GPS_SIM         the simulated GPS receiver (a native program in both cases)
 //   HSIF_SIM_DIR    the folder of the simulated interface library: build/sim (libhsif.so), or
-//                   build-win32/sim (hsif.dll) under Wine
+//                   build-win32/sim or build-win64/sim (hsif.dll) under Wine
 //   HSIF_SIM_CALIBRATION     the calibration file the simulated library reads as "LOOKUPHS"
 //   HSIF_INCOMPLETE_LIBRARY  a library of this target that lacks one of the 50 entry points
 //   CAPTURE_TOOL    capture-tool of the target
@@ -82,6 +84,9 @@ struct E2eTarget {
 // The target, read from the environment once. The suites' environment (registered by this
 // harness) sets up Wine before the first test and fills skip_reason when it cannot.
 const E2eTarget& e2e_target();
+
+// Unpacks the zip file into the folder (cmake -E tar). Returns an empty text, or why it could not.
+std::string unpack_zip(const std::string& zip, const std::filesystem::path& into);
 
 // A Unix path as Wine's Z: drive shows it: "Z:\tmp\x" for "/tmp/x".
 std::string wine_path(const std::string& unix_path);
