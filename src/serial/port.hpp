@@ -11,8 +11,8 @@
 namespace serial {
 
 // One communications port. Plain storage owned by its holder; the operations below never
-// allocate or free it. The fields run to offset 0x8C3 (2244 bytes); the offsets below are those of
-// the 32-bit layout, and kSerialPortLayout64 gives the 64-bit Windows ones.
+// allocate or free it. The fields run to offset 0x8C3 (2244 bytes). The offsets in the comments
+// are those of the 32-bit layout; the table after the record gives the 64-bit ones beside them.
 struct SerialPort {
     HANDLE handle;                // 0x000 the comm device
     DCB dcb;                      // 0x004 line settings as last read and written
@@ -41,108 +41,50 @@ struct SerialPort {
     OVERLAPPED read_overlapped;   // 0x8B0 reads; hEvent at 0x8C0
 };
 
-// Where each field lies, for the two layouts a library may be built with from these
-// declarations: the 32-bit one (32-bit Windows, and the POSIX build, whose HANDLE is 32 bits) and
-// the 64-bit Windows one, which keeps the field order with natural alignment (8-byte handles and
-// OVERLAPPED fields). The offsets in the field comments above are the 32-bit ones.
-struct SerialPortLayout {
-    size_t size, handle, dcb, reserved_020, is_open, reserved_7f8, reserved_800, reserved_808,
-        report_errors, data_bits, flow_control, parity, stop_bits, baud_rate, reserved_818,
-        reserved_81c, reserved_820, reserved_85c, reserved_860, reserved_880, write_overlapped,
-        write_event, read_overlapped, read_event;
+// Where each field lies in the two layouts a library may be built with from these declarations:
+// the 32-bit one (32-bit Windows, and the POSIX build, whose HANDLE is 32 bits) and the 64-bit
+// Windows one, which keeps the field order with natural
+// alignment (8-byte handles and OVERLAPPED fields). The width of a HANDLE decides which applies.
+struct LayoutOffset {
+    size_t layout32;
+    size_t layout64;
 };
 
-constexpr SerialPortLayout kSerialPortLayout32{
-    .size = 0x8C4,
-    .handle = 0x000,
-    .dcb = 0x004,
-    .reserved_020 = 0x020,
-    .is_open = 0x7F4,
-    .reserved_7f8 = 0x7F8,
-    .reserved_800 = 0x800,
-    .reserved_808 = 0x808,
-    .report_errors = 0x80C,
-    .data_bits = 0x810,
-    .flow_control = 0x811,
-    .parity = 0x812,
-    .stop_bits = 0x813,
-    .baud_rate = 0x814,
-    .reserved_818 = 0x818,
-    .reserved_81c = 0x81C,
-    .reserved_820 = 0x820,
-    .reserved_85c = 0x85C,
-    .reserved_860 = 0x860,
-    .reserved_880 = 0x880,
-    .write_overlapped = 0x89C,
-    .write_event = 0x8AC,
-    .read_overlapped = 0x8B0,
-    .read_event = 0x8C0,
-};
+constexpr size_t in_this_layout(LayoutOffset offset) {
+    return sizeof(HANDLE) == 8 ? offset.layout64 : offset.layout32;
+}
 
-constexpr SerialPortLayout kSerialPortLayout64{
-    .size = 0x8E0,
-    .handle = 0x000,
-    .dcb = 0x008,
-    .reserved_020 = 0x024,
-    .is_open = 0x7F8,
-    .reserved_7f8 = 0x7FC,
-    .reserved_800 = 0x804,
-    .reserved_808 = 0x80C,
-    .report_errors = 0x810,
-    .data_bits = 0x814,
-    .flow_control = 0x815,
-    .parity = 0x816,
-    .stop_bits = 0x817,
-    .baud_rate = 0x818,
-    .reserved_818 = 0x81C,
-    .reserved_81c = 0x820,
-    .reserved_820 = 0x824,
-    .reserved_85c = 0x860,
-    .reserved_860 = 0x864,
-    .reserved_880 = 0x884,
-    .write_overlapped = 0x8A0,
-    .write_event = 0x8B8,
-    .read_overlapped = 0x8C0,
-    .read_event = 0x8D8,
-};
-
-// The layout of this build: the width of a HANDLE decides it.
-constexpr SerialPortLayout kSerialPortLayout =
-    sizeof(HANDLE) == 8 ? kSerialPortLayout64 : kSerialPortLayout32;
-
-#define MORVANE_PORT_FIELD_AT(field) \
-    static_assert(offsetof(SerialPort, field) == kSerialPortLayout.field, #field)
-static_assert(sizeof(SerialPort) == kSerialPortLayout.size);
-MORVANE_PORT_FIELD_AT(handle);
-MORVANE_PORT_FIELD_AT(dcb);
-MORVANE_PORT_FIELD_AT(reserved_020);
-MORVANE_PORT_FIELD_AT(is_open);
-MORVANE_PORT_FIELD_AT(reserved_7f8);
-MORVANE_PORT_FIELD_AT(reserved_800);
-MORVANE_PORT_FIELD_AT(reserved_808);
-MORVANE_PORT_FIELD_AT(report_errors);
-MORVANE_PORT_FIELD_AT(data_bits);
-MORVANE_PORT_FIELD_AT(flow_control);
-MORVANE_PORT_FIELD_AT(parity);
-MORVANE_PORT_FIELD_AT(stop_bits);
-MORVANE_PORT_FIELD_AT(baud_rate);
-MORVANE_PORT_FIELD_AT(reserved_818);
-MORVANE_PORT_FIELD_AT(reserved_81c);
-MORVANE_PORT_FIELD_AT(reserved_820);
-MORVANE_PORT_FIELD_AT(reserved_85c);
-MORVANE_PORT_FIELD_AT(reserved_860);
-MORVANE_PORT_FIELD_AT(reserved_880);
-MORVANE_PORT_FIELD_AT(write_overlapped);
-MORVANE_PORT_FIELD_AT(read_overlapped);
-#undef MORVANE_PORT_FIELD_AT
+//                                                                    32-bit  64-bit
+static_assert(sizeof(SerialPort) == in_this_layout({0x8C4, 0x8E0}));
+static_assert(offsetof(SerialPort, handle) == in_this_layout({0x000, 0x000}));
+static_assert(offsetof(SerialPort, dcb) == in_this_layout({0x004, 0x008}));
+static_assert(offsetof(SerialPort, reserved_020) == in_this_layout({0x020, 0x024}));
+static_assert(offsetof(SerialPort, is_open) == in_this_layout({0x7F4, 0x7F8}));
+static_assert(offsetof(SerialPort, reserved_7f8) == in_this_layout({0x7F8, 0x7FC}));
+static_assert(offsetof(SerialPort, reserved_800) == in_this_layout({0x800, 0x804}));
+static_assert(offsetof(SerialPort, reserved_808) == in_this_layout({0x808, 0x80C}));
+static_assert(offsetof(SerialPort, report_errors) == in_this_layout({0x80C, 0x810}));
+static_assert(offsetof(SerialPort, data_bits) == in_this_layout({0x810, 0x814}));
+static_assert(offsetof(SerialPort, flow_control) == in_this_layout({0x811, 0x815}));
+static_assert(offsetof(SerialPort, parity) == in_this_layout({0x812, 0x816}));
+static_assert(offsetof(SerialPort, stop_bits) == in_this_layout({0x813, 0x817}));
+static_assert(offsetof(SerialPort, baud_rate) == in_this_layout({0x814, 0x818}));
+static_assert(offsetof(SerialPort, reserved_818) == in_this_layout({0x818, 0x81C}));
+static_assert(offsetof(SerialPort, reserved_81c) == in_this_layout({0x81C, 0x820}));
+static_assert(offsetof(SerialPort, reserved_820) == in_this_layout({0x820, 0x824}));
+static_assert(offsetof(SerialPort, reserved_85c) == in_this_layout({0x85C, 0x860}));
+static_assert(offsetof(SerialPort, reserved_860) == in_this_layout({0x860, 0x864}));
+static_assert(offsetof(SerialPort, reserved_880) == in_this_layout({0x880, 0x884}));
+static_assert(offsetof(SerialPort, write_overlapped) == in_this_layout({0x89C, 0x8A0}));
+static_assert(offsetof(SerialPort, read_overlapped) == in_this_layout({0x8B0, 0x8C0}));
 static_assert(offsetof(SerialPort, write_overlapped) + offsetof(OVERLAPPED, hEvent) ==
-              kSerialPortLayout.write_event);
+              in_this_layout({0x8AC, 0x8B8}));
 static_assert(offsetof(SerialPort, read_overlapped) + offsetof(OVERLAPPED, hEvent) ==
-              kSerialPortLayout.read_event);
+              in_this_layout({0x8C0, 0x8D8}));
 
 // What a holder reserves for one record: 8 bytes more than the record needs (2252 bytes in the
 // 32-bit layout).
-constexpr size_t kSerialPortStorage = kSerialPortLayout.size + 8;
+constexpr size_t kSerialPortStorage = sizeof(SerialPort) + 8;
 
 // Opens the device "COM<com_number>" (name cut to 9 characters) for overlapped input and output,
 // with 4096-byte queues, both directions purged, reads that return at once, a 1000 ms write
