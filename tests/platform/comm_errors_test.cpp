@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/posix/comm_state.hpp"
+#include "platform/posix/line_errors.hpp"
 #include "platform/win32.hpp"
 #include "pty.hpp"
 #include "serial_port.hpp"

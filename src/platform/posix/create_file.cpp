@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/posix/comm_state.hpp"
 #include "platform/posix/device_names.hpp"
 #include "platform/posix/handles.hpp"
+#include "platform/posix/line_settings.hpp"
 
 namespace platform::posix {
 namespace {

@@ -32,9 +32,9 @@ bool signal_event(HANDLE handle) {
     }
     {
         std::lock_guard lock(entry->mutex);
-        entry->signalled = true;
+        entry->event.signalled = true;
     }
-    entry->changed.notify_all();
+    entry->event.changed.notify_all();
     return true;
 }
 
@@ -49,8 +49,8 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state
     }
     auto entry = std::make_shared<HandleEntry>();
     entry->kind = HandleKind::kEvent;
-    entry->manual_reset = manual_reset != FALSE;
-    entry->signalled = initial_state != FALSE;
+    entry->event.manual_reset = manual_reset != FALSE;
+    entry->event.signalled = initial_state != FALSE;
     const HANDLE handle = add_object(std::move(entry));
     return handle == INVALID_HANDLE_VALUE ? 0 : handle;
 }
@@ -68,7 +68,7 @@ BOOL ResetEvent(HANDLE event) {
         return FALSE;
     }
     std::lock_guard lock(entry->mutex);
-    entry->signalled = false;
+    entry->event.signalled = false;
     return TRUE;
 }
 
@@ -81,19 +81,19 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         return WAIT_OBJECT_0;
     }
     std::unique_lock lock(entry->mutex);
-    const auto is_signalled = [&entry] { return entry->signalled; };
+    const auto is_signalled = [&entry] { return entry->event.signalled; };
     if (milliseconds == INFINITE) {
-        entry->changed.wait(lock, is_signalled);
+        entry->event.changed.wait(lock, is_signalled);
     } else {
         // A steady-clock deadline: a wakeup without a signal waits on for the time left.
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        if (!entry->changed.wait_until(lock, deadline, is_signalled)) {
+        if (!entry->event.changed.wait_until(lock, deadline, is_signalled)) {
             return WAIT_TIMEOUT;
         }
     }
-    if (!entry->manual_reset) {
-        entry->signalled = false;
+    if (!entry->event.manual_reset) {
+        entry->event.signalled = false;
     }
     return WAIT_OBJECT_0;
 }

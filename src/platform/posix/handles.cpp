@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <unordered_map>
 
-#include "platform/posix/comm_state.hpp"
+#include "platform/posix/line_settings.hpp"
 
 namespace platform::posix {
 namespace {
@@ -126,12 +126,12 @@ std::shared_ptr<HandleEntry> make_descriptor_entry(int fd, bool can_read, bool c
     entry->device = info.st_dev;
     entry->inode = info.st_ino;
     if (isatty(fd)) {
-        if (!read_dcb(fd, &entry->dcb)) {
+        if (!read_dcb(fd, &entry->serial.dcb)) {
             return nullptr;
         }
         entry->kind = HandleKind::kSerial;
         // Errors counted before the handle was made are not its to report.
-        entry->error_counts_kept = read_line_error_counts(fd, &entry->error_counts);
+        entry->serial.error_counts_kept = read_line_error_counts(fd, &entry->serial.error_counts);
     }
     return entry;
 }
@@ -169,6 +169,15 @@ HANDLE add_object(std::shared_ptr<HandleEntry> entry) {
 
 std::shared_ptr<HandleEntry> find_handle(HANDLE handle) {
     return is_descriptor(handle) ? find_descriptor(static_cast<int>(handle)) : find_object(handle);
+}
+
+std::shared_ptr<HandleEntry> find_serial(HANDLE handle) {
+    std::shared_ptr<HandleEntry> entry = find_handle(handle);
+    if (entry && entry->kind != HandleKind::kSerial) {
+        fail(ERROR_INVALID_FUNCTION);
+        return nullptr;
+    }
+    return entry;
 }
 
 std::shared_ptr<HandleEntry> find_object(HANDLE handle) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/posix/serial_kernel.hpp"
 #include "platform/win32.hpp"
 
 namespace platform::posix {
@@ -23,21 +24,29 @@ enum class HandleKind { kSerial, kFile, kEvent };
 // (fs.nr_open), and neither 0 nor INVALID_HANDLE_VALUE is one of them.
 constexpr HANDLE kFirstObjectHandle = 0x40000000u;
 
-// The line-error counters a serial driver keeps (Linux: TIOCGICOUNT), as last seen by
-// ClearCommError on the handle.
-struct LineErrorCounts {
-    int frame = 0;
-    int overrun = 0;  // the receiver lost a character
-    int parity = 0;
-    int brk = 0;          // breaks received
-    int buf_overrun = 0;  // the input queue overflowed
+// The Windows state of a serial device that termios cannot hold.
+struct SerialState {
+    DCB dcb{};                // the settings last applied (read from the device at first)
+    COMMTIMEOUTS timeouts{};  // all zero at first, as on Windows
+    DWORD comm_mask = 0;      // the SetCommMask events; none at first, as on Windows
+    // Line errors: whether the driver keeps counts at all, and the counts last reported.
+    bool error_counts_kept = false;
+    LineErrorCounts error_counts{};
 };
 
-// The state behind one handle. `fd`, `kind`, the access rights and the file's identity are
-// fixed for the handle's life; the rest is guarded by `mutex`, so a read on one thread and
-// SetCommTimeouts on another see whole values.
+// The state of an event: whether it is signalled, and the waiters on it.
+struct EventState {
+    bool manual_reset = false;
+    bool signalled = false;
+    std::condition_variable changed;
+};
+
+// The state behind one handle: `kind` says which of `serial` and `event` is in use (a file has
+// neither). `fd`, `kind`, the access rights and the file's identity are fixed for the handle's
+// life; the rest is guarded by `mutex`, so a read on one thread and SetCommTimeouts on another
+// see whole values.
 struct HandleEntry {
-    int fd = -1;
+    int fd = -1;  // -1 for an event
     HandleKind kind = HandleKind::kFile;
     bool can_read = false;
     bool can_write = false;
@@ -48,17 +57,8 @@ struct HandleEntry {
     dev_t device = 0;
     ino_t inode = 0;
     std::mutex mutex;
-    DCB dcb{};                // the settings last applied (read from the device at first)
-    COMMTIMEOUTS timeouts{};  // all zero at first, as on Windows
-    DWORD comm_mask = 0;      // the SetCommMask events; none at first, as on Windows
-    // Line errors: whether the driver keeps counts at all, and the counts last reported.
-    bool error_counts_kept = false;
-    LineErrorCounts error_counts{};
-
-    // Events: the state and the waiters on it (under `mutex`).
-    bool manual_reset = false;
-    bool signalled = false;
-    std::condition_variable changed;
+    SerialState serial;  // kind kSerial
+    EventState event;    // kind kEvent
 };
 
 // The state of an open descriptor as a fresh handle has it: a terminal is a serial device (its
@@ -83,6 +83,9 @@ HANDLE add_object(std::shared_ptr<HandleEntry> entry);
 // (make_descriptor_entry, access from its open flags). The entry stays valid for the holder
 // even if the handle is closed meanwhile.
 std::shared_ptr<HandleEntry> find_handle(HANDLE handle);
+
+// Like find_handle, but only for serial devices: another handle is ERROR_INVALID_FUNCTION.
+std::shared_ptr<HandleEntry> find_serial(HANDLE handle);
 
 // Like find_handle, but only for objects: a descriptor is ERROR_INVALID_HANDLE.
 std::shared_ptr<HandleEntry> find_object(HANDLE handle);

@@ -70,7 +70,7 @@ BOOL transfer(HANDLE handle, Byte* bytes, DWORD count, LPDWORD count_done, LPOVE
         COMMTIMEOUTS timeouts{};
         {
             std::lock_guard lock(entry->mutex);
-            timeouts = entry->timeouts;
+            timeouts = entry->serial.timeouts;
         }
         const NonBlocking non_blocking(entry->fd, entry->may_block);
         ok = serial(entry->fd, bytes, count, timeouts, &done, &error);

@@ -1,8 +1,7 @@
 #pragma once
-// Line settings of serial devices: the DCB mapped onto termios, the line as a serial handle
-// opened here starts with it, and the driver's line-error counters.
+// Line settings of serial devices: the DCB mapped onto termios and back (GetCommState,
+// SetCommState), and the line as a serial handle opened here starts with it.
 
-#include "platform/posix/handles.hpp"
 #include "platform/win32.hpp"
 
 namespace platform::posix {
@@ -18,13 +17,5 @@ bool prepare_line(int fd);
 // Reads the DCB that describes a terminal device's settings as they are, changing nothing.
 // Returns false with errno set when the descriptor is no terminal.
 bool read_dcb(int fd, DCB* dcb);
-
-// Reads the driver's line-error counters into *counts; false when the driver keeps none (a
-// pseudo-terminal, most USB adapters).
-bool read_line_error_counts(int fd, LineErrorCounts* counts);
-
-// ClearCommError's line-error mask for the counters that grew from `before` to `after`:
-// CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_BREAK, CE_RXOVER.
-DWORD line_error_mask(const LineErrorCounts& before, const LineErrorCounts& after);
 
 }  // namespace platform::posix

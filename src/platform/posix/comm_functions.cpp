@@ -1,0 +1,138 @@
+// The comm functions that keep state for the program or act on the queues and lines: the stored
+// time-outs (Get/SetCommTimeouts), the event mask (Get/SetCommMask), PurgeComm and
+// EscapeCommFunction.
+
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <cerrno>
+
+#include "platform/posix/handles.hpp"
+
+using platform::posix::fail;
+using platform::posix::fail_errno;
+using platform::posix::find_serial;
+using ErrorContext = platform::posix::ErrorContext;
+
+BOOL GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
+    auto entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    if (timeouts == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard lock(entry->mutex);
+    *timeouts = entry->serial.timeouts;
+    return TRUE;
+}
+
+BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
+    auto entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    if (timeouts == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    // Windows refuses the "return at once" interval with a total time-out of MAXDWORD.
+    if (timeouts->ReadIntervalTimeout == MAXDWORD &&
+        timeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
+        timeouts->ReadTotalTimeoutConstant == MAXDWORD) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard lock(entry->mutex);
+    entry->serial.timeouts = *timeouts;
+    return TRUE;
+}
+
+BOOL SetCommMask(HANDLE handle, DWORD mask) {
+    auto entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    std::lock_guard lock(entry->mutex);
+    entry->serial.comm_mask = mask;
+    return TRUE;
+}
+
+BOOL GetCommMask(HANDLE handle, LPDWORD mask) {
+    auto entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    if (mask == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard lock(entry->mutex);
+    *mask = entry->serial.comm_mask;
+    return TRUE;
+}
+
+BOOL PurgeComm(HANDLE handle, DWORD flags) {
+    auto entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    constexpr DWORD kAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+    if ((flags & ~kAll) != 0) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    // Transfers complete before they return, so the ABORT flags find nothing pending.
+    const bool input = (flags & PURGE_RXCLEAR) != 0;
+    const bool output = (flags & PURGE_TXCLEAR) != 0;
+    if (!input && !output) {
+        return TRUE;
+    }
+    const int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
+    if (tcflush(entry->fd, queue) != 0) {
+        return fail_errno(errno, ErrorContext::kTransfer);
+    }
+    return TRUE;
+}
+
+BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
+    auto entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    const int fd = entry->fd;
+    // The modem lines are set and cleared with one ioctl each, never read, changed and written
+    // back, so the other lines are never disturbed.
+    const auto modem_line = [fd](unsigned long request, int line) -> BOOL {
+        if (ioctl(fd, request, &line) == 0) {
+            return TRUE;
+        }
+        // A device without modem lines (a pseudo-terminal: ENOTTY or EINVAL) reports what Wine
+        // reports for it.
+        if (errno == ENOTTY || errno == EINVAL) {
+            return fail(ERROR_NOT_SUPPORTED);
+        }
+        return fail_errno(errno, ErrorContext::kTransfer);
+    };
+    const auto done = [](int result) -> BOOL {
+        return result == 0 ? TRUE : fail_errno(errno, ErrorContext::kTransfer);
+    };
+    switch (function) {
+        case SETXOFF:
+            return done(tcflow(fd, TCOOFF));
+        case SETXON:
+            return done(tcflow(fd, TCOON));
+        case SETRTS:
+            return modem_line(TIOCMBIS, TIOCM_RTS);
+        case CLRRTS:
+            return modem_line(TIOCMBIC, TIOCM_RTS);
+        case SETDTR:
+            return modem_line(TIOCMBIS, TIOCM_DTR);
+        case CLRDTR:
+            return modem_line(TIOCMBIC, TIOCM_DTR);
+        case RESETDEV:
+            return TRUE;
+        case SETBREAK:
+            return done(ioctl(fd, TIOCSBRK));
+        case CLRBREAK:
+            return done(ioctl(fd, TIOCCBRK));
+        default:
+            return fail(ERROR_INVALID_PARAMETER);
+    }
+}
