@@ -51,15 +51,14 @@ gps::PieceKind kind_of_sentence(const std::string& text) {
     if (n < 4 || text[n - 3] != '*' || hex_value(text[n - 2]) < 0 || hex_value(text[n - 1]) < 0) {
         return gps::PieceKind::kNoChecksum;
     }
-    unsigned sum = 0;
     bool printable = true;
     for (size_t i = 1; i + 3 < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        sum ^= c;
         printable = printable && c >= 0x20 && c <= 0x7E;
     }
     const unsigned written =
         static_cast<unsigned>(hex_value(text[n - 2]) * 16 + hex_value(text[n - 1]));
+    const unsigned sum = gps::nmea_checksum(std::string_view(text).substr(1, n - 4));
     return printable && sum == written ? gps::PieceKind::kSentence : gps::PieceKind::kBadChecksum;
 }
 

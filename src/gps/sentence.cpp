@@ -43,13 +43,15 @@ PieceKind check_sentence(const uint8_t* text, uint32_t size) {
     if (high < 0 || low < 0) {
         return PieceKind::kNoChecksum;
     }
-    uint8_t sum = 0;
+    const std::string_view body(reinterpret_cast<const char*>(text) + 1,
+                                size - 1 - kChecksumLength);
     bool printable = true;
-    for (uint32_t i = 1; i < size - kChecksumLength; ++i) {
-        sum = static_cast<uint8_t>(sum ^ text[i]);
-        printable = printable && text[i] >= kFirstPrintable && text[i] <= kLastPrintable;
+    for (const char c : body) {
+        const auto byte = static_cast<uint8_t>(c);
+        printable = printable && byte >= kFirstPrintable && byte <= kLastPrintable;
     }
-    return printable && sum == high * 16 + low ? PieceKind::kSentence : PieceKind::kBadChecksum;
+    return printable && nmea_checksum(body) == high * 16 + low ? PieceKind::kSentence
+                                                               : PieceKind::kBadChecksum;
 }
 
 // Hands out the bytes held as a piece of this kind; the next call starts a new piece.
@@ -81,6 +83,14 @@ PieceKind cut_short(Splitter::State state) {
 }
 
 }  // namespace
+
+uint8_t nmea_checksum(std::string_view body) {
+    uint8_t sum = 0;
+    for (const char c : body) {
+        sum = static_cast<uint8_t>(sum ^ static_cast<uint8_t>(c));
+    }
+    return sum;
+}
 
 void splitter_reset(Splitter* splitter) {
     splitter->state = Splitter::kOutside;

@@ -4,8 +4,13 @@
 // of the reasons, and whether a sentence reports a fix.
 
 #include <cstdint>
+#include <string_view>
 
 namespace gps {
+
+// The checksum of a sentence's body, the characters between its start character and '*': their
+// exclusive or. A sentence carries it as "*HH", two hexadecimal digits.
+uint8_t nmea_checksum(std::string_view body);
 
 // Characters a sentence may have before its line end, the start character included. NMEA 0183
 // allows 82 with the CR LF (80 before it); proprietary "$P..." sentences of some receivers run

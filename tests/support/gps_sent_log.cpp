@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <sstream>
+#include <string_view>
+
+#include "gps/sentence.hpp"
 
 namespace testsupport {
 
@@ -56,12 +59,9 @@ bool nmea_checksum_ok(const std::string& sentence) {
         star + 3 != sentence.size()) {
         return false;
     }
-    unsigned sum = 0;
-    for (size_t i = 1; i < star; ++i) {
-        sum ^= static_cast<unsigned char>(sentence[i]);
-    }
     char expected[3];
-    std::snprintf(expected, sizeof expected, "%02X", sum);
+    std::snprintf(expected, sizeof expected, "%02X",
+                  gps::nmea_checksum(std::string_view(sentence).substr(1, star - 1)));
     return sentence.compare(star + 1, 2, expected) == 0;
 }
 

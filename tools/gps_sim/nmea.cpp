@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "gps/sentence.hpp"
+
 namespace gps_sim {
 namespace {
 
@@ -49,7 +51,7 @@ __attribute__((format(printf, 2, 3))) void fieldf(Sentence* sentence, const char
 std::string finish(Sentence* sentence) {
     char checksum[4];
     std::snprintf(checksum, sizeof checksum, "*%02X",
-                  nmea_checksum(std::string_view(sentence->text).substr(1)));
+                  gps::nmea_checksum(std::string_view(sentence->text).substr(1)));
     return sentence->text + checksum;
 }
 
@@ -183,14 +185,6 @@ void append_gsv(const Epoch& epoch, std::vector<std::string>* sentences) {
 }
 
 }  // namespace
-
-uint8_t nmea_checksum(std::string_view body) {
-    uint8_t sum = 0;
-    for (char c : body) {
-        sum = static_cast<uint8_t>(sum ^ static_cast<uint8_t>(c));
-    }
-    return sum;
-}
 
 std::vector<std::string> epoch_sentences(const Epoch& epoch) {
     std::vector<std::string> sentences{gga(epoch), rmc(epoch), gsa(epoch)};

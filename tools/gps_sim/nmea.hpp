@@ -15,10 +15,6 @@ namespace gps_sim {
 // The longest sentence NMEA 0183 allows, from '$' to the line end CR LF.
 constexpr size_t kMaxSentenceLength = 82;
 
-// The checksum of a sentence: the exclusive or of every character between '$' and '*'.
-// body is the text after '$' and before '*'.
-uint8_t nmea_checksum(std::string_view body);
-
 // The epoch's sentences in the order they go out: GGA, RMC, GSA, then as many GSV as its
 // satellites in view need (four a sentence). Each from '$' to its checksum "*HH", without the
 // line end, and at most kMaxSentenceLength with it.

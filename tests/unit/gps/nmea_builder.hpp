@@ -18,12 +18,8 @@ namespace gps_test {
 
 // start + body + "*HH": the checksum is the XOR of the body's characters, in upper-case hex.
 inline std::string sentence(const std::string& body, char start = '$') {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<uint8_t>(c);
-    }
     char checksum[4];
-    std::snprintf(checksum, sizeof checksum, "*%02X", sum);
+    std::snprintf(checksum, sizeof checksum, "*%02X", gps::nmea_checksum(body));
     return start + body + checksum;
 }
 
