@@ -16,8 +16,6 @@ constexpr DWORD kQueueSize = 4096;
 // The longest a write may take in the device.
 constexpr DWORD kWriteTimeoutMs = 1000;
 // flow_control's default: neither CTS/DSR (bit 0 clear) nor XON/XOFF (non-zero).
-constexpr uint8_t kNoFlowControl = 4;
-constexpr uint32_t kDefaultBaud = 9600;
 
 HANDLE make_event() {
     // Manual reset, not signalled, unnamed: the completion events of the OVERLAPPED blocks.
@@ -121,27 +119,7 @@ int32_t configure_port(SerialPort* port, uint32_t baud) {
 }
 
 int32_t set_port_defaults(SerialPort* port) {
-    port->reserved_020 = 1;
-    port->is_open = 1;
-    port->reserved_7f8 = 0;
-    port->reserved_7fc = 0;
-    port->reserved_804 = 1;
-    port->reserved_808 = 1;
-    port->report_errors = 1;
-    port->data_bits = 8;
-    port->flow_control = kNoFlowControl;
-    port->parity = 0;
-    port->stop_bits = 0;
-    port->baud_rate = kDefaultBaud;
-    port->reserved_818 = 0;
-    port->reserved_81c = 0;
-    port->reserved_85c = 0;
-    std::memset(port->reserved_860, 0, sizeof port->reserved_860);
-    port->write_overlapped.Offset = 0;
-    port->write_overlapped.OffsetHigh = 0;
-    port->read_overlapped.Offset = 0;
-    port->read_overlapped.OffsetHigh = 0;
-
+    write_port_defaults(port);
     port->read_overlapped.hEvent = make_event();
     if (port->read_overlapped.hEvent == 0) {
         port->write_overlapped.hEvent = 0;

@@ -110,9 +110,15 @@ int32_t open_port_named(SerialPort* port, uint32_t baud, const char* device);
 // flow_control selects. Returns non-zero when the device accepted them.
 int32_t configure_port(SerialPort* port, uint32_t baud);
 
-// Writes the record's default values and makes the read and write events (manual reset, not
-// signalled). Returns 1, or -1 when an event cannot be made: the one made is closed again and
-// both event fields are 0.
+// Writes the record's fields as a port open leaves them, the events aside: is_open 1, 8 data bits,
+// no parity, one stop bit, no flow control, 9600 baud, the reserved defaults, the OVERLAPPED
+// offsets 0. The simulated interface library's own port open writes them too (defaults.cpp is
+// built into it).
+void write_port_defaults(SerialPort* port);
+
+// Writes the record's default values (write_port_defaults) and makes the read and write events
+// (manual reset, not signalled). Returns 1, or -1 when an event cannot be made: the one made is
+// closed again and both event fields are 0.
 int32_t set_port_defaults(SerialPort* port);
 
 // PurgeComm with the flags (PURGE_TXABORT 0x1, PURGE_RXABORT 0x2, PURGE_TXCLEAR 0x4,

@@ -45,25 +45,11 @@ std::string device_name(int32_t port_number) {
     return name;
 }
 
-// The record's settings as a port open leaves them, baud rate as given.
+// The record's settings as a port open leaves them, baud rate as given. The port is opened for
+// plain (not overlapped) transfers, so the blocks carry no event.
 void write_defaults(SerialPort* port, uint32_t baud) {
-    port->reserved_020 = 1;
-    port->is_open = 1;
-    port->reserved_7f8 = 0;
-    port->reserved_7fc = 0;
-    port->reserved_804 = 1;
-    port->reserved_808 = 1;
-    port->report_errors = 1;
-    port->data_bits = 8;
-    port->flow_control = 4;
-    port->parity = 0;
-    port->stop_bits = 0;
+    serial::write_port_defaults(port);
     port->baud_rate = baud;
-    port->reserved_818 = 0;
-    port->reserved_81c = 0;
-    port->reserved_85c = 0;
-    std::fill(std::begin(port->reserved_860), std::end(port->reserved_860), 0u);
-    // The port is opened for plain (not overlapped) transfers, so the blocks carry no event.
     port->write_overlapped = OVERLAPPED{};
     port->read_overlapped = OVERLAPPED{};
 }
