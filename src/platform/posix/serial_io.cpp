@@ -123,52 +123,38 @@ Deadline after_ms(Clock::time_point from, uint64_t ms) {
     return from + std::chrono::milliseconds(static_cast<int64_t>(ms));
 }
 
-}  // namespace
-
-bool serial_read(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DWORD* got,
-                 DWORD* error) {
-    *got = 0;
-    if (count == 0) {
-        return true;
+// {MAXDWORD, MAXDWORD, C} when nothing was waiting: waits up to C ms for the first byte, then
+// takes what has arrived.
+bool read_within(int fd, uint8_t* buffer, DWORD count, DWORD constant, DWORD* got, DWORD* error) {
+    switch (wait_for(fd, POLLIN, after_ms(Clock::now(), constant), error)) {
+        case Wait::kTimedOut:
+            return true;
+        case Wait::kFailed:
+            return false;
+        case Wait::kReady:
+            break;
     }
-    const DWORD interval = t.ReadIntervalTimeout;
-    const DWORD multiplier = t.ReadTotalTimeoutMultiplier;
-    const DWORD constant = t.ReadTotalTimeoutConstant;
-
-    const long first = take_waiting(fd, buffer, count, error);
-    if (first < 0) {
+    const long n = take_waiting(fd, buffer, count, error);
+    if (n < 0) {
         return false;
     }
-    *got = static_cast<DWORD>(first);
-    if (interval == MAXDWORD && multiplier == 0 && constant == 0) {
-        return true;
-    }
-    if (interval == MAXDWORD && multiplier == MAXDWORD && constant != 0 && constant != MAXDWORD) {
-        if (*got > 0) {
-            return true;
-        }
-        switch (wait_for(fd, POLLIN, after_ms(Clock::now(), constant), error)) {
-            case Wait::kTimedOut:
-                return true;
-            case Wait::kFailed:
-                return false;
-            case Wait::kReady:
-                break;
-        }
-        const long n = take_waiting(fd, buffer, count, error);
-        if (n < 0) {
-            return false;
-        }
-        *got = static_cast<DWORD>(n);
-        return true;
-    }
+    *got = static_cast<DWORD>(n);
+    return true;
+}
 
+// The total and interval time-outs: gathers bytes after the *got already taken until `count`
+// have arrived or a time-out passes. A failure after some bytes delivers them; the next read
+// reports it.
+bool read_until(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DWORD* got,
+                DWORD* error) {
     const auto start = Clock::now();
     Deadline total;
-    if (multiplier != 0 || constant != 0) {
-        total = after_ms(start, static_cast<uint64_t>(multiplier) * count + constant);
+    if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
+        total = after_ms(start, static_cast<uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
+                                    t.ReadTotalTimeoutConstant);
     }
-    // An interval of MAXDWORD outside the two combinations above is about 49 days: no limit.
+    // An interval of MAXDWORD outside the two "at once" combinations is about 49 days: no limit.
+    const DWORD interval = t.ReadIntervalTimeout;
     const bool has_interval = interval != 0 && interval != MAXDWORD;
     auto last_byte = start;
     while (*got < count) {
@@ -180,7 +166,7 @@ bool serial_read(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DW
             case Wait::kTimedOut:
                 return true;
             case Wait::kFailed:
-                return *got > 0;  // deliver what arrived; the next read reports the failure
+                return *got > 0;
             case Wait::kReady:
                 break;
         }
@@ -194,6 +180,31 @@ bool serial_read(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DW
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool serial_read(int fd, uint8_t* buffer, DWORD count, const COMMTIMEOUTS& t, DWORD* got,
+                 DWORD* error) {
+    *got = 0;
+    if (count == 0) {
+        return true;
+    }
+    const long first = take_waiting(fd, buffer, count, error);
+    if (first < 0) {
+        return false;
+    }
+    *got = static_cast<DWORD>(first);
+    const DWORD interval = t.ReadIntervalTimeout;
+    const DWORD multiplier = t.ReadTotalTimeoutMultiplier;
+    const DWORD constant = t.ReadTotalTimeoutConstant;
+    if (interval == MAXDWORD && multiplier == 0 && constant == 0) {
+        return true;
+    }
+    if (interval == MAXDWORD && multiplier == MAXDWORD && constant != 0 && constant != MAXDWORD) {
+        return *got > 0 || read_within(fd, buffer, count, constant, got, error);
+    }
+    return read_until(fd, buffer, count, t, got, error);
 }
 
 bool serial_write(int fd, const uint8_t* data, DWORD count, const COMMTIMEOUTS& t, DWORD* done,
