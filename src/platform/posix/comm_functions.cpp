@@ -12,19 +12,12 @@
 using platform::posix::fail;
 using platform::posix::fail_errno;
 using platform::posix::find_serial;
+using platform::posix::get_serial_state;
+using platform::posix::SerialState;
 using ErrorContext = platform::posix::ErrorContext;
 
 BOOL GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
-    auto entry = find_serial(handle);
-    if (!entry) {
-        return FALSE;
-    }
-    if (timeouts == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
-    }
-    std::lock_guard lock(entry->mutex);
-    *timeouts = entry->serial.timeouts;
-    return TRUE;
+    return get_serial_state(handle, &SerialState::timeouts, timeouts);
 }
 
 BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
@@ -57,16 +50,7 @@ BOOL SetCommMask(HANDLE handle, DWORD mask) {
 }
 
 BOOL GetCommMask(HANDLE handle, LPDWORD mask) {
-    auto entry = find_serial(handle);
-    if (!entry) {
-        return FALSE;
-    }
-    if (mask == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
-    }
-    std::lock_guard lock(entry->mutex);
-    *mask = entry->serial.comm_mask;
-    return TRUE;
+    return get_serial_state(handle, &SerialState::comm_mask, mask);
 }
 
 BOOL PurgeComm(HANDLE handle, DWORD flags) {

@@ -116,4 +116,21 @@ BOOL fail(DWORD code);
 // Signals an event handle (SetEvent); false with ERROR_INVALID_HANDLE when it is not an event.
 bool signal_event(HANDLE handle);
 
+// Copies one field of a serial device's state into *out under the entry's lock (GetCommState,
+// GetCommTimeouts, GetCommMask): TRUE, or FALSE with the last error set when the handle is no
+// serial device (find_serial) or out is null (ERROR_INVALID_PARAMETER).
+template <typename T>
+BOOL get_serial_state(HANDLE handle, T SerialState::*field, T* out) {
+    std::shared_ptr<HandleEntry> entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    if (out == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard lock(entry->mutex);
+    *out = entry->serial.*field;
+    return TRUE;
+}
+
 }  // namespace platform::posix

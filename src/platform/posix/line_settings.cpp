@@ -255,16 +255,7 @@ BOOL SetupComm(HANDLE handle, DWORD, DWORD) {
 // parity and byte size without keeping them, and the caller's read-modify-write must not see
 // its own fields change under it.
 BOOL GetCommState(HANDLE handle, LPDCB dcb) {
-    auto entry = find_serial(handle);
-    if (!entry) {
-        return FALSE;
-    }
-    if (dcb == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
-    }
-    std::lock_guard lock(entry->mutex);
-    *dcb = entry->serial.dcb;
-    return TRUE;
+    return platform::posix::get_serial_state(handle, &platform::posix::SerialState::dcb, dcb);
 }
 
 BOOL SetCommState(HANDLE handle, LPDCB dcb) {
