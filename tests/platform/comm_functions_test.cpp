@@ -1,5 +1,6 @@
-// Overlapped serial handles, SetCommMask, PurgeComm and EscapeCommFunction, checked against the
-// Windows behaviour they stand for, with pseudo-terminals as devices.
+// Overlapped serial handles, SetCommMask, PurgeComm, EscapeCommFunction, ClearCommError's
+// line-error mask and exact queue count, and GetOverlappedResult on requests that completed at
+// once, checked against the Windows behaviour they stand for, with pseudo-terminals as devices.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,21 +10,20 @@
 #include <string>
 #include <thread>
 
+#include "platform/posix/line_errors.hpp"
 #include "platform/win32.hpp"
 #include "pty.hpp"
 #include "serial_port.hpp"
 
 namespace {
 
+using platform::posix::line_error_mask;
+using platform::posix::LineErrorCounts;
+using platform_test::Opening;
+using platform_test::OpenPort;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
 using test_support::Pty;
-
-// Opens a port as the serial port module does: overlapped, exclusive, existing device.
-HANDLE open_overlapped(const Pty& pty) {
-    return CreateFileA(pty.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, 0);
-}
 
 // Bytes waiting in the port's input queue, as ClearCommError reports them.
 DWORD waiting(HANDLE port) {
@@ -47,10 +47,10 @@ bool wait_waiting(HANDLE port, DWORD count) {
 // An overlapped request completes before the call returns (TRUE, as Windows reports a request
 // that completed at once): the count in the OVERLAPPED block and its event are set.
 TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    const HANDLE port = open_overlapped(pty);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    OpenPort opened(Opening::kOverlapped);
+    ASSERT_EQ(opened.error(), "");
+    const HANDLE port = opened.get();
+    Pty& pty = opened.pty();
     ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, 0, 0));
 
     OVERLAPPED write{};
@@ -91,15 +91,13 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
         CloseHandle(read.hEvent);
     }
     CloseHandle(write.hEvent);
-    CloseHandle(port);
 }
 
 // The event mask is kept per handle: none at open, then what SetCommMask stored.
 TEST(CommMask, IsStoredPerHandle) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    const HANDLE port = open_overlapped(pty);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    OpenPort opened(Opening::kOverlapped);
+    ASSERT_EQ(opened.error(), "");
+    const HANDLE port = opened.get();
     DWORD mask = 0xFFFF;
     EXPECT_TRUE(GetCommMask(port, &mask));
     EXPECT_EQ(mask, 0u) << "no events at open";
@@ -108,7 +106,6 @@ TEST(CommMask, IsStoredPerHandle) {
         EXPECT_TRUE(GetCommMask(port, &mask));
         EXPECT_EQ(mask, wanted);
     }
-    CloseHandle(port);
 }
 
 // PurgeComm empties the queues its CLEAR flags name; the ABORT flags end pending requests, of
@@ -127,15 +124,14 @@ TEST(PurgeComm, ClearFlagsEmptyTheirQueue) {
         {"no flag at all does nothing", 0, 5},
     };
     for (const Case& c : cases) {
-        Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        const HANDLE port = open_overlapped(pty);
-        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+        OpenPort opened(Opening::kOverlapped);
+        ASSERT_EQ(opened.error(), "");
+        const HANDLE port = opened.get();
+        Pty& pty = opened.pty();
         ASSERT_TRUE(pty.write("hello", 5));
         ASSERT_TRUE(wait_waiting(port, 5)) << c.legend;
         EXPECT_TRUE(PurgeComm(port, c.flags)) << c.legend;
         EXPECT_EQ(waiting(port), c.left_waiting) << c.legend;
-        CloseHandle(port);
     }
 }
 
@@ -143,10 +139,9 @@ TEST(PurgeComm, ClearFlagsEmptyTheirQueue) {
 // ERROR_NOT_SUPPORTED (what Wine reports for a pseudo-terminal); flow and break functions
 // succeed; an unknown function is ERROR_INVALID_PARAMETER.
 TEST(EscapeCommFunction, OnADeviceWithoutModemLines) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    const HANDLE port = open_overlapped(pty);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    OpenPort opened(Opening::kOverlapped);
+    ASSERT_EQ(opened.error(), "");
+    const HANDLE port = opened.get();
     struct Case {
         const char* legend;
         DWORD function;
@@ -172,15 +167,14 @@ TEST(EscapeCommFunction, OnADeviceWithoutModemLines) {
             EXPECT_EQ(GetLastError(), c.error) << c.legend;
         }
     }
-    CloseHandle(port);
 }
 
 // SETXOFF holds output as if XOFF had been received; SETXON lets it go again.
 TEST(EscapeCommFunction, SetXoffHoldsOutputUntilSetXon) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    const HANDLE port = open_overlapped(pty);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    OpenPort opened(Opening::kOverlapped);
+    ASSERT_EQ(opened.error(), "");
+    const HANDLE port = opened.get();
+    Pty& pty = opened.pty();
     COMMTIMEOUTS timeouts{};
     timeouts.WriteTotalTimeoutConstant = 100;
     ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
@@ -193,7 +187,6 @@ TEST(EscapeCommFunction, SetXoffHoldsOutputUntilSetXon) {
     const auto seen = pty.read_until_quiet(200);
     const std::string text(seen.begin(), seen.end());
     EXPECT_EQ(text.substr(text.size() - 2), "go");
-    CloseHandle(port);
 }
 
 // The serial functions on handles that are no open serial device: an unknown handle is
@@ -207,10 +200,9 @@ TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
     const HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, 0);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    const HANDLE port = open_overlapped(pty);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    OpenPort opened(Opening::kOverlapped);
+    ASSERT_EQ(opened.error(), "");
+    const HANDLE port = opened.get();
     const HANDLE unknown = 0x7FFFFFF0u;
     struct Case {
         const char* legend;
@@ -236,9 +228,106 @@ TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
             EXPECT_EQ(GetLastError(), c.error) << c.legend;
         }
     }
-    CloseHandle(port);
     CloseHandle(file);
     unlink(name);
+}
+
+// Each counter the driver keeps that grew becomes its CE_ bit; unchanged counters report
+// nothing.
+TEST(LineErrorMask, EachGrownCounterIsItsBit) {
+    struct Case {
+        const char* legend;
+        LineErrorCounts after;
+        DWORD mask;
+    };
+    const LineErrorCounts before{5, 5, 5, 5, 5};
+    const Case cases[] = {
+        {"nothing counted", {5, 5, 5, 5, 5}, 0},
+        {"a framing error", {6, 5, 5, 5, 5}, CE_FRAME},
+        {"a receiver overrun", {5, 7, 5, 5, 5}, CE_OVERRUN},
+        {"a parity error", {5, 5, 6, 5, 5}, CE_RXPARITY},
+        {"a break", {5, 5, 5, 6, 5}, CE_BREAK},
+        {"the input queue overflowed", {5, 5, 5, 5, 9}, CE_RXOVER},
+        {"all of them",
+         {6, 6, 6, 6, 6},
+         CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_BREAK | CE_RXOVER},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(line_error_mask(before, c.after), c.mask) << c.legend;
+    }
+    EXPECT_EQ(CE_RXOVER, 0x1u);
+    EXPECT_EQ(CE_OVERRUN, 0x2u);
+    EXPECT_EQ(CE_RXPARITY, 0x4u);
+    EXPECT_EQ(CE_FRAME, 0x8u);
+    EXPECT_EQ(CE_BREAK, 0x10u);
+}
+
+// On a device whose driver counts no line errors (a pseudo-terminal) the mask is 0, and cbInQue
+// is exactly the bytes waiting: never more than were sent, and less by what a read took.
+TEST(ClearCommError, CountsExactlyAndInventsNoErrors) {
+    OpenPort opened(Opening::kOverlapped);
+    ASSERT_EQ(opened.error(), "");
+    const HANDLE port = opened.get();
+    Pty& pty = opened.pty();
+    ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, 0, 0));
+
+    ASSERT_TRUE(pty.write(std::vector<uint8_t>(37, 0x55)));
+    DWORD errors = 0xFFFF;
+    COMSTAT stat{};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    do {
+        ASSERT_TRUE(ClearCommError(port, &errors, &stat));
+        EXPECT_EQ(errors, 0u);
+        ASSERT_LE(stat.cbInQue, 37u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (stat.cbInQue < 37 && std::chrono::steady_clock::now() < deadline);
+    ASSERT_EQ(stat.cbInQue, 37u);
+
+    uint8_t buffer[10];
+    OVERLAPPED read{};
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(port, buffer, 10, &got, &read));
+    ASSERT_TRUE(ClearCommError(port, &errors, &stat));
+    EXPECT_EQ(stat.cbInQue, 27u);
+    EXPECT_EQ(errors, 0u);
+    EXPECT_TRUE(ClearCommError(port, nullptr, nullptr)) << "both outputs are optional";
+}
+
+// A request that completed at once reports its count through GetOverlappedResult, with or
+// without waiting, as many times as asked; a failed one reports its error.
+TEST(GetOverlappedResult, ReportsARequestThatCompletedAtOnce) {
+    OpenPort opened(Opening::kOverlapped);
+    ASSERT_EQ(opened.error(), "");
+    const HANDLE port = opened.get();
+    Pty& pty = opened.pty();
+    ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, 0, 0));
+
+    OVERLAPPED write{};
+    DWORD count = 0;
+    ASSERT_TRUE(WriteFile(port, "abcde", 5, &count, &write));
+    for (const BOOL wait : {TRUE, FALSE, TRUE}) {
+        count = 0;
+        EXPECT_TRUE(GetOverlappedResult(port, &write, &count, wait));
+        EXPECT_EQ(count, 5u) << "wait " << wait;
+    }
+
+    OVERLAPPED read{};
+    uint8_t buffer[8];
+    ASSERT_TRUE(ReadFile(port, buffer, sizeof buffer, &count, &read));
+    EXPECT_TRUE(GetOverlappedResult(port, &read, &count, TRUE));
+    EXPECT_EQ(count, 0u) << "a read that found nothing waiting";
+
+    pty.hang_up();
+    OVERLAPPED failed{};
+    EXPECT_FALSE(WriteFile(port, "x", 1, &count, &failed));
+    SetLastError(0);
+    EXPECT_FALSE(GetOverlappedResult(port, &failed, &count, TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(count, 0u);
+
+    SetLastError(0);
+    EXPECT_FALSE(GetOverlappedResult(0x4444, &write, &count, TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 }  // namespace

@@ -13,17 +13,9 @@
 
 namespace {
 
-using platform_test::open_port;
-using test_support::Pty;
-
 class CommState : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        port = open_port(pty.slave_path());
-        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-    }
-    void TearDown() override { CloseHandle(port); }
+    void SetUp() override { ASSERT_EQ(opened.error(), ""); }
 
     DCB current() const {
         DCB dcb{};
@@ -37,8 +29,8 @@ protected:
         return t;
     }
 
-    Pty pty;
-    HANDLE port = INVALID_HANDLE_VALUE;
+    platform_test::OpenPort opened;
+    const HANDLE port = opened.get();
 };
 
 // SetupComm accepts the queue sizes the gyro phase asks for.

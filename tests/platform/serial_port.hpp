@@ -1,12 +1,13 @@
 #pragma once
-// Helpers for the serial conformance tests: opening a pty's slave as the gyro phase opens its
-// port, closing a handle whatever happens, and timing a call.
+// Helpers for the serial conformance tests: opening a pty's slave as the gyro phase or the serial
+// port module opens its port, closing a handle whatever happens, and timing a call.
 
 #include <chrono>
 #include <string>
 
 #include "driver/gyro_port.hpp"
 #include "platform/win32.hpp"
+#include "pty.hpp"
 
 namespace platform_test {
 
@@ -62,6 +63,47 @@ public:
 
 private:
     HANDLE handle_;
+};
+
+// How a test opens its pseudo-terminal's slave: as the gyro phase opens its port (open_port), or
+// as the serial port module does (overlapped, exclusive, existing device).
+enum class Opening { kGyro, kOverlapped };
+
+// A pseudo-terminal with its slave open as a port, closed when it goes out of scope:
+//
+//   OpenPort port(Opening::kOverlapped);
+//   ASSERT_EQ(port.error(), "");
+//   ReadFile(port.get(), ...);  port.pty().write(...);
+class OpenPort {
+public:
+    explicit OpenPort(Opening opening = Opening::kGyro,
+                      test_support::Pty::Line line = test_support::Pty::Line::kRaw)
+        : pty_(line), handle_(pty_.ok() ? open(opening) : INVALID_HANDLE_VALUE) {
+        if (!pty_.ok()) {
+            error_ = pty_.error();
+        } else if (handle_.get() == INVALID_HANDLE_VALUE) {
+            error_ =
+                "cannot open " + pty_.slave_path() + ": error " + std::to_string(GetLastError());
+        }
+    }
+
+    // Empty when the port is open, else why not.
+    const std::string& error() const { return error_; }
+    HANDLE get() const { return handle_.get(); }
+    test_support::Pty& pty() { return pty_; }
+
+private:
+    HANDLE open(Opening opening) const {
+        if (opening == Opening::kGyro) {
+            return open_port(pty_.slave_path());
+        }
+        return CreateFileA(pty_.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, 0);
+    }
+
+    test_support::Pty pty_;
+    OwnedHandle handle_;
+    std::string error_;
 };
 
 // Milliseconds since construction, from the monotonic clock.

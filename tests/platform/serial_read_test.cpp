@@ -20,8 +20,7 @@
 namespace {
 
 using platform_test::configure_like_gyro_phase;
-using platform_test::open_port;
-using platform_test::OwnedHandle;
+using platform_test::OpenPort;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
 using test_support::Pty;
@@ -29,15 +28,8 @@ using test_support::Pty;
 class SerialPort : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        port = open_port(pty.slave_path());
-        ASSERT_NE(port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+        ASSERT_EQ(opened.error(), "");
         ASSERT_TRUE(configure_like_gyro_phase(port)) << "error " << GetLastError();
-    }
-    void TearDown() override {
-        if (port != INVALID_HANDLE_VALUE) {
-            CloseHandle(port);
-        }
     }
 
     // Waits until `count` bytes written on the master are readable on the slave, so a test
@@ -47,8 +39,9 @@ protected:
         ASSERT_EQ(poll(&p, 1, 2000), 1);
     }
 
-    Pty pty;
-    HANDLE port = INVALID_HANDLE_VALUE;
+    OpenPort opened;
+    Pty& pty = opened.pty();
+    const HANDLE port = opened.get();
 };
 
 // --- Read time-outs ---------------------------------------------------------------------------
@@ -238,10 +231,9 @@ TEST(CookedPort, EveryByteValuePassesAfterTheSetUp) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        Pty pty(Pty::Line::kCooked);
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        const OwnedHandle port(open_port(pty.slave_path()));
-        ASSERT_NE(port.get(), INVALID_HANDLE_VALUE) << GetLastError();
+        OpenPort port(platform_test::Opening::kGyro, Pty::Line::kCooked);
+        ASSERT_EQ(port.error(), "");
+        Pty& pty = port.pty();
         DCB found{};
         ASSERT_TRUE(GetCommState(port.get(), &found));
         EXPECT_EQ(found.fOutX, 1u) << "XON/XOFF as the port was left";
