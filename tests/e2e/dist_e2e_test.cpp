@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,49 @@ using testsupport::count_of;
 using testsupport::e2e_target;
 using testsupport::ExitStatus;
 using testsupport::kHangBound;
+
+// The text of a section of the guide: from below its title's underline to the next section (the
+// guide leaves two blank lines before each title).
+std::string section(const std::string& guide, const std::string& title) {
+    const size_t title_at = guide.find("\n" + title + "\n---");
+    if (title_at == std::string::npos) {
+        ADD_FAILURE() << "the guide has no section " << title;
+        return {};
+    }
+    const size_t start = guide.find('\n', title_at + title.size() + 2);
+    const size_t end = guide.find("\n\n\n", start);
+    return guide.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// The option letters a text names: each word "-X" of one letter.
+std::set<char> option_letters(const std::string& text) {
+    static const std::regex option(R"((^|\s)-([A-Za-z])(?=\s))");
+    std::set<char> letters;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        letters.insert((*it)[2].str()[0]);
+    }
+    return letters;
+}
+
+// The exit codes section as code -> its paragraph, white space folded to single blanks.
+std::map<int, std::string> exit_codes(const std::string& text) {
+    static const std::regex code(R"(\n  (\d+) +)");
+    std::map<int, std::string> codes;
+    std::vector<std::pair<int, size_t>> starts;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), code);
+         it != std::sregex_iterator(); ++it) {
+        starts.emplace_back(std::stoi((*it)[1].str()),
+                            static_cast<size_t>(it->position(0) + it->length(0)));
+    }
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const size_t end =
+            i + 1 < starts.size() ? text.rfind('\n', starts[i + 1].second) : text.size();
+        const std::string paragraph = text.substr(starts[i].second, end - starts[i].second);
+        codes[starts[i].first] = std::regex_replace(paragraph, std::regex(R"(\s+)"), " ");
+    }
+    return codes;
+}
 
 class Package : public ::testing::Test {
 protected:
@@ -37,6 +84,20 @@ protected:
     }
 
     fs::path unpacked(const std::string& name) const { return folder_.path() / name; }
+
+    // What the unpacked morvane.exe prints without arguments; it waits for a key and ends with 1.
+    std::string usage() {
+        testsupport::TargetProgram program;
+        EXPECT_TRUE(
+            program.launch(unpacked("morvane.exe").string(), {}, {}, folder_.path().string()))
+            << program.error();
+        EXPECT_TRUE(program.wait_for_console("2 stop bits.")) << program.out() << program.err();
+        EXPECT_TRUE(program.running()) << "it waits for one key";
+        program.send("\n");
+        const ExitStatus status = program.wait(kHangBound);
+        EXPECT_EQ(status.code, 1) << status.describe();
+        return program.console_out();
+    }
 
     testsupport::TestFolder folder_{"dist-e2e"};
 };
@@ -61,16 +122,38 @@ TEST_F(Package, HoldsTheProgramsTheGuideAndTheSimulatorInItsOwnFolder) {
 }
 
 TEST_F(Package, MorvaneWithoutArgumentsPrintsVersionAndUsageAndEndsWith1AfterAKey) {
-    testsupport::TargetProgram program;
-    ASSERT_TRUE(program.launch(unpacked("morvane.exe").string(), {}, {}, folder_.path().string()))
-        << program.error();
-    ASSERT_TRUE(program.wait_for_console("2 stop bits.")) << program.out() << program.err();
-    EXPECT_TRUE(program.running()) << "it waits for one key";
-    program.send("\n");
-    const ExitStatus status = program.wait(kHangBound);
-    EXPECT_EQ(status.code, 1) << status.describe();
-    const std::string out = program.console_out();
+    const std::string out = usage();
     EXPECT_EQ(out.rfind("Version 1.1\nusage: ", 0), 0u) << out;
+}
+
+// The guide's option list and exit codes are the program's: the command line section names
+// every option letter of the usage text and no other, and the exit codes section names each code
+// a run ends with and what leads to it.
+TEST_F(Package, TheGuideListsTheProgramsOptionsAndExitCodes) {
+    const std::string guide =
+        testsupport::without_crlf(testsupport::read_file(unpacked("README.txt")));
+    EXPECT_EQ(option_letters(section(guide, "The command line")), option_letters(usage()));
+
+    struct ExitCode {
+        int code;
+        std::vector<std::string> causes;  // phrases its paragraph holds, white space folded
+    };
+    const ExitCode codes[] = {
+        {0, {"the run completed", "stopped by q"}},
+        {1,
+         {"bad command line", "not three different files", "GPS file", "the unit never answered",
+          "gyro file could not be written", "whose GPS file could not be written"}},
+        {2, {"library missing", "a set-up step", "laser file could not be written"}},
+        {130, {"Ctrl+C"}},
+    };
+    const std::map<int, std::string> listed = exit_codes(section(guide, "Exit codes"));
+    ASSERT_EQ(listed.size(), std::size(codes));
+    for (const ExitCode& c : codes) {
+        ASSERT_EQ(listed.count(c.code), 1u) << c.code;
+        for (const std::string& cause : c.causes) {
+            EXPECT_NE(listed.at(c.code).find(cause), std::string::npos) << c.code << ": " << cause;
+        }
+    }
 }
 
 TEST_F(Package, CaptureToolCarriesTheProjectVersion) {
