@@ -2,9 +2,13 @@
 // the core, and puts the outputs in place: written into a hidden folder beside their place and
 // renamed into it only when all are complete, so an error or Ctrl+C leaves none half written.
 
-import { mkdirSync, mkdtempSync, renameSync, rmSync, statSync, unlinkSync, writeFileSync } from "node:fs";
-import { readFile } from "node:fs/promises";
+import {
+  closeSync, fstat, mkdirSync, mkdtempSync, open, readFile, renameSync, rmSync, statSync, unlinkSync,
+  writeFileSync,
+} from "node:fs";
+import { Socket } from "node:net";
 import { join } from "node:path";
+import { promisify } from "node:util";
 import { InputError } from "./core/errors";
 import type { Mode } from "./core/gyro";
 import { review } from "./core/review";
@@ -150,11 +154,31 @@ function reason(error: unknown): string {
   return REASONS[code] ?? (code || String(error));
 }
 
+/** A file's bytes. A pipe (a FIFO, process substitution) is read through the event loop rather
+ * than a worker thread, so a signal that comes while it waits for data ends the review at once:
+ * a worker blocked in a read would hold the process's exit. */
 async function readInput(name: string): Promise<Uint8Array> {
+  let fd: number | null = null;
   try {
-    return await readFile(name);
+    fd = await promisify(open)(name, "r");
+    const info = await promisify(fstat)(fd);
+    if (info.isFIFO() || info.isSocket()) {
+      const socket = new Socket({ fd, readable: true, writable: false });
+      fd = null; // the socket closes it
+      const chunks: Buffer[] = [];
+      socket.on("data", (chunk: Buffer) => chunks.push(chunk));
+      await new Promise((resolve, reject) => {
+        socket.on("end", resolve);
+        socket.on("error", reject);
+      });
+      socket.destroy();
+      return Buffer.concat(chunks);
+    }
+    return await promisify(readFile)(fd);
   } catch (error) {
     throw new InputError(name, null, `cannot be read: ${reason(error)}`);
+  } finally {
+    if (fd !== null) closeSync(fd);
   }
 }
 
