@@ -87,14 +87,19 @@ export function readLaser(name: string, bytes: Uint8Array): LaserFile {
   for (let row = 0; row < rows; row++) {
     const start = lineEnd + 1;
     let end = bytes.indexOf(LF, start);
-    if (end < 0) end = size;
-    lineEnd = end;
-    if (crlf && end < size) {
+    if (end < 0) {
+      // The last row; a CR after it is a line end cut in two, which introduces no row.
+      end = crlf && bytes[size - 1] === CR ? size - 1 : size;
+      lineEnd = size;
+    } else if (crlf) {
+      lineEnd = end;
       if (bytes[end - 1] !== CR) {
         throw new InputError(name, row + 2,
           "a line end without CR where the file's first line ends in CR LF");
       }
       end--;
+    } else {
+      lineEnd = end;
     }
     if (!fastRow(bytes, start, end, value)) {
       const last = row === rows - 1;
