@@ -86,6 +86,12 @@ export function readLaser(name: string, bytes: Uint8Array): LaserFile {
   let lineEnd = firstEnd; // the line end that introduces the next row
   for (let row = 0; row < rows; row++) {
     const start = lineEnd + 1;
+    const next = fastRow(bytes, start, crlf, value);
+    if (next >= 0) {
+      lineEnd = next;
+      store(file, row, value);
+      continue;
+    }
     let end = bytes.indexOf(LF, start);
     if (end < 0) {
       // The last row; a CR after it is a line end cut in two, which introduces no row.
@@ -101,22 +107,13 @@ export function readLaser(name: string, bytes: Uint8Array): LaserFile {
     } else {
       lineEnd = end;
     }
-    if (!fastRow(bytes, start, end, value)) {
-      const last = row === rows - 1;
-      const cutFields = slowRow(name, bytes, start, end, row + 2, last, value);
-      if (cutFields !== null) {
-        file.cut = { line: row + 2, fields: cutFields };
-        file.samples = row;
-        break;
-      }
+    const cutFields = slowRow(name, bytes, start, end, row + 2, row === rows - 1, value);
+    if (cutFields !== null) {
+      file.cut = { line: row + 2, fields: cutFields };
+      file.samples = row;
+      break;
     }
-    file.distance[row] = value[0];
-    file.amplitude[row] = value[2];
-    file.temperature[row] = value[3];
-    file.angle1[row] = value[4];
-    file.angle2[row] = value[5];
-    file.index1[row] = value[6] !== 0 ? 1 : 0;
-    file.index2[row] = value[7] !== 0 ? 1 : 0;
+    store(file, row, value);
   }
   if (file.samples !== rows) {
     const n = file.samples;
@@ -131,9 +128,22 @@ export function readLaser(name: string, bytes: Uint8Array): LaserFile {
   return file;
 }
 
+function store(file: LaserFile, row: number, value: Float64Array): void {
+  file.distance[row] = value[0];
+  file.amplitude[row] = value[2];
+  file.temperature[row] = value[3];
+  file.angle1[row] = value[4];
+  file.angle2[row] = value[5];
+  file.index1[row] = value[6] !== 0 ? 1 : 0;
+  file.index2[row] = value[7] !== 0 ? 1 : 0;
+}
+
 /** Parses a row written exactly as the logger writes it (eight plain decimal numbers, each
- * followed by a tab, nothing after the last tab) into value; false for anything else. */
-function fastRow(bytes: Uint8Array, start: number, end: number, value: Float64Array): boolean {
+ * followed by a tab, then the line end or the file's end) into value. Returns the offset of the
+ * line feed that ends the row (the file's size for the last row), or -1 for anything else, which
+ * the general way then looks at. */
+function fastRow(bytes: Uint8Array, start: number, crlf: boolean, value: Float64Array): number {
+  const size = bytes.length;
   let at = start;
   for (let f = 0; f < FIELDS; f++) {
     let negative = false;
@@ -143,29 +153,36 @@ function fastRow(bytes: Uint8Array, start: number, end: number, value: Float64Ar
     }
     let mantissa = 0, digits = 0, decimals = 0, point = false;
     for (; ; at++) {
-      if (at >= end) return false;
+      if (at >= size) return -1;
       const c = bytes[at];
       if (c >= ZERO && c <= NINE) {
         mantissa = mantissa * 10 + (c - ZERO);
         digits++;
         if (point) decimals++;
-      } else if (c === DOT && !point) {
-        point = true;
       } else if (c === TAB) {
         break;
+      } else if (c === DOT && !point) {
+        point = true;
       } else {
-        return false;
+        return -1;
       }
     }
     // Up to 15 digits the mantissa and the power of ten are exact, and their quotient is the
     // correctly rounded value; longer numbers go the general way.
-    if (digits === 0 || digits > 15) return false;
-    const v = decimals ? mantissa / 10 ** decimals : mantissa;
+    if (digits === 0 || digits > 15) return -1;
+    const v = decimals ? mantissa / POWERS[decimals] : mantissa;
     value[f] = negative ? -v : v;
     at++; // the tab
   }
-  return at === end;
+  if (at === size) return size;
+  if (!crlf) return bytes[at] === LF ? at : -1;
+  if (bytes[at] !== CR) return -1;
+  // A CR at the very end is a line end cut in two: the row is whole.
+  if (at + 1 === size) return size;
+  return bytes[at + 1] === LF ? at + 1 : -1;
 }
+
+const POWERS = Array.from({ length: 16 }, (_, k) => 10 ** k);
 
 /** Looks at a row that is not as the logger writes it: throws the InputError that names what
  * is wrong, returns the whole fields of a last row cut short (to be left out), or parses a row
