@@ -2,16 +2,49 @@
 // population standard deviation), so the figures match the tools that went before.
 
 /** The q-th percentiles (0 to 100) of values, interpolated linearly between the sorted values;
- * NaN for no values. Sorts a copy. */
+ * NaN for no values. Selects the few order statistics needed in a copy rather than sorting it:
+ * a million values take a few milliseconds instead of a tenth of a second. */
 export function percentiles(values: ArrayLike<number>, qs: number[]): number[] {
-  const sorted = Float64Array.from(values).sort();
-  const n = sorted.length;
-  return qs.map((q) => {
-    if (n === 0) return NaN;
-    const at = (q / 100) * (n - 1);
+  const n = values.length;
+  if (n === 0) return qs.map(() => NaN);
+  const a = Float64Array.from(values);
+  const places = qs.map((q) => (q / 100) * (n - 1));
+  const ranks = [...new Set(places.flatMap((at) => [Math.floor(at), Math.min(Math.floor(at) + 1, n - 1)]))]
+    .sort((x, y) => x - y);
+  let left = 0;
+  for (const k of ranks) {
+    select(a, left, n - 1, k);
+    left = k;
+  }
+  return places.map((at) => {
     const lo = Math.floor(at), hi = Math.min(lo + 1, n - 1);
-    return sorted[lo] + (sorted[hi] - sorted[lo]) * (at - lo);
+    return a[lo] + (a[hi] - a[lo]) * (at - lo);
   });
+}
+
+/** Reorders a[left..right] so that a[k] holds the value sorted order puts there, with no larger
+ * value before it and no smaller after it (Hoare's selection, the pivot the median of three). */
+function select(a: Float64Array, left: number, right: number, k: number): void {
+  let l = left, r = right;
+  while (l < r) {
+    const m = (l + r) >> 1;
+    const [p, q, s] = [a[l], a[m], a[r]];
+    const x = p < q ? (q < s ? q : p < s ? s : p) : (p < s ? p : q < s ? s : q);
+    let i = l, j = r;
+    do {
+      while (a[i] < x) i++;
+      while (x < a[j]) j--;
+      if (i <= j) {
+        const t = a[i];
+        a[i] = a[j];
+        a[j] = t;
+        i++;
+        j--;
+      }
+    } while (i <= j);
+    if (j < k) l = i;
+    if (k < i) r = j;
+  }
 }
 
 export function median(values: ArrayLike<number>): number {
