@@ -11,7 +11,7 @@ import { join } from "node:path";
 import { promisify } from "node:util";
 import { InputError } from "./core/errors";
 import type { Mode } from "./core/gyro";
-import { review } from "./core/review";
+import { review, type OutputFile } from "./core/review";
 
 const PROG = "morvane-review";
 // Outputs this command line and the ones before it may leave in the folder, in the order they
@@ -206,7 +206,7 @@ function dropStaging(): void {
   staging = null;
 }
 
-function writeOutputs(folder: string, files: { name: string; bytes: Uint8Array }[]): string[] {
+function writeOutputs(folder: string, files: OutputFile[]): string[] {
   let at = folder;
   try {
     let isFile = false;
@@ -220,7 +220,7 @@ function writeOutputs(folder: string, files: { name: string; bytes: Uint8Array }
     staging = mkdtempSync(join(folder, `.${PROG}-`));
     for (const file of files) {
       at = join(staging, file.name);
-      writeFileSync(at, file.bytes);
+      writeFileSync(at, file.make());
     }
     const made: string[] = [];
     const written = new Set(files.map((f) => f.name));
@@ -270,15 +270,16 @@ export async function main(argv: string[]): Promise<number> {
   process.on("SIGTERM", () => interrupted(143));
   process.on("SIGHUP", () => interrupted(129));
   try {
-    const [gyro, gps, laser] = [await readInput(args.gyro),
-      args.gps === null ? null : await readOptional(args.gps), await readInput(args.laser)];
+    const gyro = { name: args.gyro, bytes: await readInput(args.gyro) };
+    const gps = args.gps === null ? null : { name: args.gps, bytes: await readOptional(args.gps) };
+    // Held only by the review, which lets go of the bytes once it has read them.
+    const laser = { name: args.laser, bytes: await readInput(args.laser) };
     // Signals that came during the reads are handled before the long computation starts.
     await new Promise((resolve) => setImmediate(resolve));
-    const result = review({ name: args.laser, bytes: laser }, { name: args.gyro, bytes: gyro },
-      args.gps === null ? null : { name: args.gps, bytes: gps }, {
-        mode: args.mode, noLevel: args.noLevel, declination: args.declination, skip: args.skip,
-        created: new Date(),
-      });
+    const result = review(laser, gyro, gps, {
+      mode: args.mode, noLevel: args.noLevel, declination: args.declination, skip: args.skip,
+      created: new Date(),
+    });
     await new Promise((resolve) => setImmediate(resolve));
     const made = writeOutputs(args.output, result.files);
     process.stdout.write(`${PROG}: ${result.headline}\n` + made.map((p) => `${PROG}: wrote ${p}\n`).join(""));

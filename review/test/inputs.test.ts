@@ -105,7 +105,7 @@ const CUT = [
 for (const c of CUT) {
   test(`a run cut short is reviewed: ${c.legend}`, () => {
     const result = run(c.files);
-    const text = new TextDecoder().decode(result.files[0].bytes);
+    const text = new TextDecoder().decode(result.files[0].make());
     if (c.finding) assert.ok(result.summary.problems.some((f) => f.text.includes(c.finding)), text);
     else assert.ok(!text.includes("cut short"), text);
     assert.match(text, new RegExp(`^  samples +${c.samples} `, "m"));
@@ -124,7 +124,7 @@ const NO_FIX = [
 
 for (const c of NO_FIX) {
   test(`without a fix GPS is left out and scan.las stays local: ${c.legend}`, () => {
-    const text = new TextDecoder().decode(run({ gps: c.gps }).files[0].bytes);
+    const text = new TextDecoder().decode(run({ gps: c.gps }).files[0].make());
     assert.ok(text.includes(c.finding), text);
     assert.ok(text.includes("scan.las is in the local levelled frame, metres from the scanner, " +
       "with no coordinate system: there is no GPS fix"), text);
@@ -136,7 +136,7 @@ test("a checksum that does not match counts as damaged", () => {
   const damaged = good.slice(0, -2) + (good.endsWith("00") ? "01" : "00");
   const text = new TextDecoder().decode(run({
     gps: `0.000000 ${good}\n1.000000 ${damaged}\n2.000000 ${nmea("GPRMC,1")}\n`,
-  }).files[0].bytes);
+  }).files[0].make());
   assert.ok(text.includes("GPS: 1 of 3 sentences invalid (damaged in the file 1)"), text);
 });
 
@@ -150,7 +150,7 @@ for (const c of COORDINATES) {
   test(`GPS positions are read in degrees and minutes: ${c.legend}`, () => {
     const sentence = nmea(`GPGGA,123519.00,${c.position},1,08,0.9,545.4,M,46.9,M,,`);
     const gps = [0, 1, 2].map((t) => `${t}.000000 ${sentence}\n`).join("");
-    const text = new TextDecoder().decode(run({ gps }).files[0].bytes);
+    const text = new TextDecoder().decode(run({ gps }).files[0].make());
     assert.ok(text.includes(`mean position  ${c.mean}, altitude 545.40 m`), text);
   });
 }

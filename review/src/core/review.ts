@@ -21,6 +21,13 @@ export interface InputFile {
   bytes: Uint8Array;
 }
 
+/** An output: its name and a function that writes its bytes, called when it is wanted, so a
+ * caller that stores each before asking for the next holds one at a time. */
+export interface OutputFile {
+  name: string;
+  make: () => Uint8Array;
+}
+
 export interface ReviewOptions {
   mode: Mode | null; // the gyro file's mode, null: told from the records
   noLevel: boolean; // leave the points in the scanner frame
@@ -34,12 +41,13 @@ export const SOFTWARE = "morvane-review";
 export interface ReviewResult {
   headline: string;
   summary: Summary;
-  files: { name: string; bytes: Uint8Array }[]; // in the order they are put in place
+  files: OutputFile[]; // in the order they are put in place
 }
 
 /** The review of a run. gps: null when no GPS file was given; bytes null when the named file
  * is not there (no error: the review leaves GPS out). Throws InputError for a file that is not
- * what the review expects. */
+ * what the review expects. The laser file's bytes are let go once read (laserFile.bytes is
+ * emptied), so the largest input is not held beside the columns and outputs made from it. */
 export function review(laserFile: InputFile, gyroFile: InputFile,
   gpsFile: { name: string; bytes: Uint8Array | null } | null, options: ReviewOptions): ReviewResult {
   const summary = new Summary();
@@ -52,6 +60,7 @@ export function review(laserFile: InputFile, gyroFile: InputFile,
   if (gps.cut) summary.problem(GPS_CUT, describeGpsCut(gps));
 
   const laser = readLaser(laserFile.name, laserFile.bytes);
+  laserFile.bytes = new Uint8Array(0);
   const transform: Matrix = options.noLevel ? IDENTITY
     : scannerToEnu(att.meanRoll, att.meanPitch, att.meanHeading);
   const cloud = buildCloud(laser, transform);
@@ -59,22 +68,19 @@ export function review(laserFile: InputFile, gyroFile: InputFile,
   if (laser.cut) summary.problem(LASER_CUT, describeCut(laser));
   if (options.noLevel) summary.note(NOTE_FRAME, "the point cloud is left in the scanner frame (--no-level)");
 
-  const files: ReviewResult["files"] = [];
+  const files: OutputFile[] = [];
   const las = laserFigures !== null && !options.skip.has("las")
     ? lasFrame(options.noLevel, gpsFigures, summary) : null;
   const text = summary.text();
-  files.push({ name: "summary.txt", bytes: new TextEncoder().encode(text) });
+  files.push({ name: "summary.txt", make: () => new TextEncoder().encode(text) });
   if (laserFigures !== null && !options.skip.has("ply")) {
-    files.push({
-      name: "scan.ply",
-      bytes: writePly(cloud.points, laser, plyComments(laserFile.name, laser, options.noLevel, att,
-        transform, gpsFigures)),
-    });
+    const comments = plyComments(laserFile.name, laser, options.noLevel, att, transform, gpsFigures);
+    files.push({ name: "scan.ply", make: () => writePly(cloud.points, laser, comments) });
   }
   if (las !== null) {
     files.push({
       name: "scan.las",
-      bytes: writeLas({
+      make: () => writeLas({
         points: cloud.points, amplitude: laser.amplitude, frame: las, software: SOFTWARE,
         created: options.created,
       }),
