@@ -102,6 +102,12 @@ export function parse(argv: string[]): Args | "help" {
       name = word.slice(0, 2);
       value = word.slice(2);
     }
+    if (name.startsWith("--")) name = longOption(name, word);
+    if (name === "--help") return "help";
+    if (name === "--no-level" && value === undefined) {
+      args.noLevel = true;
+      continue;
+    }
     const key = takes.get(name);
     if (!key) throw new UsageError(`unrecognized arguments: ${word}`);
     const shown = name.startsWith("--") ? name : `${name}/${name === "-o" ? "--output" : "--mode"}`;
@@ -139,6 +145,17 @@ export function parse(argv: string[]): Args | "help" {
     throw new UsageError(`--skip: unknown ${unknown.join(", ")} (choose from ${SKIPPABLE.join(", ")})`);
   }
   return args;
+}
+
+const LONG_OPTIONS = ["--help", "--output", "--mode", "--no-level", "--declination", "--skip"];
+
+/** A long option as written or by a prefix that names one option alone ("--decl"). */
+function longOption(name: string, word: string): string {
+  if (LONG_OPTIONS.includes(name)) return name;
+  // No two of them share a prefix after the dashes.
+  const match = LONG_OPTIONS.find((o) => name.length > 2 && o.startsWith(name));
+  if (match === undefined) throw new UsageError(`unrecognized arguments: ${word}`);
+  return match;
 }
 
 // Texts of the system's error numbers, as the earlier tool printed them.

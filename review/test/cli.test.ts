@@ -28,6 +28,8 @@ const USAGE = [
   { legend: "a declination that is no number", args: ["l", "g", "--declination", "east"],
     message: "argument --declination: expected a number of degrees, found 'east'" },
   { legend: "an unknown option", args: ["l", "g", "--fast"], message: "unrecognized arguments: --fast" },
+  { legend: "an option longer than any", args: ["l", "g", "--no-levels"],
+    message: "unrecognized arguments: --no-levels" },
   { legend: "four file names", args: ["l", "g", "p", "q"], message: "unrecognized arguments: q" },
 ];
 
@@ -53,7 +55,7 @@ test("a review puts summary.txt, scan.ply and scan.las in place and removes an e
   const folder = folderWithRun();
   mkdirSync(join(folder, "out"));
   writeFileSync(join(folder, "out", "scan.png"), "from an earlier review");
-  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out", "--declination=-1.5"], folder);
+  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out", "--decl=-1.5"], folder);
   assert.equal(result.status, 0, result.stderr);
   assert.equal(result.stdout.split("\n")[0].slice(0, 16), "morvane-review: ");
   assert.ok(result.stdout.endsWith("morvane-review: wrote out/summary.txt\nmorvane-review: wrote " +
