@@ -9,7 +9,7 @@ import { open } from "node:fs/promises";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { test } from "node:test";
-import { CLI, gpsText, gyroText, laserText, ROOT, runCli } from "./helpers";
+import { CLI, gga, gpsText, gyroText, laserText, ROOT, runCli } from "./helpers";
 
 const RECORD = [1, -2, 45, 0, 0, 0, 0, 0, -1, 0.2, 0, 0.45];
 
@@ -113,19 +113,28 @@ test("Ctrl+C ends the review with exit code 130 and no outputs", { timeout: 60_0
 const BUILD = process.env.MORVANE_BUILD ?? join(ROOT, "build");
 const SIMULATORS = ["morvane", "ahrs-sim", "sim/libhsif.so"].filter((p) => !existsSync(join(BUILD, p)));
 
-test("a real run: the logger against ahrs-sim and hsif-sim, 20 lines, reviewed", {
+const NEEDS_BUILD = {
   skip: SIMULATORS.length ? `${SIMULATORS.map((p) => join(BUILD, p)).join(", ")} missing: run make first` : false,
-}, () => {
+};
+
+/** A run of the logger against ahrs-sim and hsif-sim in a new folder, made by the Python
+ * suite's helper (a pseudo-terminal for the unit, a raw one for the laser control port, q after
+ * the gyro phase); ahrs: more ahrs-sim options, hsif: more HSIF_SIM_* variables. */
+function simulatedRun(lines: number, seconds: number, ahrs: string[] = [], hsif: Record<string, string> = {}): string {
   const folder = mkdtempSync(join(tmpdir(), "review-run-"));
-  // The Python suite's helper drives the logger: a pseudo-terminal for the unit, a raw one for
-  // the laser control port, q after the gyro phase.
   const made = spawnSync("/usr/bin/python3", ["-c",
-    "import sys; from pathlib import Path; sys.path.insert(0, sys.argv[1]); " +
-    "from simulated import simulated_run; " +
-    "r = simulated_run(Path(sys.argv[2]), Path(sys.argv[3]), lines=20, seconds=2); " +
+    "import json, sys; from pathlib import Path; sys.path.insert(0, sys.argv[1]); " +
+    "from simulated import simulated_run; o = json.loads(sys.argv[4]); " +
+    "r = simulated_run(Path(sys.argv[2]), Path(sys.argv[3]), **o); " +
     "sys.stderr.buffer.write(r.stderr); sys.exit(r.returncode)",
-    join(ROOT, "tests", "review"), BUILD, folder], { encoding: "utf8", timeout: 300_000 });
+    join(ROOT, "tests", "review"), BUILD, folder, JSON.stringify({ lines, seconds, ahrs, hsif })],
+    { encoding: "utf8", timeout: 300_000 });
   assert.equal(made.status, 0, made.stderr);
+  return folder;
+}
+
+test("a real run: the logger against ahrs-sim and hsif-sim, 20 lines, reviewed", NEEDS_BUILD, () => {
+  const folder = simulatedRun(20, 2);
   const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "review"], folder);
   assert.equal(result.status, 0, result.stderr);
   const summary = readFileSync(join(folder, "review", "summary.txt"), "utf8");
@@ -133,4 +142,36 @@ test("a real run: the logger against ahrs-sim and hsif-sim, 20 lines, reviewed",
   assert.match(summary, /^  records +\d+, mode a \(told from the records\)/m);
   const las = readFileSync(join(folder, "review", "scan.las"));
   assert.equal(las.readUInt32LE(107), 100000);
+});
+
+/** A GPS file of one fix a second around 48.1 N 11.5 E; silent: [start, length] seconds left
+ * out; the first noFix reports without a fix; invalid lines from 10 s, a #lost line at 20 s. */
+function gpsFile(seconds: number, silent: [number, number], invalid: number, lost: number, noFix: number): string {
+  const lines: string[] = [];
+  for (let t = 0; t < seconds; t++) {
+    if (t >= silent[0] && t < silent[0] + silent[1]) continue;
+    lines.push(`${(t + 0.25).toFixed(6)} ${gga(48.1, 11.5, { quality: t < noFix ? 0 : 1 })}`);
+  }
+  for (let k = 0; k < invalid; k++) lines.splice(10 + k, 0, `${(10.5 + k).toFixed(6)} #checksum $GPGGA,bad*00`);
+  lines.splice(20, 0, `20.900000 #lost ${lost}`);
+  return lines.join("\n") + "\n";
+}
+
+test("a run with faults is summed up, the scan first and the GPS last", NEEDS_BUILD, () => {
+  const folder = simulatedRun(12, 3, ["--bad-burst", "4@60", "--bad-burst", "3@150"],
+    { HSIF_SIM_LOST_LINES: "3,8" });
+  writeFileSync(join(folder, "gps.txt"), gpsFile(300, [100, 60], 3, 5, 60));
+  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "review"], folder);
+  assert.equal(result.status, 0, result.stderr);
+  const problems = readFileSync(join(folder, "review", "summary.txt"), "utf8").split("Notes:")[0];
+  const lost = /samples lost in 2 lines \(3, 8, counted from 0\): the mirror angle jumps 2 times, about (\d+) samples missing/.exec(problems);
+  assert.ok(lost && Math.abs(Number(lost[1]) - 2000) <= 4, problems);
+  assert.match(problems, /gyro: \d+ invalid packets in [12] gaps? of the count/);
+  for (const finding of ["the GPS receiver fell silent 1 time, longest 61.0 s from 99.2 s",
+    "GPS: 3 of 243 sentences invalid (checksum 3)", "GPS: 5 sentences could not be kept (#lost)",
+    "GPS: a fix in only 75 % of the GGA reports"]) {
+    assert.ok(problems.includes(finding), `${finding}\n${problems}`);
+  }
+  assert.ok(problems.indexOf("samples lost") < problems.indexOf("gyro:") &&
+    problems.indexOf("gyro:") < problems.indexOf("GPS"), problems);
 });

@@ -2,12 +2,20 @@
 // figures are written as printf writes them ("%.3f", "%+.2f", "%g"), so the command line and the
 // page show the same text.
 
-/** x with `decimals` digits after the point; "nan", "inf" and "-inf" for the other values. */
+/** x with `decimals` digits after the point, as printf rounds it: to the nearest, and a value
+ * exactly halfway to the even digit (99.25 gives 99.2, where toFixed gives 99.3); "nan", "inf"
+ * and "-inf" for the other values. */
 export function fixed(x: number, decimals: number): string {
   if (Number.isNaN(x)) return "nan";
   if (!Number.isFinite(x)) return x > 0 ? "inf" : "-inf";
   if (Math.abs(x) >= 1e21) return x.toExponential(decimals);
-  return x.toFixed(decimals);
+  const text = x.toFixed(decimals);
+  // toFixed is exact: a value halfway between two results shows as a 5 and zeros after them.
+  const longer = x.toFixed(Math.min(decimals + 30, 100));
+  const cut = longer.indexOf(".") + 1 + decimals;
+  if (!/^50*$/.test(longer.slice(cut))) return text;
+  const down = longer.slice(0, decimals ? cut : cut - 1);
+  return Number(down[down.length - 1]) % 2 === 0 ? down : text;
 }
 
 /** As fixed, with a + before values that are not negative. */
