@@ -1,0 +1,177 @@
+// The command line as a process: its usage errors, the contract for bad input (one line, exit
+// code 1, no outputs), outputs put in place only when complete, Ctrl+C, and a real run of the
+// logger against the simulators.
+
+import assert from "node:assert/strict";
+import { execFileSync, spawn, spawnSync } from "node:child_process";
+import { existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
+import { open } from "node:fs/promises";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { test } from "node:test";
+import { CLI, gga, gpsText, gyroText, laserText, ROOT, runCli } from "./helpers";
+
+const RECORD = [1, -2, 45, 0, 0, 0, 0, 0, -1, 0.2, 0, 0.45];
+
+function folderWithRun(): string {
+  const folder = mkdtempSync(join(tmpdir(), "review-cli-"));
+  writeFileSync(join(folder, "laser.txt"), laserText([[100, 2000, 0.1, 0.2], [120.5, 1500, 0.2, 0.2]]));
+  writeFileSync(join(folder, "gyro.txt"), gyroText(Array(3).fill(RECORD)));
+  writeFileSync(join(folder, "gps.txt"), gpsText(48.1, 11.5));
+  return folder;
+}
+
+const USAGE = [
+  { legend: "no file names", args: [], message: "the following arguments are required: laser, gyro" },
+  { legend: "a mode that is none", args: ["l", "g", "-M", "x"], message: "argument -M/--mode: invalid choice: 'x'" },
+  { legend: "an unknown output to skip", args: ["l", "g", "--skip", "ply,foo"], message: "--skip: unknown foo" },
+  { legend: "a declination that is no number", args: ["l", "g", "--declination", "east"],
+    message: "argument --declination: expected a number of degrees, found 'east'" },
+  { legend: "an unknown option", args: ["l", "g", "--fast"], message: "unrecognized arguments: --fast" },
+  { legend: "an option longer than any", args: ["l", "g", "--no-levels"],
+    message: "unrecognized arguments: --no-levels" },
+  { legend: "four file names", args: ["l", "g", "p", "q"], message: "unrecognized arguments: q" },
+];
+
+for (const c of USAGE) {
+  test(`a bad command line gives the usage and exit code 1: ${c.legend}`, () => {
+    const result = runCli(c.args, tmpdir());
+    assert.equal(result.status, 1);
+    assert.match(result.stderr, /^usage: morvane-review \[-h\]/);
+    assert.ok(result.stderr.endsWith(`morvane-review: ${c.message}\n`) ||
+      result.stderr.includes(`morvane-review: ${c.message}`), result.stderr);
+  });
+}
+
+test("--help names every option and the exit codes", () => {
+  const result = runCli(["--help"], tmpdir());
+  assert.equal(result.status, 0);
+  for (const word of ["-o DIR", "-M {a,c,r}", "--no-level", "--declination DEG", "--skip LIST", "130"]) {
+    assert.ok(result.stdout.includes(word), word);
+  }
+});
+
+test("a review puts summary.txt, scan.ply and scan.las in place and removes an earlier one's pictures", () => {
+  const folder = folderWithRun();
+  mkdirSync(join(folder, "out"));
+  writeFileSync(join(folder, "out", "scan.png"), "from an earlier review");
+  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out", "--decl=-1.5"], folder);
+  assert.equal(result.status, 0, result.stderr);
+  assert.equal(result.stdout.split("\n")[0].slice(0, 16), "morvane-review: ");
+  assert.ok(result.stdout.endsWith("morvane-review: wrote out/summary.txt\nmorvane-review: wrote " +
+    "out/scan.ply\nmorvane-review: wrote out/scan.las\n"), result.stdout);
+  assert.deepEqual(readdirSync(join(folder, "out")).sort(), ["scan.las", "scan.ply", "summary.txt"]);
+  assert.match(readFileSync(join(folder, "out", "summary.txt"), "utf8"), /declination -1\.50 deg/);
+});
+
+test("bad input: one line naming file and line, exit code 1, the earlier outputs untouched", () => {
+  const folder = folderWithRun();
+  mkdirSync(join(folder, "out"));
+  writeFileSync(join(folder, "out", "summary.txt"), "an earlier verdict");
+  writeFileSync(join(folder, "gyro.txt"), "1 2 3\n");
+  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out"], folder);
+  assert.equal(result.status, 1);
+  assert.equal(result.stdout, "");
+  assert.match(result.stderr, /^morvane-review: gyro\.txt, line 1: expected a gyro record [^\n]*\n$/);
+  assert.deepEqual(readdirSync(join(folder, "out")), ["summary.txt"]);
+  assert.equal(readFileSync(join(folder, "out", "summary.txt"), "utf8"), "an earlier verdict");
+});
+
+test("an output folder that is a file: exit code 1, said so", () => {
+  const folder = folderWithRun();
+  writeFileSync(join(folder, "out"), "");
+  const result = runCli(["laser.txt", "gyro.txt", "-o", "out"], folder);
+  assert.equal(result.status, 1);
+  assert.equal(result.stderr, "morvane-review: cannot write the outputs out: a file, not a folder\n");
+});
+
+test("Ctrl+C ends the review with exit code 130 and no outputs", { timeout: 60_000 }, async () => {
+  const folder = folderWithRun();
+  // A laser file that is a pipe: the review waits in its read until the signal comes.
+  execFileSync("rm", [join(folder, "laser.txt")]);
+  execFileSync("mkfifo", [join(folder, "laser.txt")]);
+  const child = spawn(process.execPath, [CLI, "laser.txt", "gyro.txt", "-o", "out"], { cwd: folder });
+  let stdout = "", stderr = "";
+  child.stdout.on("data", (d) => (stdout += d));
+  child.stderr.on("data", (d) => (stderr += d));
+  const ended = new Promise<number | null>((resolve) => child.on("close", resolve));
+  const writer = await open(join(folder, "laser.txt"), "w"); // returns once the review opened it
+  let code: number | null;
+  try {
+    child.kill("SIGINT");
+    code = await ended;
+  } finally {
+    if (child.exitCode === null) child.kill("SIGKILL");
+    await writer.close();
+  }
+  assert.equal(code, 130);
+  assert.equal(stderr, "morvane-review: interrupted; no outputs written\n");
+  assert.equal(stdout, "");
+  assert.ok(!existsSync(join(folder, "out")));
+});
+
+const BUILD = process.env.MORVANE_BUILD ?? join(ROOT, "build");
+const SIMULATORS = ["morvane", "ahrs-sim", "sim/libhsif.so"].filter((p) => !existsSync(join(BUILD, p)));
+
+const NEEDS_BUILD = {
+  skip: SIMULATORS.length ? `${SIMULATORS.map((p) => join(BUILD, p)).join(", ")} missing: run make first` : false,
+};
+
+/** A run of the logger against ahrs-sim and hsif-sim in a new folder, made by the Python
+ * suite's helper (a pseudo-terminal for the unit, a raw one for the laser control port, q after
+ * the gyro phase); ahrs: more ahrs-sim options, hsif: more HSIF_SIM_* variables. */
+function simulatedRun(lines: number, seconds: number, ahrs: string[] = [], hsif: Record<string, string> = {}): string {
+  const folder = mkdtempSync(join(tmpdir(), "review-run-"));
+  const made = spawnSync("/usr/bin/python3", ["-c",
+    "import json, sys; from pathlib import Path; sys.path.insert(0, sys.argv[1]); " +
+    "from simulated import simulated_run; o = json.loads(sys.argv[4]); " +
+    "r = simulated_run(Path(sys.argv[2]), Path(sys.argv[3]), **o); " +
+    "sys.stderr.buffer.write(r.stderr); sys.exit(r.returncode)",
+    join(ROOT, "tests", "review"), BUILD, folder, JSON.stringify({ lines, seconds, ahrs, hsif })],
+    { encoding: "utf8", timeout: 300_000 });
+  assert.equal(made.status, 0, made.stderr);
+  return folder;
+}
+
+test("a real run: the logger against ahrs-sim and hsif-sim, 20 lines, reviewed", NEEDS_BUILD, () => {
+  const folder = simulatedRun(20, 2);
+  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "review"], folder);
+  assert.equal(result.status, 0, result.stderr);
+  const summary = readFileSync(join(folder, "review", "summary.txt"), "utf8");
+  assert.match(summary, /^  samples +100000 \(20 lines of 5000\)$/m);
+  assert.match(summary, /^  records +\d+, mode a \(told from the records\)/m);
+  const las = readFileSync(join(folder, "review", "scan.las"));
+  assert.equal(las.readUInt32LE(107), 100000);
+});
+
+/** A GPS file of one fix a second around 48.1 N 11.5 E; silent: [start, length] seconds left
+ * out; the first noFix reports without a fix; invalid lines from 10 s, a #lost line at 20 s. */
+function gpsFile(seconds: number, silent: [number, number], invalid: number, lost: number, noFix: number): string {
+  const lines: string[] = [];
+  for (let t = 0; t < seconds; t++) {
+    if (t >= silent[0] && t < silent[0] + silent[1]) continue;
+    lines.push(`${(t + 0.25).toFixed(6)} ${gga(48.1, 11.5, { quality: t < noFix ? 0 : 1 })}`);
+  }
+  for (let k = 0; k < invalid; k++) lines.splice(10 + k, 0, `${(10.5 + k).toFixed(6)} #checksum $GPGGA,bad*00`);
+  lines.splice(20, 0, `20.900000 #lost ${lost}`);
+  return lines.join("\n") + "\n";
+}
+
+test("a run with faults is summed up, the scan first and the GPS last", NEEDS_BUILD, () => {
+  const folder = simulatedRun(12, 3, ["--bad-burst", "4@60", "--bad-burst", "3@150"],
+    { HSIF_SIM_LOST_LINES: "3,8" });
+  writeFileSync(join(folder, "gps.txt"), gpsFile(300, [100, 60], 3, 5, 60));
+  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "review"], folder);
+  assert.equal(result.status, 0, result.stderr);
+  const problems = readFileSync(join(folder, "review", "summary.txt"), "utf8").split("Notes:")[0];
+  const lost = /samples lost in 2 lines \(3, 8, counted from 0\): the mirror angle jumps 2 times, about (\d+) samples missing/.exec(problems);
+  assert.ok(lost && Math.abs(Number(lost[1]) - 2000) <= 4, problems);
+  assert.match(problems, /gyro: \d+ invalid packets in [12] gaps? of the count/);
+  for (const finding of ["the GPS receiver fell silent 1 time, longest 61.0 s from 99.2 s",
+    "GPS: 3 of 243 sentences invalid (checksum 3)", "GPS: 5 sentences could not be kept (#lost)",
+    "GPS: a fix in only 75 % of the GGA reports"]) {
+    assert.ok(problems.includes(finding), `${finding}\n${problems}`);
+  }
+  assert.ok(problems.indexOf("samples lost") < problems.indexOf("gyro:") &&
+    problems.indexOf("gyro:") < problems.indexOf("GPS"), problems);
+});

@@ -1,0 +1,85 @@
+// Shared pieces of the review's tests: the files of a run written the way the logger writes
+// them, and the command line run as the program it is.
+
+import { spawnSync, type SpawnSyncReturns } from "node:child_process";
+import { dirname, join, resolve } from "node:path";
+import { fileURLToPath } from "node:url";
+
+export const REVIEW = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
+export const ROOT = resolve(REVIEW, "..");
+export const CLI = join(REVIEW, "dist", "morvane-review.js");
+export const INCH = 0.0254;
+
+export const LASER_HEADER = "Distance(inches)\tRaw Range(bits)\tAmplitude\tTemp(F)\tAngle1(radins)\t" +
+  "Angle2(radins\tIndex1\tIndex2\t";
+
+/** A laser file of [distance inches, amplitude, angle1, angle2] rows: each row introduced by the
+ * line end, every row ending in a tab. */
+export function laserText(rows: number[][], crlf = false): string {
+  const end = crlf ? "\r\n" : "\n";
+  return LASER_HEADER + rows.map(([d, amplitude, a1, a2]) =>
+    `${end}${d.toFixed(2)}\t${(d * 1000).toFixed(0)}\t${amplitude.toFixed(1)}\t70.1\t` +
+    `${a1.toFixed(4)}\t${a2.toFixed(4)}\t0\t0\t`).join("");
+}
+
+/** A gyro file of records (mode a: roll pitch yaw and the nine channels; c and r: the nine
+ * channels), counts from 1, TAIL_WORD from 0, with a time column when times are given. */
+export function gyroText(records: number[][], times?: number[]): string {
+  return records.map((values, k) => `${k + 1}${times ? " " + times[k].toFixed(6) : ""} ` +
+    values.map((v) => v.toFixed(6)).join(" ") + ` 25.000000 ${k}\n`).join("");
+}
+
+export function nmea(body: string): string {
+  let sum = 0;
+  for (const ch of body) sum ^= ch.charCodeAt(0);
+  return `$${body}*${sum.toString(16).toUpperCase().padStart(2, "0")}`;
+}
+
+export function gga(lat: number, lon: number, { quality = 1, hdop = 0.9, alt = 545.4 } = {}): string {
+  const dm = (value: number, width: number) => {
+    const v = Math.abs(value);
+    return String(Math.trunc(v)).padStart(width, "0") + ((v - Math.trunc(v)) * 60).toFixed(4).padStart(7, "0");
+  };
+  return nmea(`GPGGA,123519.00,${dm(lat, 2)},${lat >= 0 ? "N" : "S"},${dm(lon, 3)},` +
+    `${lon >= 0 ? "E" : "W"},${quality},08,${hdop},${alt},M,46.9,M,,`);
+}
+
+/** A GPS file of one fix a second at a position. */
+export function gpsText(lat: number, lon: number, seconds = 5): string {
+  return Array.from({ length: seconds }, (_, t) => `${(t + 0.25).toFixed(6)} ${gga(lat, lon)}\n`).join("");
+}
+
+export const bytes = (text: string) => Buffer.from(text, "latin1");
+
+/** Body (X ahead, Y right, Z down) to north-east-down, angles in degrees, by rows. */
+export function rotation(roll: number, pitch: number, heading: number): number[][] {
+  const [r, p, h] = [roll, pitch, heading].map((v) => (v * Math.PI) / 180);
+  const rx = [[1, 0, 0], [0, Math.cos(r), -Math.sin(r)], [0, Math.sin(r), Math.cos(r)]];
+  const ry = [[Math.cos(p), 0, Math.sin(p)], [0, 1, 0], [-Math.sin(p), 0, Math.cos(p)]];
+  const rz = [[Math.cos(h), -Math.sin(h), 0], [Math.sin(h), Math.cos(h), 0], [0, 0, 1]];
+  return matmul(rz, matmul(ry, rx));
+}
+
+export function matmul(a: number[][], b: number[][]): number[][] {
+  return a.map((row) => b[0].map((_, c) => row.reduce((s, v, k) => s + v * b[k][c], 0)));
+}
+
+export function transpose(a: number[][]): number[][] {
+  return a[0].map((_, c) => a.map((row) => row[c]));
+}
+
+/** The nine channels of a unit at rest at this attitude (rates 0) in a field of 0.20 gauss north
+ * and 0.45 down; mode r as the converter's voltages. */
+export function sensors(mode: "c" | "r", roll: number, pitch: number, heading: number): number[] {
+  const [r, p] = [roll, pitch].map((v) => (v * Math.PI) / 180);
+  const accel = [Math.sin(p), -Math.sin(r) * Math.cos(p), -Math.cos(r) * Math.cos(p)];
+  const mag = transpose(rotation(roll, pitch, heading)).map((row) => row[0] * 0.2 + row[2] * 0.45);
+  const channels = [0, 0, 0, ...accel, ...mag];
+  const scale = [150, 150, 150, 6, 6, 6, 1.5, 1.5, 1.5];
+  return mode === "r" ? channels.map((v, k) => 2.5 + (v / scale[k]) * 2) : channels;
+}
+
+/** The command line run as a process in cwd. */
+export function runCli(args: string[], cwd: string): SpawnSyncReturns<string> {
+  return spawnSync(process.execPath, [CLI, ...args], { cwd, encoding: "utf8", timeout: 120_000 });
+}
