@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST = ctest --output-on-failure --timeout 1500
 
 .PHONY: all setup native windows windows64 sanitize dist dist64 test test-native test-windows \
-        test-windows64 test-sanitize stress \
+        test-windows64 test-sanitize stress review \
         demo bench format format-check clean
 
 all: native
@@ -66,6 +66,11 @@ test-sanitize: sanitize
 # takes the suite under Wine too (after make windows).
 stress: native
 	@tools/stress
+
+# The review in TypeScript (review/): its packages as the lock file pins them, then the bundle.
+review:
+	@cd review && { [ -d node_modules ] && [ ! package-lock.json -nt node_modules ] || \
+	  npm ci --no-audit --no-fund; } && npm run --silent build
 
 demo: setup
 	@$(MAKE) --no-print-directory native
