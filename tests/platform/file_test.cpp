@@ -220,6 +220,16 @@ TEST_F(Files, FlushToDeviceSyncsFilesAndTellsWhyNot) {
         (void)std::fclose(file);
     }
     EXPECT_EQ(get(path("out.txt")), "1 2 3\n");
+
+    char* text = nullptr;
+    size_t length = 0;
+    FILE* memory = open_memstream(&text, &length);
+    ASSERT_NE(memory, nullptr);
+    ASSERT_GT(std::fputs("1 2 3\n", memory), 0);
+    EXPECT_EQ(platform::flush_to_device(memory), 0) << "a stream in memory: no file to sync";
+    EXPECT_EQ(std::string(text, length), "1 2 3\n");
+    (void)std::fclose(memory);
+    std::free(text);
 }
 
 }  // namespace

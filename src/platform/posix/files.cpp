@@ -15,6 +15,9 @@ int flush_to_device(FILE* file) {
         return errno != 0 ? errno : EIO;
     }
     const int fd = fileno(file);
+    if (fd < 0) {
+        return 0;  // a stream in memory: no file behind it
+    }
     struct stat info {};
     if (fstat(fd, &info) != 0) {
         return errno;

@@ -32,7 +32,11 @@ int flush_to_device(FILE* file) {
     if (std::fflush(file) != 0) {
         return errno != 0 ? errno : EIO;
     }
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    const int fd = _fileno(file);
+    if (fd < 0) {
+        return 0;  // a stream with no file behind it
+    }
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     if (handle == INVALID_HANDLE_VALUE) {
         return EBADF;
     }
