@@ -28,10 +28,20 @@ bool have(Framer* f, uint32_t count) {
 
 enum class Search { kNeedMore, kDone };
 
+// Takes the candidate boundary at offset k: the bytes before it are dropped.
+Search realign(Framer* f, uint32_t k) {
+    drop(f, k);
+    ++f->realignments;
+    return Search::kDone;
+}
+
 // The search after a rejected packet at offset 0 (see framer_reject). Offsets are tried in
 // order up to two packets ahead; the offset of the current alignment's next packet is the
-// alignment itself, not a candidate.
-Search search_boundary(Framer* f) {
+// alignment itself, not a candidate. With line_quiet (no more bytes are coming for now) the
+// search ends with what is held: a candidate that only lacks the packet after it to confirm it
+// is taken, and one that is not whole ends the search, as every later one lacks more bytes
+// still.
+Search search_boundary(Framer* f, bool line_quiet) {
     const uint32_t n = f->length;
     if (!have(f, 2 * n)) {
         return Search::kNeedMore;
@@ -46,18 +56,19 @@ Search search_boundary(Framer* f) {
             continue;
         }
         if (!have(f, k + n)) {
+            if (line_quiet) {
+                break;
+            }
             return Search::kNeedMore;
         }
         if (!packet_is_valid(f->mode, bytes + k, n)) {
             continue;
         }
         if (!have(f, k + 2 * n)) {
-            return Search::kNeedMore;
+            return line_quiet ? realign(f, k) : Search::kNeedMore;
         }
         if (packet_is_valid(f->mode, bytes + k + n, n)) {
-            drop(f, k);
-            ++f->realignments;
-            return Search::kDone;
+            return realign(f, k);
         }
     }
     drop(f, n);
@@ -104,7 +115,7 @@ bool framer_next(Framer* framer, const uint8_t** packet) {
         return false;
     }
     if (framer->searching) {
-        if (search_boundary(framer) == Search::kNeedMore) {
+        if (search_boundary(framer, false) == Search::kNeedMore) {
             return false;
         }
         framer->searching = false;
@@ -123,6 +134,19 @@ void framer_accept(Framer* framer) {
 
 void framer_reject(Framer* framer) {
     framer->searching = true;
+}
+
+bool framer_packet_waiting(const Framer& framer) {
+    return framer.searching && framer.length != 0 && framer.size >= 2 * framer.length;
+}
+
+bool framer_line_quiet(Framer* framer) {
+    if (!framer_packet_waiting(*framer)) {
+        return false;
+    }
+    (void)search_boundary(framer, true);
+    framer->searching = false;
+    return true;
 }
 
 }  // namespace ahrs

@@ -263,6 +263,9 @@ bool end_gps(RunPoll* run) {
         CloseHandle(gps.port);
         gps.port = INVALID_HANDLE_VALUE;
     }
+    if (active(gps) && !gps::log_flush(&gps.log)) {
+        report_write_failure(run, gps.log.error);
+    }
     gps.log.file = nullptr;
     errno = 0;
     const bool closed = std::fclose(file) == 0;

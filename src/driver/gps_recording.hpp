@@ -56,8 +56,8 @@ void start_gps(GpsRecording* gps);
 // reported once ("GPS - Error: can't write the file %s\n") and ends the GPS recording.
 void receive_gps(RunPoll* run);
 
-// Flushes the GPS file's lines to disk (the once-a-second flush); a failure is reported as
-// receive_gps reports it.
+// Writes the GPS file's new lines out to the storage device (the once-a-second write-out); a
+// failure is reported as receive_gps reports it.
 void flush_gps_file(RunPoll* run);
 
 // From held on, lines are kept in memory (the scanner's motor runs); when the hold ends they are
@@ -65,9 +65,9 @@ void flush_gps_file(RunPoll* run);
 void hold_gps(RunPoll* run, bool held);
 
 // Ends the GPS recording on any way out: takes what is still waiting, closes the port, writes
-// the last piece and the held lines, closes the file, and prints
-// "GPS - %u sentences, %u invalid, %u fixes\n" on stdout when the port was opened. Returns false
-// when the GPS file failed (reported). Called again, it does nothing and returns true.
+// the last piece and the held lines, writes the file out to the storage device, closes it, and
+// prints "GPS - %u sentences, %u invalid, %u fixes\n" on stdout when the port was opened. Returns
+// false when the GPS file failed (reported). Called again, it does nothing and returns true.
 bool end_gps(RunPoll* run);
 
 }  // namespace driver

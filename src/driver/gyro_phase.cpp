@@ -123,7 +123,10 @@ bool restart_recording(Recorder* r) {
 // room. On a fast line (bytes coming in less than kGatherMs apart) the next read waits until
 // kGatherMs after the last one, so the bytes of several packets arrive in one wake-up instead of
 // one each: at 921600 baud that is about 12 packets, a tenth of the port's input queue. Never
-// while more was waiting than the last read took. Returns false when the phase is to end.
+// while more was waiting than the last read took. When a whole packet waits for the boundary
+// search, a read that brings nothing lets the framer decide with what it holds
+// (framer_line_quiet): a unit that pauses after bad packets gets them all judged. Returns false
+// when the phase is to end.
 bool receive(Recorder* r) {
     const uint32_t since = platform::elapsed_ms() - r->last_data_ms;
     if (r->drained && r->data_interval_ms < kGatherMs && since < kGatherMs) {
@@ -133,7 +136,11 @@ bool receive(Recorder* r) {
     const uint32_t room = ahrs::framer_room(framer);
     uint32_t got = 0;
     switch (read_at_least(r->port, ahrs::framer_wanted(framer), room, ahrs::framer_space(&framer),
-                          r->run, &got)) {
+                          r->run, &got, ahrs::framer_packet_waiting(framer))) {
+        case kReadQuiet:
+            ahrs::framer_received(&framer, got);  // what came before the line fell silent
+            (void)ahrs::framer_line_quiet(&framer);
+            return true;
         case kReadComplete: {
             ahrs::framer_received(&framer, got);
             const uint32_t now = platform::elapsed_ms();
@@ -233,7 +240,7 @@ ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, RunPol
 }
 
 ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
-                         RunPoll* run, uint32_t* count) {
+                         RunPoll* run, uint32_t* count, bool quiet_ends) {
     uint8_t staging[kStagingSize];
     uint32_t total = 0;
     *count = 0;
@@ -253,6 +260,8 @@ ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_
             *count = total;
             last_byte = now;
             silence_reported = false;
+        } else if (quiet_ends) {
+            return kReadQuiet;
         } else if (!silence_reported && now - last_byte >= kNoDataNoticeMs) {
             if (run != nullptr) {
                 end_display_line(run);

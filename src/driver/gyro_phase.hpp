@@ -14,6 +14,7 @@ constexpr uint32_t kNoDataNoticeMs = 2000;  // silence before "no data" is repor
 constexpr uint32_t kReopenIntervalMs = 2000;
 
 enum ReadResult {
+    kReadQuiet = 2,       // a read brought nothing, and the caller asked to hear of it
     kReadComplete = 1,    // exactly length bytes are stored
     kReadStopped = 0,     // the run's poll asked to end; the partial packet is dropped
     kReadPortFailed = -1  // the port failed (GetLastError tells why)
@@ -28,8 +29,9 @@ ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, RunPol
 
 // read_exact for at least `minimum` bytes: also takes what else is waiting, up to `maximum` in
 // all (maximum >= minimum). *count holds the bytes stored, also when the read ends otherwise.
+// With quiet_ends, the first read that brings nothing ends it with kReadQuiet.
 ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
-                         RunPoll* run, uint32_t* count);
+                         RunPoll* run, uint32_t* count, bool quiet_ends = false);
 
 enum GyroEnd {
     kGyroEnded,       // q or an interrupt ended the phase; every record counted is in the file

@@ -2,10 +2,10 @@
 
 #include "driver/run_poll.hpp"
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/console.hpp"
+#include "platform/files.hpp"
 
 namespace driver {
 namespace {
@@ -18,8 +18,22 @@ void hold_function(void* context, bool held) {
     hold_gps(static_cast<RunPoll*>(context), held);
 }
 
-// Writes buffered records and sentences out at least once a second, so a crash loses little;
-// what a flush has put in the gyro file is what its summary may claim.
+// Writes the gyro file's records out to the storage device; false after reporting a failure.
+// What the last completed write-out covers is what the summary may claim.
+bool write_out_gyro_file(RunPoll* state) {
+    GyroFile& gyro = state->gyro;
+    const uint32_t records = gyro.records != nullptr ? *gyro.records : gyro.on_disk;
+    const int error = platform::flush_to_device(gyro.file);
+    if (error != 0) {
+        report_gyro_write_failure(state, error);
+        return false;
+    }
+    gyro.on_disk = records;
+    return true;
+}
+
+// Writes buffered records and sentences out to the storage device at least once a second, so a
+// power cut loses little.
 void flush_files_if_due(RunPoll* state) {
     const uint32_t now = platform::elapsed_ms();
     if (now - state->last_flush_ms < kFlushIntervalMs) {
@@ -27,16 +41,12 @@ void flush_files_if_due(RunPoll* state) {
     }
     state->last_flush_ms = now;
     flush_gps_file(state);
-    GyroFile& gyro = state->gyro;
-    if (gyro.file == nullptr || gyro.failed) {
-        return;
+    const GyroFile& gyro = state->gyro;
+    if (gyro.file == nullptr || gyro.failed || gyro.records == nullptr ||
+        *gyro.records == gyro.on_disk) {
+        return;  // nothing new since the last write-out
     }
-    errno = 0;
-    if (std::fflush(gyro.file) != 0) {
-        report_gyro_write_failure(state, errno);
-    } else if (gyro.records != nullptr) {
-        gyro.on_disk = *gyro.records;
-    }
+    (void)write_out_gyro_file(state);
 }
 
 void take_key(RunPoll* state) {
@@ -87,18 +97,16 @@ void report_gyro_write_failure(RunPoll* state, int error) {
 
 bool close_gyro_file(RunPoll* state) {
     GyroFile& gyro = state->gyro;
+    const bool written = !gyro.failed && write_out_gyro_file(state);
     FILE* file = gyro.file;
     gyro.file = nullptr;
-    if (gyro.failed) {
+    if (!written) {
         (void)std::fclose(file);
         return false;
     }
     if (std::fclose(file) != 0) {
         std::fputs("Gyro - Error: Can't close the file\n", stderr);
         return false;
-    }
-    if (gyro.records != nullptr) {
-        gyro.on_disk = *gyro.records;
     }
     return true;
 }

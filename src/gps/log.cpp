@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/files.hpp"
+
 namespace gps {
 namespace {
 
@@ -158,9 +160,12 @@ bool log_flush(Log* log) {
     if (log->failed) {
         return false;
     }
-    errno = 0;
-    if (std::fflush(log->file) != 0) {
-        fail(log, errno);
+    if (log->lines_on_disk == log->lines_written) {
+        return true;  // nothing new since the last write-out
+    }
+    const int error = platform::flush_to_device(log->file);
+    if (error != 0) {
+        fail(log, error);
         return false;
     }
     log->lines_on_disk = log->lines_written;

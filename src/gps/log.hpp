@@ -33,7 +33,7 @@ struct Log {
     uint32_t fixes = 0;          // valid GGA sentences with a fix (reports_fix)
     uint32_t lost = 0;           // pieces a full hold buffer had no room for
     uint32_t lines_written = 0;  // lines handed to the stream
-    uint32_t lines_on_disk = 0;  // lines the last successful flush put in the file
+    uint32_t lines_on_disk = 0;  // lines the last completed flush put on the storage device
     bool failed = false;         // a write or flush failed; nothing more is written
     int error = 0;               // errno of the first failure, 0 while none
     bool held = false;           // lines go to the hold buffer, not to the file
@@ -72,9 +72,10 @@ void log_hold(Log* log);
 // nothing and returns whether the file is still sound.
 [[nodiscard]] bool log_release(Log* log, double seconds);
 
-// Flushes the lines handed to the stream into the file (the once-a-second flush). Returns true
-// when they are all in the file (lines_on_disk is then lines_written), false when the file has
-// failed, by this flush or earlier.
+// Flushes the lines handed to the stream into the file and writes them out to the storage device
+// (platform::flush_to_device), when there are any since the last flush. Returns true when they
+// are all on the device (lines_on_disk is then lines_written), false when the file has failed, by
+// this flush or earlier.
 [[nodiscard]] bool log_flush(Log* log);
 
 }  // namespace gps

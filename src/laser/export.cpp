@@ -5,6 +5,7 @@
 
 #include "format/fixed.hpp"
 #include "laser/samples.hpp"
+#include "platform/files.hpp"
 
 namespace laser {
 namespace {
@@ -79,8 +80,9 @@ bool save_samples(int32_t lines, FILE* file) {
     }
     written = written && write_chunk(out, file);
 
-    // A write that failed earlier is reported with the close: the file is short either way.
-    written = written && std::ferror(file) == 0;
+    // A write that failed earlier is reported with the close: the file is short either way. The
+    // file counts as saved only once its data is on the storage device.
+    written = written && std::ferror(file) == 0 && platform::flush_to_device(file) == 0;
     if (std::fclose(file) != 0 || !written) {
         std::fputs("Error: Can't close the file\n", stderr);
         std::fflush(stderr);

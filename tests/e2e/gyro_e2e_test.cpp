@@ -315,6 +315,9 @@ TEST_F(GyroE2e, GyroFileIsFlushedWhileTheRunGoesOn) {
 struct BurstCase {
     const char* legend;
     unsigned bad;  // bad packets in a row, after 50 good ones
+    // Then the unit's silence in ms, if any: longer than the 2 s before the "no data" notice,
+    // shorter than the 5 s a start-up exchange waits for an answer.
+    const char* pause = nullptr;
 };
 
 class BadBurst : public GyroE2e, public ::testing::WithParamInterface<BurstCase> {};
@@ -325,9 +328,13 @@ class BadBurst : public GyroE2e, public ::testing::WithParamInterface<BurstCase>
 TEST_P(BadBurst, OneRestartPerRunOfBadPacketsAndTheCounterGoesOn) {
     const BurstCase& c = GetParam();
     constexpr unsigned kGoodFirst = 50;
-    ASSERT_NO_FATAL_FAILURE(record_and_quit(
-        {.unit = {"--bad-burst", std::to_string(c.bad) + "@" + std::to_string(kGoodFirst)},
-         .records = kGoodFirst + 30}));
+    std::vector<std::string> unit{"--bad-burst",
+                                  std::to_string(c.bad) + "@" + std::to_string(kGoodFirst)};
+    if (c.pause != nullptr) {
+        unit.insert(unit.end(),
+                    {"--silence", std::string(c.pause) + "@" + std::to_string(kGoodFirst + c.bad)});
+    }
+    ASSERT_NO_FATAL_FAILURE(record_and_quit({.unit = unit, .records = kGoodFirst + 30}));
 
     // One restart: two whole exchanges.
     const std::vector<UnitExchange> exchanges = testsupport::unit_exchanges(unit_.log());
@@ -364,14 +371,24 @@ TEST_P(BadBurst, OneRestartPerRunOfBadPacketsAndTheCounterGoesOn) {
         std::min<unsigned long>(drained, c.bad - kBadPacketsToRestart);
     EXPECT_EQ(summary_.invalid, c.bad - drained_bad)
         << c.legend << ": " << drained << " packets drained by the restart";
+    if (c.pause != nullptr) {
+        // The last bad packet is judged as the line falls silent, so the restart stops the unit
+        // during its pause: nothing it sends afterwards is drained, and no silence is reported.
+        EXPECT_EQ(drained, 0u) << c.legend << transcript();
+        EXPECT_EQ(count_of(out(), "no data from the unit"), 0u) << c.legend << transcript();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Bursts, BadBurst,
     ::testing::Values(BurstCase{.legend = "six bad packets: restart at the sixth", .bad = 6},
-                      BurstCase{.legend = "twenty bad packets: still one restart", .bad = 20}),
+                      BurstCase{.legend = "twenty bad packets: still one restart", .bad = 20},
+                      BurstCase{.legend = "six bad packets, then a pause: the sixth is judged",
+                                .bad = 6,
+                                .pause = "3000"}),
     [](const ::testing::TestParamInfo<BurstCase>& param_info) {
-        return std::to_string(param_info.param.bad);
+        return std::to_string(param_info.param.bad) +
+               (param_info.param.pause != nullptr ? "_pause" : "");
     });
 
 // --- Ending the run --------------------------------------------------------------------------

@@ -8,19 +8,23 @@
 // starts come first and the captures are few and short (a sped-up library, a few lines).
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e_target.hpp"
+#include "gyro_output.hpp"
 #include "hsif_trace.hpp"
 #include "pty.hpp"
 #include "simulated_receiver.hpp"
@@ -98,9 +102,10 @@ struct RunSpec {
     std::vector<std::string> options = {};  // option words after the ports
     Library library = Library::kSimulated;
     bool calibration = true;  // LOOKUPHS in the working directory
-    // Press q once the gyro file holds a record; otherwise at once, and the gyro phase ends
-    // during its start-up exchange.
+    // Press q once the gyro file holds gyro_records records; otherwise at once, and the gyro
+    // phase ends during its start-up exchange.
     bool gyro_record = false;
+    size_t gyro_records = 1;
     std::string laser_file = "laser.txt";
     // Keys typed right after that q: they wait for the laser phase, which reads one per line.
     std::string keys = {};
@@ -110,6 +115,8 @@ struct RunSpec {
     // Set: the folder of the unpacked package, whose morvane.exe runs with its simulator/ folder
     // (hsif.dll and LOOKUPHS) in place of the build's program and library.
     fs::path package = {};
+    // Set: the words of a tracer the program runs under (natively), such as strace's.
+    std::vector<std::string> tracer = {};
 };
 
 // One run's world: a folder of its own (the working directory, with the calibration file), the
@@ -195,13 +202,21 @@ public:
         args.insert(args.end(), run.options.begin(), run.options.end());
         const std::string exe =
             run.package.empty() ? t.exe : (run.package / "morvane.exe").string();
-        if (!program_.launch(exe, args, env, dir.string())) {
+        std::string program = exe;
+        if (!run.tracer.empty()) {
+            args.insert(args.begin(), exe);
+            args.insert(args.begin(), run.tracer.begin() + 1, run.tracer.end());
+            program = run.tracer.front();
+        }
+        if (!program_.launch(program, args, env, dir.string())) {
             return program_.error();
         }
-        if (run.gyro_record &&
-            !testsupport::wait_until(
-                [&] { return count_of(testsupport::read_file(dir / "gyro.txt"), "\n") >= 1; },
-                kHangBound, milliseconds(20))) {
+        if (run.gyro_record && !testsupport::wait_until(
+                                   [&] {
+                                       return count_of(testsupport::read_file(dir / "gyro.txt"),
+                                                       "\n") >= run.gyro_records;
+                                   },
+                                   kHangBound, milliseconds(20))) {
             return "no gyro record came";
         }
         program_.send("q" + run.keys);
@@ -968,6 +983,171 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
     EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(saved * kSamplesPerLine))
         << "the captured lines are saved";
 }
+
+// --- Files written out to the storage device -------------------------------------------------
+
+// The path of strace on this machine, empty when it has none.
+std::string strace_path() {
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path != nullptr ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const fs::path candidate = fs::path(folder) / "strace";
+        if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
+        }
+    }
+    return {};
+}
+
+// One call strace saw on an output file.
+struct FileCall {
+    std::string file;  // the file's name, without its folder
+    char call;         // 'w' a write, 's' a completed sync, 'x' a failed sync, 'c' the close
+    long result;       // bytes written, or the call's result
+};
+
+// The calls of `strace -y` output on files (write, fdatasync, fsync, close), in order.
+std::vector<FileCall> parse_file_calls(const std::string& text) {
+    static const std::regex line(
+        R"(^\d+ +(write|fdatasync|fsync|close)\(\d+<([^>]*)>.*\) += (-?\d+).*$)");
+    std::vector<FileCall> calls;
+    for (const std::string& entry : testsupport::split(text, '\n')) {
+        std::smatch m;
+        if (!std::regex_match(entry, m, line)) {
+            continue;
+        }
+        const std::string name = m[1];
+        const long result = std::stol(m[3]);
+        const char call = name == "write" ? 'w' : name == "close" ? 'c' : result == 0 ? 's' : 'x';
+        calls.push_back({fs::path(m[2].str()).filename().string(), call, result});
+    }
+    return calls;
+}
+
+// The calls on one file as letters, e.g. "wwswsc".
+std::string letters_of(const std::vector<FileCall>& calls, const std::string& file) {
+    std::string letters;
+    for (const FileCall& c : calls) {
+        if (c.file == file) {
+            letters += c.call;
+        }
+    }
+    return letters;
+}
+
+// The bytes written to a file before its last completed sync: what is surely on the device.
+size_t synced_bytes(const std::vector<FileCall>& calls, const std::string& file) {
+    size_t written = 0;
+    size_t synced = 0;
+    for (const FileCall& c : calls) {
+        if (c.file == file && c.call == 'w' && c.result > 0) {
+            written += static_cast<size_t>(c.result);
+        } else if (c.file == file && c.call == 's') {
+            synced = written;
+        }
+    }
+    return synced;
+}
+
+struct SyncCase {
+    const char* legend;
+    const char* failing = nullptr;  // the file whose sync fails with EIO (strace injects it)
+    int failing_sync = 0;           // which of its syncs fails, from 1
+    size_t gyro_records = 1;        // recorded before q: 250 at 100 packets/s span two seconds
+    // Each traced file and its calls (letters_of) as a regular expression.
+    std::vector<std::pair<std::string, std::string>> calls;
+    int code;
+    std::string message = {};  // once on stderr
+};
+
+class FileSync : public LaserE2e, public ::testing::WithParamInterface<SyncCase> {};
+
+// The program under strace: its sync calls on the three files, seen from outside, and a sync that
+// fails made to fail by strace. Natively only (Wine's calls are its own).
+TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
+    const SyncCase& c = GetParam();
+    if (e2e_target().wine) {
+        GTEST_SKIP() << "the sync calls are traced natively, with strace";
+    }
+    const std::string strace = strace_path();
+    if (strace.empty()) {
+        GTEST_SKIP() << "strace is not installed: the sync calls cannot be seen";
+    }
+    std::vector<std::string> tracer{strace, "-f",
+                                    "-y",   "-qq",
+                                    "-e",   "signal=none",
+                                    "-e",   "trace=write,fdatasync,fsync,close",
+                                    "-o",   (survey_->dir() / "sync-trace.txt").string()};
+    for (const auto& [file, pattern] : c.calls) {
+        tracer.insert(tracer.end(), {"-P", (survey_->dir() / file).string()});
+    }
+    if (c.failing != nullptr) {
+        tracer.insert(tracer.end(),
+                      {"-e", "inject=fdatasync:error=EIO:when=" + std::to_string(c.failing_sync)});
+    }
+    // The leak checker of a sanitizer build cannot work under a tracer; the other checks can.
+    ASSERT_TRUE(start({.sim_env = {kSpeedup, "ASAN_OPTIONS=detect_leaks=0"},
+                       .options = {"-l", "2"},
+                       .gyro_record = true,
+                       .gyro_records = c.gyro_records,
+                       .receiver = std::vector<std::string>{},
+                       .tracer = tracer}));
+    const ExitStatus status = survey_->wait();
+    EXPECT_EQ(status.code, c.code) << c.legend << status.describe() << survey_->transcript();
+    if (!c.message.empty()) {
+        EXPECT_EQ(count_of(survey_->err(), c.message), 1u) << c.legend << survey_->transcript();
+    }
+
+    const std::vector<FileCall> calls =
+        parse_file_calls(testsupport::read_file(survey_->dir() / "sync-trace.txt"));
+    for (const auto& [file, pattern] : c.calls) {
+        EXPECT_TRUE(std::regex_match(letters_of(calls, file), std::regex(pattern)))
+            << c.legend << ": " << file << " saw \"" << letters_of(calls, file) << "\", expected "
+            << pattern;
+    }
+    if (letters_of(calls, "gyro.txt").empty()) {
+        return;
+    }
+    // The summary claims the records that the last completed sync put on the device.
+    const std::optional<testsupport::GyroSummary> summary =
+        testsupport::parse_gyro_summary(survey_->out());
+    ASSERT_TRUE(summary.has_value()) << survey_->transcript();
+    const std::string gyro = testsupport::read_file(survey_->dir() / "gyro.txt");
+    EXPECT_EQ(summary->records, count_of(gyro.substr(0, synced_bytes(calls, "gyro.txt")), "\n"))
+        << c.legend;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Syncs, FileSync,
+    ::testing::Values(
+        SyncCase{
+            .legend = "a complete run: the gyro and GPS files every second, each file last",
+            .gyro_records = 250,
+            .calls = {{"gyro.txt", "(w*s){3,}c"}, {"gps.txt", "(w*s){2,}c"}, {"laser.txt", "w+sc"}},
+            .code = 0},
+        SyncCase{.legend = "the gyro file's first sync fails: a write failure, no record claimed",
+                 .failing = "gyro.txt",
+                 .failing_sync = 1,
+                 .calls = {{"gyro.txt", "w*xw*c"}},
+                 .code = 1,
+                 .message = "Gyro - Error: can't write the file gyro.txt: Input/output error\n"},
+        SyncCase{.legend = "the GPS file's sync fails: reported once, the survey goes on",
+                 .failing = "gps.txt",
+                 .failing_sync = 1,
+                 .calls = {{"gps.txt", "w+xc"}},
+                 .code = 1,
+                 .message = "GPS - Error: can't write the file gps.txt: Input/output error\n"},
+        SyncCase{.legend = "the laser file's sync fails: the file is not saved",
+                 .failing = "laser.txt",
+                 .failing_sync = 1,
+                 .calls = {{"laser.txt", "w+xc"}},
+                 .code = kExitFailure,
+                 .message = "Error: Can't close the file\n"}),
+    [](const ::testing::TestParamInfo<SyncCase>& param_info) {
+        return param_info.param.failing == nullptr
+                   ? std::string("complete")
+                   : fs::path(param_info.param.failing).stem().string() + "_fails";
+    });
 
 // --- The GPS receiver across a capture --------------------------------------------------------
 

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "platform/files.hpp"
 #include "platform/win32.hpp"
 
 namespace {
@@ -192,6 +194,42 @@ TEST_F(Files, ReadsAndWritesAreSequential) {
     EXPECT_FALSE(WriteFile(h, "x", 1, &done, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(CloseHandle(h));
+}
+
+// flush_to_device: a disk file is synced, what is no disk file has nothing to write out once
+// flushed, and a stream that cannot take its bytes says why.
+TEST_F(Files, FlushToDeviceSyncsFilesAndTellsWhyNot) {
+    struct Case {
+        const char* legend;
+        std::string name;
+        int error;  // flush_to_device's result
+    };
+    const Case cases[] = {
+        {.legend = "a regular file", .name = path("out.txt"), .error = 0},
+        {.legend = "the null device: nothing to sync", .name = "/dev/null", .error = 0},
+        {.legend = "a full device: the flush fails as a full disk",
+         .name = "/dev/full",
+         .error = ENOSPC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        FILE* file = std::fopen(c.name.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_GT(std::fputs("1 2 3\n", file), 0);
+        EXPECT_EQ(platform::flush_to_device(file), c.error);
+        (void)std::fclose(file);
+    }
+    EXPECT_EQ(get(path("out.txt")), "1 2 3\n");
+
+    char* text = nullptr;
+    size_t length = 0;
+    FILE* memory = open_memstream(&text, &length);
+    ASSERT_NE(memory, nullptr);
+    ASSERT_GT(std::fputs("1 2 3\n", memory), 0);
+    EXPECT_EQ(platform::flush_to_device(memory), 0) << "a stream in memory: no file to sync";
+    EXPECT_EQ(std::string(text, length), "1 2 3\n");
+    (void)std::fclose(memory);
+    std::free(text);
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ struct Framed {
 };
 
 // Feeds the bytes in pieces of at most `split` bytes (0: random pieces), as reads deliver them,
-// never more than the framer asks for.
-Framed frame(const Bytes& bytes, size_t split) {
+// never more than the framer asks for. With quiet_at_end the line then falls silent.
+Framed frame(const Bytes& bytes, size_t split, bool quiet_at_end = false) {
     ahrs::Framer framer;
     ahrs::framer_reset(&framer, 'a', ahrs::kAnglePacketLength);
     std::mt19937 random(7);
@@ -64,6 +64,9 @@ Framed frame(const Bytes& bytes, size_t split) {
             }
         }
         if (at == bytes.size()) {
+            if (quiet_at_end && ahrs::framer_line_quiet(&framer)) {
+                continue;
+            }
             break;
         }
         size_t piece = split != 0 ? split : 1 + random() % 40;
@@ -166,6 +169,55 @@ TEST(Framer, AStrayHeaderWithALuckyChecksumDoesNotMoveAGoodAlignment) {
     const Framed framed = frame(bytes, 0);
     EXPECT_EQ(framed.realignments, 0u);
     EXPECT_EQ(framed.tails, tails_except(kPackets, {4, 5}));
+}
+
+// Each packet holds a header byte in its GYROX field, so a search after a rejected packet always
+// waits for bytes beyond the packet behind it. When the line falls silent, that packet is judged
+// with what is held.
+TEST(Framer, AQuietLineDecidesTheSearchWithTheBytesHeld) {
+    struct Case {
+        const char* legend;
+        uint16_t packets;
+        void (*edit)(Bytes*);
+        std::vector<uint16_t> tails;
+        unsigned rejected;       // once the line is quiet
+        unsigned rejected_busy;  // while it might still bring the bytes the search waits for
+        unsigned realignments;
+    };
+    const Case cases[] = {
+        {.legend = "bad checksums on the last two packets: the last is judged at the alignment",
+         .packets = 6,
+         .edit = [](Bytes* b) { ++(*b)[5 * kL - 1], ++(*b)[6 * kL - 1]; },
+         .tails = tails_except(6, {5, 6}),
+         .rejected = 2,
+         .rejected_busy = 1,
+         .realignments = 0},
+        {.legend = "a byte added in packet 4 of 5: packet 5, whole and valid, is taken",
+         .packets = 5,
+         .edit = [](Bytes* b) { b->insert(b->begin() + 3 * kL + 7, 0x55); },
+         .tails = tails_except(5, {4}),
+         .rejected = 1,
+         .rejected_busy = 1,
+         .realignments = 1},
+        {.legend = "a byte lost in the last packet: no whole packet behind it, nothing to judge",
+         .packets = 5,
+         .edit = [](Bytes* b) { b->erase(b->begin() + 4 * kL + 3); },
+         .tails = tails_except(5, {5}),
+         .rejected = 0,
+         .rejected_busy = 0,
+         .realignments = 0},
+    };
+    for (const Case& c : cases) {
+        for (size_t split : {size_t{0}, size_t{1}, size_t{1000}}) {
+            SCOPED_TRACE(std::string(c.legend) + ", pieces of " + std::to_string(split));
+            const Bytes bytes = stream(c.packets, c.edit);
+            EXPECT_EQ(frame(bytes, split).rejected, c.rejected_busy);
+            const Framed framed = frame(bytes, split, true);
+            EXPECT_EQ(framed.tails, c.tails);
+            EXPECT_EQ(framed.rejected, c.rejected);
+            EXPECT_EQ(framed.realignments, c.realignments);
+        }
+    }
 }
 
 }  // namespace
