@@ -124,7 +124,7 @@ int main() {
             return 1;
         }
         auto start = std::chrono::steady_clock::now();
-        if (!laser::save_samples(kLines, fast_file)) {
+        if (!laser::save_samples(kLines, fast_file) || std::fclose(fast_file) != 0) {
             return 1;
         }
         const double fast = seconds_since(start);

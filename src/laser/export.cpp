@@ -5,7 +5,6 @@
 
 #include "format/fixed.hpp"
 #include "laser/samples.hpp"
-#include "platform/files.hpp"
 
 namespace laser {
 namespace {
@@ -60,13 +59,7 @@ bool write_chunk(const char* end, FILE* file) {
 }  // namespace
 
 bool save_samples(int32_t lines, FILE* file) {
-    // The count comes checked from the command line; it is still kept inside the array here.
-    if (lines < 0) {
-        lines = 0;
-    } else if (lines > kMaxLines) {
-        lines = kMaxLines;
-    }
-    const size_t records = static_cast<size_t>(lines) * kSamplesPerLine;
+    const size_t records = static_cast<size_t>(lines_in_array(lines)) * kSamplesPerLine;
 
     // Writing stops at the first failure: a full disk takes nothing more.
     bool written = std::fputs(kHeader, file) >= 0;
@@ -80,15 +73,7 @@ bool save_samples(int32_t lines, FILE* file) {
     }
     written = written && write_chunk(out, file);
 
-    // A write that failed earlier is reported with the close: the file is short either way. The
-    // file counts as saved only once its data is on the storage device.
-    written = written && std::ferror(file) == 0 && platform::flush_to_device(file) == 0;
-    if (std::fclose(file) != 0 || !written) {
-        std::fputs("Error: Can't close the file\n", stderr);
-        std::fflush(stderr);
-        return false;
-    }
-    return true;
+    return written && std::ferror(file) == 0;
 }
 
 }  // namespace laser

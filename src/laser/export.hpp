@@ -6,10 +6,10 @@
 
 namespace laser {
 
-// Writes the header row and lines * 5000 rows of the sample array to file (a text stream), writes
-// it out to the storage device (platform::flush_to_device), then closes it in every case. Returns
-// true when every byte reached the device; when a write, the write-out or the close fails, prints
-// "Error: Can't close the file\n" on stderr (the file is then short) and returns false.
+// Writes the header row and lines * 5000 rows of the sample array to file (a text stream; lines
+// kept within the array, lines_in_array). Returns true when every row reached the stream, false
+// from the first write that failed (a full disk takes nothing more). The caller flushes and
+// closes the file.
 [[nodiscard]] bool save_samples(int32_t lines, FILE* file);
 
 }  // namespace laser

@@ -8,6 +8,7 @@
 #include "laser/hsif_api.hpp"
 #include "laser/samples.hpp"
 #include "platform/console.hpp"
+#include "platform/files.hpp"
 #include "platform/library.hpp"
 #include "platform/win32.hpp"
 #include "serial/port.hpp"
@@ -57,7 +58,7 @@ PortStorage port_storage;
 
 // What the clean-up has to release.
 struct Phase {
-    FILE* laser_file = nullptr;  // open until save_samples takes it
+    FILE* laser_file = nullptr;  // created by the set-up, closed by close_laser_file
     bool port_opened = false;
     int32_t card = kNoCard;
 };
@@ -95,9 +96,121 @@ void diagnose_sample_period(int32_t card) {
     std::fflush(stderr);
 }
 
-// Binds the library, creates the laser file, opens port and card and configures them. Returns
-// true when the card is ready for the motor; otherwise the failure has been reported.
-bool set_up(const LaserSettings& settings, const platform::Poll& poll, Phase* phase) {
+// Where a message of the set-up goes.
+enum class Stream { kOut, kErr };
+
+void say_on(Stream stream, const char* text) {
+    say(stream == Stream::kOut ? stdout : stderr, text);
+}
+
+// What a step's result must be to count as success.
+enum class Success { kAny, kNonZero, kExactlyOne };
+
+// One step of the card's configuration after HsifOpen: a line said before the call (a printf
+// format of max_range and sample_period when with_settings), the call, and on failure the
+// message, and what the card can tell about why. None of them leaves anything to undo beyond the
+// open card.
+struct CardStep {
+    Stream before_stream = Stream::kErr;
+    const char* before = nullptr;
+    bool with_settings = false;
+    int32_t (*call)(const LaserSettings& settings, int32_t card) = nullptr;
+    Success success = Success::kAny;
+    Stream failure_stream = Stream::kErr;
+    const char* failure = nullptr;
+    void (*diagnose)(int32_t card) = nullptr;
+};
+
+const CardStep kCardSteps[] = {
+    {.call = [](const LaserSettings&, int32_t card) { return hsif_api.HsifResetBoard(card); },
+     .success = Success::kNonZero,
+     .failure = "Error: HsifResetBoard failed.\n"},
+    {.call = [](const LaserSettings&,
+                int32_t card) { return hsif_api.HsifLoadCalibrationData(card, kCalibrationFile); },
+     .success = Success::kNonZero,
+     .failure_stream = Stream::kOut,
+     .failure = "ERROR: Could not read calibration file\n"},
+    {.before_stream = Stream::kOut,
+     .before = "max range %d sample period %d\n",
+     .with_settings = true,
+     .call =
+         [](const LaserSettings& s, int32_t card) {
+             return hsif_api.HsifSetSamplePeriod(card, kSamplePeriodMode, s.max_range,
+                                                 s.sample_period);
+         },
+     .success = Success::kNonZero,
+     .failure = "HsifSetSamplePeriod failed.\n",
+     .diagnose = diagnose_sample_period},
+    {.before = "HISF Card Calibration\n",
+     .call = [](const LaserSettings&,
+                int32_t card) { return hsif_api.HsifSetPollMode(card, kPollMode); }},
+    {.call = [](const LaserSettings&,
+                int32_t card) { return hsif_api.HsifClearSampleBuffer(card); }},
+    {.call = [](const LaserSettings&, int32_t card) { return hsif_api.HsifCalibrate(card); },
+     .success = Success::kExactlyOne,
+     .failure = "Error: Could not get calibration value **\n"},
+    {.before = "SamplingModeInit\n",
+     .call = [](const LaserSettings&, int32_t card) { return hsif_api.HsifSamplingModeInit(card); },
+     .success = Success::kExactlyOne,
+     .failure = "Error: Could not initialize sampling mode\n"},
+    {.call =
+         [](const LaserSettings&, int32_t card) {
+             return hsif_api.HsifClearEncoder(card, kEncodersToClear, kEncoderClearValue);
+         },
+     .success = Success::kExactlyOne,
+     .failure = "Error: Failed to clear encoder1\n"},
+    {.call =
+         [](const LaserSettings&, int32_t card) {
+             return hsif_api.HsifCalibrateEncoder(card, kMirrorEncoder, kEncoderOffset,
+                                                  kMirrorCountsPerTurn);
+         },
+     .success = Success::kExactlyOne,
+     .failure = "Error: Failed to set encoder1\n"},
+    {.call =
+         [](const LaserSettings&, int32_t card) {
+             return hsif_api.HsifCalibrateEncoder(card, kPanEncoder, kEncoderOffset,
+                                                  kPanCountsPerTurn);
+         },
+     .success = Success::kExactlyOne,
+     .failure = "Error: Failed to set encoder2\n"},
+    // This time only exactly 1 means the card took range and period.
+    {.before = "max_range %d sample_period %d\n",
+     .with_settings = true,
+     .call =
+         [](const LaserSettings& s, int32_t card) {
+             return hsif_api.HsifSetSamplePeriod(card, kSamplePeriodMode, s.max_range,
+                                                 s.sample_period);
+         },
+     .success = Success::kExactlyOne,
+     .failure = "Error: Failed to set sample and range\n"},
+};
+
+// Runs one step; false when it failed (reported).
+bool run_card_step(const CardStep& step, const LaserSettings& settings, int32_t card) {
+    if (step.before != nullptr) {
+        FILE* stream = step.before_stream == Stream::kOut ? stdout : stderr;
+        if (step.with_settings) {
+            std::fprintf(stream, step.before, static_cast<int>(settings.max_range),
+                         static_cast<int>(settings.sample_period));
+            std::fflush(stream);
+        } else {
+            say(stream, step.before);
+        }
+    }
+    const int32_t result = step.call(settings, card);
+    const bool ok = step.success == Success::kAny ||
+                    (step.success == Success::kNonZero ? result != 0 : result == 1);
+    if (!ok) {
+        say_on(step.failure_stream, step.failure);
+        if (step.diagnose != nullptr) {
+            step.diagnose(card);
+        }
+    }
+    return ok;
+}
+
+// Binds the library and says which file it is. False when it cannot be bound (reported).
+bool bind_library() {
     HMODULE library = load_hsif_library();
     if (library == nullptr) {
         char file_name[kModulePathLength];
@@ -111,17 +224,14 @@ bool set_up(const LaserSettings& settings, const platform::Poll& poll, Phase* ph
     GetModuleFileNameA(library, path, kModulePathLength);
     std::fprintf(stdout, "Using DLL: %s\n\n", path);
     std::fflush(stdout);
-
     hsif_api.HsifDllInit();
     say(stdout, "after hsifdllinit\n");
+    return true;
+}
 
-    phase->laser_file = std::fopen(settings.laser_file, "w");
-    if (phase->laser_file == nullptr) {
-        std::fprintf(stderr, "Error: Can't create the file %s\n", settings.laser_file);
-        std::fflush(stderr);
-        return false;
-    }
-
+// Opens the laser control port through the library and greets the laser; on success the port
+// is left for the clean-up to close.
+bool open_control_port(const LaserSettings& settings, const platform::Poll& poll, Phase* phase) {
     std::memset(&port_storage, 0, sizeof port_storage);
     serial::SerialPort* port = &port_storage.record;
     if (hsif_api.HsifOpenPort(port, kControlBaud, settings.laser_port) == 0) {
@@ -132,66 +242,34 @@ bool set_up(const LaserSettings& settings, const platform::Poll& poll, Phase* ph
     hsif_api.HsifSendStr(port, kInitCommand);
     sleep_polling(kPortSettleMs, poll);
     say(stderr, "Opened high speed interface.\n");
+    return true;
+}
 
-    phase->card = hsif_api.HsifOpen(settings.board_number, port);
+// Binds the library, creates the laser file, opens port and card (each left for the clean-up to
+// release) and configures the card step by step. Returns true when the card is ready for the
+// motor; otherwise the failure has been reported.
+bool set_up(const LaserSettings& settings, const platform::Poll& poll, Phase* phase) {
+    if (!bind_library()) {
+        return false;
+    }
+    phase->laser_file = std::fopen(settings.laser_file, "w");
+    if (phase->laser_file == nullptr) {
+        std::fprintf(stderr, "Error: Can't create the file %s\n", settings.laser_file);
+        std::fflush(stderr);
+        return false;
+    }
+    if (!open_control_port(settings, poll, phase)) {
+        return false;
+    }
+    phase->card = hsif_api.HsifOpen(settings.board_number, &port_storage.record);
     if (phase->card == kNoCard) {
         say(stderr, "Error: HsifOpen failed.\n");
         return false;
     }
-    const int32_t card = phase->card;
-    if (hsif_api.HsifResetBoard(card) == 0) {
-        say(stderr, "Error: HsifResetBoard failed.\n");
-        return false;
-    }
-    if (hsif_api.HsifLoadCalibrationData(card, kCalibrationFile) == 0) {
-        say(stdout, "ERROR: Could not read calibration file\n");
-        return false;
-    }
-
-    std::fprintf(stdout, "max range %d sample period %d\n", static_cast<int>(settings.max_range),
-                 static_cast<int>(settings.sample_period));
-    std::fflush(stdout);
-    if (hsif_api.HsifSetSamplePeriod(card, kSamplePeriodMode, settings.max_range,
-                                     settings.sample_period) == 0) {
-        say(stderr, "HsifSetSamplePeriod failed.\n");
-        diagnose_sample_period(card);
-        return false;
-    }
-
-    say(stderr, "HISF Card Calibration\n");
-    hsif_api.HsifSetPollMode(card, kPollMode);
-    hsif_api.HsifClearSampleBuffer(card);
-    if (hsif_api.HsifCalibrate(card) != 1) {
-        say(stderr, "Error: Could not get calibration value **\n");
-        return false;
-    }
-    say(stderr, "SamplingModeInit\n");
-    if (hsif_api.HsifSamplingModeInit(card) != 1) {
-        say(stderr, "Error: Could not initialize sampling mode\n");
-        return false;
-    }
-    if (hsif_api.HsifClearEncoder(card, kEncodersToClear, kEncoderClearValue) != 1) {
-        say(stderr, "Error: Failed to clear encoder1\n");
-        return false;
-    }
-    if (hsif_api.HsifCalibrateEncoder(card, kMirrorEncoder, kEncoderOffset, kMirrorCountsPerTurn) !=
-        1) {
-        say(stderr, "Error: Failed to set encoder1\n");
-        return false;
-    }
-    if (hsif_api.HsifCalibrateEncoder(card, kPanEncoder, kEncoderOffset, kPanCountsPerTurn) != 1) {
-        say(stderr, "Error: Failed to set encoder2\n");
-        return false;
-    }
-
-    std::fprintf(stderr, "max_range %d sample_period %d\n", static_cast<int>(settings.max_range),
-                 static_cast<int>(settings.sample_period));
-    std::fflush(stderr);
-    // This time only exactly 1 means the card took range and period.
-    if (hsif_api.HsifSetSamplePeriod(card, kSamplePeriodMode, settings.max_range,
-                                     settings.sample_period) != 1) {
-        say(stderr, "Error: Failed to set sample and range\n");
-        return false;
+    for (const CardStep& step : kCardSteps) {
+        if (!run_card_step(step, settings, phase->card)) {
+            return false;
+        }
     }
     return true;
 }
@@ -252,6 +330,28 @@ CaptureEnd capture(int32_t card, int32_t total, const platform::Poll& poll, int3
     }
 }
 
+// Closes the laser file, which `written` says holds everything it should. Returns true when it
+// does and the close succeeded; otherwise says "Error: Can't close the file" (the file is then
+// short).
+bool close_laser_file(Phase* phase, bool written) {
+    FILE* file = phase->laser_file;
+    phase->laser_file = nullptr;
+    if (std::fclose(file) != 0 || !written) {
+        say(stderr, "Error: Can't close the file\n");
+        return false;
+    }
+    return true;
+}
+
+// Writes the captured lines to the laser file, then out to the storage device (the file counts
+// as saved only once its data is there), and closes it. Returns true when every byte reached the
+// device.
+bool save_laser_file(int32_t lines, Phase* phase) {
+    const bool written =
+        save_samples(lines, phase->laser_file) && platform::flush_to_device(phase->laser_file) == 0;
+    return close_laser_file(phase, written);
+}
+
 // Runs the phase up to the clean-up; returns its exit status.
 int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* phase) {
     if (!set_up(settings, poll, phase)) {
@@ -272,13 +372,7 @@ int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* 
     say(stderr, "Waiting (20 sec.) for mirror to move\n");
     sleep_polling(kMirrorWaitMs, poll);
 
-    // The array holds kMaxLines lines; the count is checked at start-up, and kept inside here.
-    int32_t total = settings.lines;
-    if (total < 0) {
-        total = 0;
-    } else if (total > kMaxLines) {
-        total = kMaxLines;
-    }
+    const int32_t total = lines_in_array(settings.lines);
     int32_t remaining = total;
     int32_t captured = 0;
     CaptureEnd end = kCaptureDone;
@@ -301,8 +395,7 @@ int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* 
     if (end == kCaptureDone) {
         say(stderr, "Saving Data,Please Waiting\n");
     }
-    const bool saved = save_samples(captured, phase->laser_file);
-    phase->laser_file = nullptr;
+    const bool saved = save_laser_file(captured, phase);
     platform::hold_interrupts(false);
 
     if (end == kCaptureFailed || !saved) {
@@ -315,8 +408,7 @@ int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* 
 void clean_up(Phase* phase) {
     if (phase->laser_file != nullptr) {
         // The phase ended before the save: the file stays created and empty.
-        std::fclose(phase->laser_file);
-        phase->laser_file = nullptr;
+        (void)close_laser_file(phase, true);
     }
     if (phase->port_opened) {
         serial::close_port(&port_storage.record);

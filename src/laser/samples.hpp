@@ -49,6 +49,12 @@ constexpr uint32_t kLostDataFlag = 0x1;
 // n * kSamplesPerLine.
 extern LaserSample sample_array[kMaxLines * kSamplesPerLine];
 
+// A count of lines kept within the array: 0 to kMaxLines. The count comes checked from the
+// command line; whatever indexes the array keeps it inside all the same.
+constexpr int32_t lines_in_array(int32_t lines) {
+    return lines < 0 ? 0 : (lines > kMaxLines ? kMaxLines : lines);
+}
+
 // The raw entries of one line, reused for every line (80,000 bytes).
 extern RawSample raw_sample_buffer[kSamplesPerLine];
 

@@ -53,6 +53,7 @@ protected:
         FILE* file = std::fopen(path_.string().c_str(), "w");
         ASSERT_NE(file, nullptr);
         EXPECT_TRUE(laser::save_samples(lines, file));
+        EXPECT_EQ(std::fclose(file), 0);
     }
 
     // The file as a text stream reads it: "\n" for the platform's line end.
