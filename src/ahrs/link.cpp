@@ -23,7 +23,6 @@ constexpr DWORD kDrainWaitMs = 100;
 constexpr DWORD kAckWaitMs = 1;
 constexpr DWORD kProbeWaitMs = 100;
 constexpr uint32_t kProbeLateLimitMs = 1000;  // how much longer the rest of a probe is awaited
-constexpr uint32_t kStopPollIntervalMs = 100;
 
 constexpr DWORD kReplyBufferSize = 260;
 constexpr DWORD kMaxReply = kMaxPacketLength;
@@ -104,7 +103,7 @@ Step select_mode(HANDLE port, char mode, uint8_t* reply, const platform::Poll& s
         if (now - start >= kRestartWaitLimitMs) {
             return kRestartNoAnswer;
         }
-        if (now - last_poll >= kStopPollIntervalMs) {
+        if (now - last_poll >= platform::kPollIntervalMs) {
             last_poll = now;
             if (stop_requested(stop)) {
                 return kRestartStopped;

@@ -17,7 +17,6 @@
 namespace driver {
 namespace {
 
-constexpr uint32_t kStopPollIntervalMs = 100;
 // The console is asked after a group at most this often: at the unit's fastest rates a group
 // ends every few hundred microseconds, and no operator notices 10 ms.
 constexpr uint32_t kKeyPollIntervalMs = 10;
@@ -45,7 +44,7 @@ bool wait_polling(Recorder* r, uint32_t ms) {
         if (r->poll()) {
             return false;
         }
-        Sleep(kStopPollIntervalMs);
+        Sleep(platform::kPollIntervalMs);
     }
     return !r->poll();
 }
@@ -206,7 +205,7 @@ bool record(Recorder* r) {
                 if (!receive(r)) {
                     return true;
                 }
-                if (platform::elapsed_ms() - last_poll >= kStopPollIntervalMs) {
+                if (platform::elapsed_ms() - last_poll >= platform::kPollIntervalMs) {
                     last_poll = platform::elapsed_ms();
                     if (r->poll()) {
                         return true;
@@ -233,11 +232,6 @@ bool record(Recorder* r) {
 }
 
 }  // namespace
-
-ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, RunPoll* run) {
-    uint32_t count = 0;
-    return read_at_least(port, length, length, destination, run, &count);
-}
 
 ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
                          RunPoll* run, uint32_t* count, bool quiet_ends) {
@@ -269,7 +263,7 @@ ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_
             std::fputs("Gyro - no data from the unit, still waiting (press q to stop)\n", stdout);
             silence_reported = true;
         }
-        if (now - last_poll >= kStopPollIntervalMs) {
+        if (now - last_poll >= platform::kPollIntervalMs) {
             last_poll = now;
             if (run != nullptr && poll_run(run, true)) {
                 return kReadStopped;

@@ -15,21 +15,19 @@ constexpr uint32_t kReopenIntervalMs = 2000;
 
 enum ReadResult {
     kReadQuiet = 2,       // a read brought nothing, and the caller asked to hear of it
-    kReadComplete = 1,    // exactly length bytes are stored
+    kReadComplete = 1,    // at least the minimum is stored
     kReadStopped = 0,     // the run's poll asked to end; the partial packet is dropped
     kReadPortFailed = -1  // the port failed (GetLastError tells why)
 };
 
-// Stores exactly length bytes from the port at destination, from reads that each wait at most
-// about 5 ms. While it waits it calls the run's poll (when run is not null, taking keys) and
-// checks that the port is still there about every 100 ms, and after 2 s without a byte prints
+// Stores at least `minimum` bytes from the port at destination, and what else is waiting, up to
+// `maximum` in all (maximum >= minimum), from reads that each wait at most about 5 ms. *count
+// holds the bytes stored, also when the read ends otherwise. While it waits it calls the run's
+// poll (when run is not null, taking keys) and checks that the port is still there about every
+// 100 ms, and after 2 s without a byte prints
 // "Gyro - no data from the unit, still waiting (press q to stop)\n" once (again only after data
-// has flowed and stopped again).
-ReadResult read_exact(HANDLE port, uint32_t length, uint8_t* destination, RunPoll* run);
-
-// read_exact for at least `minimum` bytes: also takes what else is waiting, up to `maximum` in
-// all (maximum >= minimum). *count holds the bytes stored, also when the read ends otherwise.
-// With quiet_ends, the first read that brings nothing ends it with kReadQuiet.
+// has flowed and stopped again). With quiet_ends, the first read that brings nothing ends it with
+// kReadQuiet.
 ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
                          RunPoll* run, uint32_t* count, bool quiet_ends = false);
 

@@ -39,7 +39,7 @@ int run_phases(const RunSettings& settings, HANDLE gyro_port, RunPoll* run_poll)
             return kExitStartupFailure;
     }
     if (platform::interrupted()) {
-        return kExitInterrupted;
+        return platform::kExitInterrupted;
     }
 
     run_poll->stop_key = kIdleKey;

@@ -7,7 +7,6 @@ namespace driver {
 // Exit codes of the process.
 constexpr int kExitOk = 0;
 constexpr int kExitStartupFailure = 1;  // bad command line, file or port, unit, gyro or GPS file
-constexpr int kExitInterrupted = 130;   // Ctrl+C
 
 // Runs the whole program on the command line and returns the process exit code.
 int run(int argc, char** argv);

@@ -61,38 +61,38 @@ double to_double(const char* word) {
 // The letters of the options that take a value word.
 constexpr const char* kValueOptions = "cbslrmpMCBtfdSRNPn";
 
+// The options whose value word is a 32-bit integer, and the setting each fills.
+struct IntegerOption {
+    char letter;
+    int32_t RunSettings::*field;
+};
+
+constexpr IntegerOption kIntegerOptions[] = {
+    {'c', &RunSettings::laser_port},    {'b', &RunSettings::board_number},
+    {'s', &RunSettings::sample_period}, {'l', &RunSettings::lines},
+    {'r', &RunSettings::max_range},     {'m', &RunSettings::motor_number},
+    {'p', &RunSettings::motor_power},   {'B', &RunSettings::gyro_baud},
+    {'R', &RunSettings::gps_baud},      {'N', &RunSettings::gps_bits},
+    {'P', &RunSettings::gps_parity},    {'n', &RunSettings::gps_stop_bits},
+};
+
 // Stores the value word of an option of kValueOptions into the settings.
 void set_option(char letter, const char* value, RunSettings* s) {
+    for (const IntegerOption& option : kIntegerOptions) {
+        if (option.letter == letter) {
+            s->*option.field = to_int(value);
+            return;
+        }
+    }
     switch (letter) {
-        case 'c':
-            s->laser_port = to_int(value);
-            break;
-        case 'b':
-            s->board_number = to_int(value);
-            break;
-        case 's':
-            s->sample_period = to_int(value);
-            break;
-        case 'l':
-            s->lines = to_int(value);
-            break;
-        case 'r':
-            s->max_range = to_int(value);
-            break;
-        case 'm':
-            s->motor_number = to_int(value);
-            break;
-        case 'p':
-            s->motor_power = to_int(value);
-            break;
         case 'M':
             s->gyro_mode = value[0];
             break;
         case 'C':
             s->gyro_port = value;
             break;
-        case 'B':
-            s->gyro_baud = to_int(value);
+        case 'S':
+            s->gps_port = value;
             break;
         case 't':
             s->dt = to_double(value);
@@ -103,21 +103,6 @@ void set_option(char letter, const char* value, RunSettings* s) {
         // A negative count is kept as its 32-bit pattern so check_settings can refuse it.
         case 'd':
             s->decimation = static_cast<uint32_t>(to_int(value));
-            break;
-        case 'S':
-            s->gps_port = value;
-            break;
-        case 'R':
-            s->gps_baud = to_int(value);
-            break;
-        case 'N':
-            s->gps_bits = to_int(value);
-            break;
-        case 'P':
-            s->gps_parity = to_int(value);
-            break;
-        case 'n':
-            s->gps_stop_bits = to_int(value);
             break;
         default:
             break;

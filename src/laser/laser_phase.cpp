@@ -19,7 +19,6 @@ namespace {
 // Exit statuses of the phase, which the run sequence returns as the process's.
 constexpr int kPhaseComplete = 0;  // all lines captured, or stopped by q
 constexpr int kPhaseFailed = 2;    // the library, a set-up step, the capture or the file failed
-constexpr int kPhaseInterrupted = 130;  // Ctrl+C
 
 constexpr int32_t kNoCard = -1;
 constexpr int32_t kControlBaud = 9600;
@@ -40,9 +39,6 @@ constexpr int32_t kMotorOff = 0;
 constexpr DWORD kPortSettleMs = 200;
 // The mirror's spin-up time. The message has always said 20 seconds; five are enough.
 constexpr DWORD kMirrorWaitMs = 5000;
-// Sleeps are cut into slices so that the run's poll is called at least this often (Ctrl+C ends
-// them within this time).
-constexpr DWORD kSleepSliceMs = 100;
 
 // The length GetModuleFileNameA is given (the platform's MAX_PATH).
 constexpr DWORD kModulePathLength = 260;
@@ -72,7 +68,8 @@ void say(FILE* stream, const char* text) {
 // asks to end.
 void sleep_polling(DWORD milliseconds, const platform::Poll& poll) {
     while (milliseconds > 0 && !poll(false)) {
-        const DWORD slice = milliseconds < kSleepSliceMs ? milliseconds : kSleepSliceMs;
+        const DWORD slice =
+            milliseconds < platform::kPollIntervalMs ? milliseconds : platform::kPollIntervalMs;
         Sleep(slice);
         milliseconds -= slice;
     }
@@ -359,7 +356,7 @@ int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* 
     }
     // Ctrl+C during the set-up: the motor is not started at all.
     if (platform::interrupted()) {
-        return kPhaseInterrupted;
+        return platform::kExitInterrupted;
     }
 
     const int32_t card = phase->card;
@@ -401,7 +398,7 @@ int run_steps(const LaserSettings& settings, const platform::Poll& poll, Phase* 
     if (end == kCaptureFailed || !saved) {
         return kPhaseFailed;
     }
-    return platform::interrupted() ? kPhaseInterrupted : kPhaseComplete;
+    return platform::interrupted() ? platform::kExitInterrupted : kPhaseComplete;
 }
 
 // Releases what the phase opened, and only that. The library stays loaded.

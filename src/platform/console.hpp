@@ -35,6 +35,10 @@ void hold_interrupts(bool hold);
 // True once an interrupt has been requested.
 bool interrupted();
 
+// The exit code of a run that an interrupt ended (128 + SIGINT, as shells report it), whichever
+// phase it ended in.
+constexpr int kExitInterrupted = 130;
+
 // Sets or clears the interrupt flag by hand (for tests).
 void set_interrupted(bool value);
 

@@ -2,7 +2,13 @@
 // The poll every wait of a run calls: a function and its context, handed down by the run
 // sequence, so the phases and the link start-up wait without knowing what the run looks after.
 
+#include <cstdint>
+
 namespace platform {
+
+// How often every wait calls the poll, at the longest, in milliseconds: a stop or an interrupt
+// is seen within this time.
+constexpr uint32_t kPollIntervalMs = 100;
 
 // Called about every 100 ms while anything waits (and once per laser line). The run's poll takes
 // a key when take_key is set, notes an interrupt, writes out what is due and reads the receivers
