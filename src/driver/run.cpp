@@ -16,17 +16,6 @@
 namespace driver {
 namespace {
 
-laser::LaserSettings laser_settings(const RunSettings& s) {
-    return laser::LaserSettings{.laser_file = s.laser_file,
-                                .laser_port = s.laser_port,
-                                .board_number = s.board_number,
-                                .sample_period = s.sample_period,
-                                .lines = s.lines,
-                                .max_range = s.max_range,
-                                .motor_number = s.motor_number,
-                                .motor_power = s.motor_power};
-}
-
 // The phases on the open gyro port, with the GPS receiver recorded beside them; returns the exit
 // code.
 int run_phases(const RunSettings& settings, HANDLE gyro_port, RunPoll* run_poll) {
@@ -44,7 +33,7 @@ int run_phases(const RunSettings& settings, HANDLE gyro_port, RunPoll* run_poll)
 
     run_poll->stop_key = kIdleKey;
     std::fputs("before hsifdllinit\n", stdout);
-    return laser::run_laser_phase(laser_settings(settings), make_poll(run_poll));
+    return laser::run_laser_phase(settings, make_poll(run_poll));
 }
 
 }  // namespace

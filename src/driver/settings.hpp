@@ -4,21 +4,16 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "laser/laser_phase.hpp"
+
 namespace driver {
 
 // Every setting of one run, filled once from the command line. Text settings point at the
-// argument words themselves.
-struct RunSettings {
-    const char* laser_file = nullptr;
+// argument words themselves. The laser phase's settings (laser_file, laser_port, board_number,
+// sample_period, lines, max_range, motor_number, motor_power) are the base the laser phase takes.
+struct RunSettings : laser::LaserSettings {
     const char* gyro_file = nullptr;
     const char* gps_file = nullptr;
-    int32_t laser_port = 1;
-    int32_t board_number = 1;
-    int32_t sample_period = 20;  // microseconds
-    int32_t lines = 200;         // lines of 5000 samples to capture
-    int32_t max_range = 650;     // inches
-    int32_t motor_number = 1;
-    int32_t motor_power = 255;  // 255 = highest speed
     char gyro_mode = 'a';
     const char* gyro_port = "COM2";
     int32_t gyro_baud = 38400;
