@@ -117,8 +117,10 @@ protected:
 
 // The program's clock zero as each recording shows it, on the machine's clock: the moment a
 // sentence's last byte went on the line less its GPS line's time, and the moment a packet went
-// on the line less its gyro record's -D time. Each is the clock zero less that line's delay; the
-// greatest over a recording is the zero less its shortest delay (a few milliseconds).
+// on the line less its gyro record's -D time. Each is the clock zero less that line's delay; a
+// high percentile over a recording is the zero less its shortest delays (a few milliseconds).
+// Not the greatest: on a loaded machine a simulator that wakes late reports one sentence or
+// packet on the line before its bytes were, which would shift the greatest alone.
 TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
     ASSERT_NO_FATAL_FAILURE(start({"--rate", "4", "--seed", "5"}, {"-D"}));
     ASSERT_TRUE(wait_sentences(40)) << transcript();
@@ -134,19 +136,19 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
         EXPECT_GE(lines[i].seconds, lines[i - 1].seconds) << "line " << i;
     }
 
-    double gps_zero = std::numeric_limits<double>::lowest();
+    std::vector<double> gps_zeros;
     unsigned fixes = 0;
     for (size_t i = 0; i < sent.size(); ++i) {
         const double end = static_cast<double>(sent[i].microseconds) / 1e6 +
                            static_cast<double>(sent[i].text.size() + 2) * kBitsPerByte / kGpsBaud;
-        gps_zero = std::max(gps_zero, end - sentences[i].seconds);
+        gps_zeros.push_back(end - sentences[i].seconds);
         const std::vector<std::string> fields = testsupport::nmea_fields(sent[i].text);
         fixes +=
             fields[0].ends_with("GGA") && fields.size() > 6 && std::atoi(fields[6].c_str()) > 0;
     }
     const std::vector<testsupport::SentPacket> packets =
         testsupport::parse_sent_log(testsupport::read_file(dir() / "unit-sent.log"));
-    double gyro_zero = std::numeric_limits<double>::lowest();
+    std::vector<double> gyro_zeros;
     for (const std::string& record :
          testsupport::split(testsupport::read_file(dir() / "gyro.txt"), '\n')) {
         const std::vector<std::string> fields = testsupport::split(record, ' ');
@@ -154,11 +156,18 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
         const auto packet = std::find_if(packets.begin(), packets.end(),
                                          [&](const auto& p) { return p.tail_word == tail; });
         if (packet != packets.end()) {
-            gyro_zero = std::max(
-                gyro_zero, static_cast<double>(packet->microseconds) / 1e6 - std::stod(fields[1]));
+            gyro_zeros.push_back(static_cast<double>(packet->microseconds) / 1e6 -
+                                 std::stod(fields[1]));
         }
     }
-    EXPECT_NEAR(gps_zero, gyro_zero, 0.050) << "the GPS and gyro times are one clock";
+    const auto high = [](std::vector<double> zeros) {
+        const auto at = zeros.begin() + static_cast<std::ptrdiff_t>(zeros.size() * 9 / 10);
+        std::nth_element(zeros.begin(), at, zeros.end());
+        return *at;
+    };
+    ASSERT_FALSE(gps_zeros.empty());
+    ASSERT_FALSE(gyro_zeros.empty());
+    EXPECT_NEAR(high(gps_zeros), high(gyro_zeros), 0.050) << "the GPS and gyro times are one clock";
 
     const std::optional<testsupport::GpsSummary> summary = testsupport::parse_gps_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
