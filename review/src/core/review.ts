@@ -2,7 +2,7 @@
 // outputs written, bytes in and bytes out, so the command line and the page share it whole.
 
 import { buildCloud } from "./cloud";
-import { attitude, IDENTITY, METRES_PER_INCH, scannerToEnu, type Attitude, type Matrix } from "./geometry";
+import { attitude, IDENTITY, scannerToEnu, type Attitude, type Matrix } from "./geometry";
 import { describeGpsCut, readGps } from "./gps";
 import { describeGyroCut, readGyro, type Mode } from "./gyro";
 import { writeLas, type LasFrame } from "./las";
@@ -33,7 +33,7 @@ export interface ReviewOptions {
   mode: Mode | null; // the gyro file's mode, null: told from the records
   noLevel: boolean; // leave the points in the scanner frame
   declination: number; // degrees east, added to the heading
-  skip: Set<string>; // outputs left out: "ply", "las" (picture names are taken and ignored)
+  skip: Set<string>; // outputs left out: "ply", "las" (the pictures are the caller's)
   created: Date | null; // the day written into scan.las, null: none
   views?: boolean; // also compute what the pictures and the page show
 }
@@ -97,8 +97,7 @@ export function review(laserFile: InputFile, gyroFile: InputFile,
       panorama: laserFigures && panorama(laser, cloud.azimuth, cloud.elevation, laserFigures.panStep),
       plan: laser.samples ? plan(cloud.points, !options.noLevel) : null,
       cloud: laser.samples ? {
-        points: cloud.points, amplitude: laser.amplitude,
-        distance: Float32Array.from(laser.distance, (d) => d * METRES_PER_INCH), levelled: !options.noLevel,
+        points: cloud.points, amplitude: laser.amplitude, levelled: !options.noLevel,
       } : null,
       attitude: gyro.records ? attitudeView(gyro, att, gyroFigures.gaps) : null,
       gps: gpsView(gps, gpsFigures),

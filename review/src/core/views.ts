@@ -42,8 +42,7 @@ export interface Plan {
 /** The cloud as the 3D view draws it: x y z in metres (east north up when levelled). */
 export interface CloudView {
   points: Float32Array;
-  amplitude: Float32Array;
-  distance: Float32Array; // metres
+  amplitude: Float32Array; // distance: the length of x y z, the scanner at the origin
   levelled: boolean;
 }
 

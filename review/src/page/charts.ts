@@ -3,6 +3,7 @@
 // in the packet count), the fixes in metres around their mean and HDOP with satellites.
 
 import uPlot from "uplot";
+import { headingRange } from "../core/pictures";
 import type { AttitudeView, GpsView } from "../core/views";
 
 const COLOURS = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728"];
@@ -63,8 +64,7 @@ export function attitudeCharts(host: HTMLElement, view: AttitudeView, width: num
   };
   make(`Roll and pitch${gapsNote}`, "angle (deg)", ["roll (deg)", "pitch (deg)"], [view.roll, view.pitch]);
   make("Heading (magnetic, 0 = north, clockwise)", "heading (deg)", ["heading (deg)"], [view.heading],
-    { range: (_u, lo, hi) => (hi - lo > 300 ? [0, 360] : [Math.max((lo + hi) / 2 - Math.max((hi - lo) / 2 + 2, 10), 0),
-      Math.min((lo + hi) / 2 + Math.max((hi - lo) / 2 + 2, 10), 360)]) });
+    { range: () => headingRange(view.heading) });
   make("Body rates", "rate (deg/s)", ["x (deg/s)", "y (deg/s)", "z (deg/s)"], view.rates);
   return charts;
 }

@@ -70,8 +70,12 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
   resize();
 
   function recolour(by: ColourBy): [number, number] {
-    const values = by === "amplitude" ? cloud.amplitude : by === "distance" ? cloud.distance
-      : positions.filter((_, k) => k % 3 === 1);
+    const values = new Float32Array(n);
+    const p = cloud.points;
+    for (let i = 0; i < n; i++) {
+      values[i] = by === "amplitude" ? cloud.amplitude[i] : by === "height" ? p[3 * i + 2]
+        : Math.hypot(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
+    }
     const [lo, hi] = robustRange(values);
     for (let i = 0; i < n; i++) colour("viridis", (values[i] - lo) / (hi - lo), colours, 3 * i);
     geometry.attributes.color.needsUpdate = true;

@@ -6,7 +6,8 @@ import { unpack } from "../core/pack";
 import type { Views } from "../core/views";
 import { attitudeCharts, gpsCharts } from "./charts";
 import { showCloud, type ColourBy } from "./cloud3d";
-import { drawImagePlot } from "./imageplot";
+import { densityPlot, imagePlot, panoramaPlots, type ImagePlot } from "../core/pictures";
+import { Raster } from "../core/raster";
 import type { FromWorker, ToWorker } from "./messages";
 
 declare const WORKER_SOURCE: string;
@@ -31,6 +32,15 @@ function width(): number {
   return Math.min($("verdict").clientWidth - 30, 1360);
 }
 
+/** An image plot drawn by the core's raster into a canvas, pixel for pixel. */
+function drawImagePlot(canvas: HTMLCanvasElement, plot: ImagePlot, w: number, h: number): void {
+  const raster = new Raster(Math.round(w), Math.round(h));
+  imagePlot(raster, { x: 0, y: 0, w: raster.width, h: raster.height }, plot);
+  canvas.width = raster.width;
+  canvas.height = raster.height;
+  canvas.getContext("2d")!.putImageData(new ImageData(raster.rgba(), raster.width, raster.height), 0, 0);
+}
+
 function show(views: Views, files: string[], source: Source): void {
   $("results").hidden = false;
   // The verdict first.
@@ -48,12 +58,9 @@ function show(views: Views, files: string[], source: Source): void {
   for (const id of ["panorama", "cloud-section", "plan", "attitude", "gps"]) $(id).hidden = false;
   if (views.panorama) {
     const p = views.panorama;
-    const common = { cols: p.cols, rows: p.rows, x: [-180, 180] as [number, number], y: [-90, 90] as [number, number],
-      xlabel: "azimuth (deg, counter-clockwise from the scanner's pan 0)", ylabel: "elevation (deg)", scale: "viridis" as const };
-    drawImagePlot($("scan-distance"), { ...common, values: p.distance, title: "Distance by beam direction, as seen from the scanner",
-      barLabel: "distance (m)" }, w, 420);
-    drawImagePlot($("scan-amplitude"), { ...common, values: p.amplitude, title: "Amplitude by beam direction",
-      barLabel: "amplitude (0 to 4095)", scale: "magma" }, w, 420);
+    const [distance, amplitude] = panoramaPlots(p);
+    drawImagePlot($("scan-distance"), distance, w, 440);
+    drawImagePlot($("scan-amplitude"), amplitude, w, 440);
     $("panorama-title").textContent = `Scan panorama: ${p.samples} samples, ${p.samples / 5000} lines`;
   } else $("panorama").hidden = true;
 
@@ -74,11 +81,7 @@ function show(views: Views, files: string[], source: Source): void {
 
   if (views.plan) {
     for (const [id, d] of [["plan-top", views.plan.top], ["plan-side", views.plan.side]] as const) {
-      drawImagePlot($(id), {
-        cols: d.cols, rows: d.rows, values: d.counts, x: [d.x0, d.x0 + d.cols * d.cell],
-        y: [d.y0, d.y0 + d.rows * d.cell], title: d.title, xlabel: d.xlabel, ylabel: d.ylabel,
-        barLabel: `points per ${Math.round(d.cell * 100)} cm cell`, scale: "magma", log: true, equal: true, mark: [0, 0],
-      }, Math.floor((w - 16) / 2), 520);
+      drawImagePlot($(id), densityPlot(d), Math.floor((w - 16) / 2), 520);
     }
   } else $("plan").hidden = true;
 
