@@ -124,8 +124,10 @@ let pending: File[] = [];
 
 function take(files: File[]): void {
   if (!files.length) return;
-  // A drop of two or more files starts over; a single file joins those dropped before.
-  pending = files.length >= 2 ? files : [...pending, ...files];
+  // Files join those dropped before (a file of the same name replaces its namesake); after a
+  // review or an error, a drop starts over.
+  if (body.dataset.state === "done" || body.dataset.state === "error") pending = [];
+  pending = [...pending.filter((f) => !files.some((g) => g.name === f.name)), ...files];
   worker?.terminate();
   const url = URL.createObjectURL(new Blob([WORKER_SOURCE], { type: "text/javascript" }));
   const own = new Worker(url);
