@@ -55,7 +55,7 @@ export function attitudeCharts(host: HTMLElement, view: AttitudeView, width: num
       cursor: { sync: { key: "attitude" } },
       scales: { x: { time: false }, ...(y ? { y } : {}) },
       axes: [axis(view.xlabel), axis(ylabel)],
-      series: [{ label: view.xlabel }, ...names.map((label, k) => ({ label, stroke: COLOURS[k], width: 1 }))],
+      series: [{ label: view.xlabel.split(" (")[0] }, ...names.map((label, k) => ({ label, stroke: COLOURS[k], width: 1 }))],
       plugins: [gapLines(view.gaps)],
       hooks: zoomTogether,
     };

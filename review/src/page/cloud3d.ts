@@ -38,19 +38,26 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
 
   // The scanner: a red cross of 0.5 m arms at the origin; north: a green arrow.
   const size = extent(cloud.points);
-  const arm = Math.max(size / 40, 0.25);
+  const arm = Math.max(size / 15, 0.25);
   const marker = new THREE.LineSegments(new THREE.BufferGeometry().setFromPoints([
     new THREE.Vector3(-arm, 0, 0), new THREE.Vector3(arm, 0, 0), new THREE.Vector3(0, -arm, 0),
     new THREE.Vector3(0, arm, 0), new THREE.Vector3(0, 0, -arm), new THREE.Vector3(0, 0, arm),
-  ]), new THREE.LineBasicMaterial({ color: 0xff3030 }));
+  ]), new THREE.LineBasicMaterial({ color: 0xff3030, depthTest: false }));
+  marker.renderOrder = 1; // drawn over the points, so the walls do not hide it
   scene.add(marker);
   if (cloud.levelled) {
-    scene.add(new THREE.ArrowHelper(new THREE.Vector3(0, 0, -1), new THREE.Vector3(0, 0, 0),
-      arm * 4, 0x30ff60, arm, arm * 0.6));
+    const north = new THREE.ArrowHelper(new THREE.Vector3(0, 0, -1), new THREE.Vector3(0, 0, 0),
+      arm * 3, 0x30ff60, arm * 0.8, arm * 0.5);
+    for (const part of [north.line, north.cone]) {
+      (part.material as THREE.Material).depthTest = false;
+      part.renderOrder = 1;
+    }
+    scene.add(north);
   }
 
   const camera = new THREE.PerspectiveCamera(55, 1, 0.05, size * 20 + 100);
-  camera.position.set(0, size * 0.9, size * 0.6);
+  // From the south-east and above, outside the room, north away from the viewer.
+  camera.position.set(size * 0.5, size * 1.25, size * 1.45);
   const controls = new OrbitControls(camera, canvas);
   controls.target.set(0, 0, 0);
   controls.update();
