@@ -4,39 +4,28 @@
 const TYPES = { Float32Array, Float64Array, Int32Array, Uint8Array, Uint32Array } as const;
 type TypeName = keyof typeof TYPES;
 
-const ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
+/** Bytes as base64, through the platform's btoa a chunk at a time (a chunk of whole triples,
+ * so the pieces join without padding between them). */
 export function toBase64(bytes: Uint8Array): string {
   const parts: string[] = [];
-  const chunk = 3 * 16384;
+  const chunk = 3 * 8192;
   for (let start = 0; start < bytes.length; start += chunk) {
-    const end = Math.min(start + chunk, bytes.length);
-    let out = "";
-    for (let i = start; i < end; i += 3) {
-      const a = bytes[i], b = i + 1 < end ? bytes[i + 1] : 0, c = i + 2 < end ? bytes[i + 2] : 0;
-      const n = (a << 16) | (b << 8) | c;
-      out += ALPHABET[n >> 18] + ALPHABET[(n >> 12) & 63] +
-        (i + 1 < end ? ALPHABET[(n >> 6) & 63] : "=") + (i + 2 < end ? ALPHABET[n & 63] : "=");
-    }
-    parts.push(out);
+    const piece = bytes.subarray(start, Math.min(start + chunk, bytes.length));
+    parts.push(btoa(String.fromCharCode.apply(null, piece as unknown as number[])));
   }
   return parts.join("");
 }
 
-const CODES = new Int16Array(128).fill(-1);
-for (let i = 0; i < 64; i++) CODES[ALPHABET.charCodeAt(i)] = i;
-
+/** Base64 as bytes, a chunk of whole quadruples at a time. */
 export function fromBase64(text: string): Uint8Array {
-  const clean = text.replace(/=+$/, "");
-  const out = new Uint8Array(Math.floor((clean.length * 3) / 4));
-  let bits = 0, value = 0, o = 0;
-  for (let i = 0; i < clean.length; i++) {
-    value = (value << 6) | CODES[clean.charCodeAt(i)];
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out[o++] = (value >> bits) & 255;
-    }
+  const clean = text.replace(/\s+/g, "");
+  const padding = clean.endsWith("==") ? 2 : clean.endsWith("=") ? 1 : 0;
+  const out = new Uint8Array((clean.length / 4) * 3 - padding);
+  const chunk = 4 * 8192;
+  let o = 0;
+  for (let start = 0; start < clean.length; start += chunk) {
+    const binary = atob(clean.slice(start, start + chunk));
+    for (let i = 0; i < binary.length; i++) out[o++] = binary.charCodeAt(i);
   }
   return out;
 }
