@@ -34,13 +34,13 @@ function axes(r: Raster, box: Box, x: [number, number], y: [number, number], xla
   title: string, grid = false): void {
   const px = (v: number) => box.x + ((v - x[0]) / (x[1] - x[0])) * box.w;
   const py = (v: number) => box.y + box.h - ((v - y[0]) / (y[1] - y[0])) * box.h;
-  for (const t of ticks(x[0], x[1], Math.max(Math.floor(box.w / 80), 2))) {
+  for (const t of ticks(x[0], x[1], Math.max(Math.floor(box.w / 80), 4))) {
     if (grid) r.rect(px(t), box.y, 1, box.h, GRID);
     r.rect(px(t), box.y + box.h, 1, 5, INK);
     r.text(label(t), px(t), box.y + box.h + 6, INK, { align: "center" });
   }
   r.text(xlabel, box.x + box.w / 2, box.y + box.h + 24, INK, { align: "center" });
-  for (const t of ticks(y[0], y[1], Math.max(Math.floor(box.h / 45), 2))) {
+  for (const t of ticks(y[0], y[1], Math.max(Math.floor(box.h / 45), 4))) {
     if (grid) r.rect(box.x, py(t), box.w, 1, GRID);
     r.rect(box.x - 5, py(t), 5, 1, INK);
     r.text(label(t), box.x - 8, py(t) - TEXT_HEIGHT / 2 - 1, INK, { align: "right" });

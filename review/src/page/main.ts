@@ -80,8 +80,10 @@ function show(views: Views, files: string[], source: Source): void {
   } else $("cloud-section").hidden = true;
 
   if (views.plan) {
+    // One above the other, the full width, each as tall as its extent needs (at most 600 px).
     for (const [id, d] of [["plan-top", views.plan.top], ["plan-side", views.plan.side]] as const) {
-      drawImagePlot($(id), densityPlot(d), Math.floor((w - 16) / 2), 520);
+      const tall = Math.min(Math.max(((w - 190) * d.rows) / d.cols + 76, 220), 600);
+      drawImagePlot($(id), densityPlot(d), w, Math.round(tall));
     }
   } else $("plan").hidden = true;
 
