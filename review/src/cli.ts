@@ -9,9 +9,17 @@ import {
 import { Socket } from "node:net";
 import { join } from "node:path";
 import { promisify } from "node:util";
+import { deflateSync } from "node:zlib";
 import { InputError } from "./core/errors";
 import type { Mode } from "./core/gyro";
+import type { Views } from "./core/views";
+import { pack } from "./core/pack";
+import { pictures } from "./core/pictures";
 import { review, type OutputFile } from "./core/review";
+
+// The page, built beside this command line: report.html is it with the run's views inside.
+declare const PAGE_HTML: string;
+const DATA_SLOT = '<script id="run-data" type="application/json"></script>';
 
 const PROG = "morvane-review";
 // Outputs this command line and the ones before it may leave in the folder, in the order they
@@ -26,8 +34,9 @@ const USAGE = `usage: ${PROG} [-h] [-o DIR] [-M {a,c,r}] [--no-level]
 `;
 
 const HELP = `${USAGE}
-Turns a run's laser, gyro and GPS files into a verdict and a point cloud: summary.txt,
-scan.ply and scan.las in the output folder.
+Turns a run's laser, gyro and GPS files into a verdict, pictures and a point cloud:
+summary.txt, scan.png, plan.png, attitude.png, gps.png, scan.ply, scan.las and
+report.html (the review page with this run in it) in the output folder.
 
 positional arguments:
   laser                 the laser file (tab-separated samples)
@@ -264,6 +273,25 @@ function writeOutputs(folder: string, files: OutputFile[]): string[] {
   }
 }
 
+/** The review's files with the pictures not skipped and report.html, in the order of OUTPUTS. */
+function withPictures(files: OutputFile[], views: Views, skip: Set<string>): OutputFile[] {
+  const all = [...files];
+  for (const picture of pictures(views)) {
+    if (skip.has(picture.name.replace(/\.png$/, ""))) continue;
+    all.push({ name: picture.name, make: () => picture.draw().png((bytes) => deflateSync(bytes)) });
+  }
+  all.sort((a, b) => OUTPUTS.indexOf(a.name) - OUTPUTS.indexOf(b.name));
+  const names = all.map((f) => f.name);
+  // JSON with every "<" escaped cannot end the script element it sits in.
+  const data = pack({ views, files: names }).replace(/</g, "\\u003c");
+  all.push({
+    name: "report.html",
+    make: () => new TextEncoder().encode(PAGE_HTML.replace(DATA_SLOT,
+      () => `<script id="run-data" type="application/json">${data}</script>`)),
+  });
+  return all;
+}
+
 function interrupted(code: number): never {
   dropStaging();
   process.stderr.write(`${PROG}: interrupted; no outputs written\n`);
@@ -295,10 +323,10 @@ export async function main(argv: string[]): Promise<number> {
     await new Promise((resolve) => setImmediate(resolve));
     const result = review(laser, gyro, gps, {
       mode: args.mode, noLevel: args.noLevel, declination: args.declination, skip: args.skip,
-      created: new Date(),
+      created: new Date(), views: true,
     });
     await new Promise((resolve) => setImmediate(resolve));
-    const made = writeOutputs(args.output, result.files);
+    const made = writeOutputs(args.output, withPictures(result.files, result.views!, args.skip));
     process.stdout.write(`${PROG}: ${result.headline}\n` + made.map((p) => `${PROG}: wrote ${p}\n`).join(""));
     return 0;
   } catch (error) {

@@ -9,6 +9,9 @@ import { open } from "node:fs/promises";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { test } from "node:test";
+import { inflateSync } from "node:zlib";
+import { unpack } from "../src/core/pack";
+import type { Views } from "../src/core/views";
 import { CLI, gga, gpsText, gyroText, laserText, ROOT, runCli } from "./helpers";
 
 const RECORD = [1, -2, 45, 0, 0, 0, 0, 0, -1, 0.2, 0, 0.45];
@@ -51,17 +54,67 @@ test("--help names every option and the exit codes", () => {
   }
 });
 
-test("a review puts summary.txt, scan.ply and scan.las in place and removes an earlier one's pictures", () => {
+const ALL = ["summary.txt", "scan.png", "plan.png", "attitude.png", "gps.png", "scan.ply", "scan.las", "report.html"];
+
+const PUT_IN_PLACE = [
+  { legend: "everything", skip: [], written: ALL },
+  { legend: "pictures and clouds skipped", skip: ["--skip", "scan,plan,attitude,gps,ply,las"],
+    written: ["summary.txt", "report.html"] },
+  { legend: "no GPS file: no GPS picture", skip: [], gps: false, written: ALL.filter((n) => n !== "gps.png") },
+];
+
+for (const c of PUT_IN_PLACE) {
+  test(`a review puts its outputs in place in order and removes an earlier one's: ${c.legend}`, () => {
+    const folder = folderWithRun();
+    mkdirSync(join(folder, "out"));
+    writeFileSync(join(folder, "out", "scan.png"), "from an earlier review");
+    writeFileSync(join(folder, "out", "gps.png"), "from an earlier review");
+    const files = c.gps === false ? ["laser.txt", "gyro.txt"] : ["laser.txt", "gyro.txt", "gps.txt"];
+    const result = runCli([...files, "-o", "out", "--decl=-1.5", ...c.skip], folder);
+    assert.equal(result.status, 0, result.stderr);
+    assert.equal(result.stdout.split("\n")[0].slice(0, 16), "morvane-review: ");
+    assert.ok(result.stdout.endsWith(c.written.map((n) => `morvane-review: wrote out/${n}\n`).join("")), result.stdout);
+    assert.deepEqual(readdirSync(join(folder, "out")).sort(), [...c.written].sort());
+    assert.match(readFileSync(join(folder, "out", "summary.txt"), "utf8"), /declination -1\.50 deg/);
+  });
+}
+
+/** A PNG's size and its pixels (8-bit RGB, unfiltered rows, as the review writes them). */
+function readPng(bytes: Buffer): { width: number; height: number; pixels: Buffer } {
+  assert.deepEqual([...bytes.subarray(0, 8)], [137, 80, 78, 71, 13, 10, 26, 10]);
+  const width = bytes.readUInt32BE(16), height = bytes.readUInt32BE(20);
+  assert.equal(bytes.subarray(12, 16).toString(), "IHDR");
+  assert.deepEqual([...bytes.subarray(24, 29)], [8, 2, 0, 0, 0]);
+  const idat: Buffer[] = [];
+  for (let at = 8; at < bytes.length;) {
+    const length = bytes.readUInt32BE(at), type = bytes.subarray(at + 4, at + 8).toString();
+    if (type === "IDAT") idat.push(bytes.subarray(at + 8, at + 8 + length));
+    at += 12 + length;
+  }
+  const rows = inflateSync(Buffer.concat(idat));
+  assert.equal(rows.length, height * (1 + 3 * width));
+  const pixels = Buffer.concat(Array.from({ length: height }, (_, y) =>
+    rows.subarray(y * (1 + 3 * width) + 1, (y + 1) * (1 + 3 * width))));
+  return { width, height, pixels };
+}
+
+test("the pictures are PNG files with text and data drawn; report.html carries the run", () => {
   const folder = folderWithRun();
-  mkdirSync(join(folder, "out"));
-  writeFileSync(join(folder, "out", "scan.png"), "from an earlier review");
-  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out", "--decl=-1.5"], folder);
-  assert.equal(result.status, 0, result.stderr);
-  assert.equal(result.stdout.split("\n")[0].slice(0, 16), "morvane-review: ");
-  assert.ok(result.stdout.endsWith("morvane-review: wrote out/summary.txt\nmorvane-review: wrote " +
-    "out/scan.ply\nmorvane-review: wrote out/scan.las\n"), result.stdout);
-  assert.deepEqual(readdirSync(join(folder, "out")).sort(), ["scan.las", "scan.ply", "summary.txt"]);
-  assert.match(readFileSync(join(folder, "out", "summary.txt"), "utf8"), /declination -1\.50 deg/);
+  assert.equal(runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out"], folder).status, 0);
+  for (const name of ["scan.png", "plan.png", "attitude.png", "gps.png"]) {
+    const { width, height, pixels } = readPng(readFileSync(join(folder, "out", name)));
+    assert.ok(width >= 1000 && height >= 600, `${name} ${width}x${height}`);
+    const colours = new Set<number>();
+    for (let i = 0; i < pixels.length; i += 3 * 7) colours.add(pixels.readUIntBE(i, 3));
+    assert.ok(colours.size > 20, `${name}: ${colours.size} colours`);
+  }
+  const report = readFileSync(join(folder, "out", "report.html"), "utf8");
+  const data = /<script id="run-data" type="application\/json">([^<]*)<\/script>/.exec(report);
+  assert.ok(data, "the run's data in report.html");
+  const run = unpack<{ views: Views; files: string[] }>(data[1]);
+  assert.equal(run.views.summaryText, readFileSync(join(folder, "out", "summary.txt"), "utf8"));
+  assert.equal(run.views.cloud!.points.length, 2 * 3);
+  assert.deepEqual(run.files, ALL.slice(0, -1));
 });
 
 test("bad input: one line naming file and line, exit code 1, the earlier outputs untouched", () => {

@@ -83,3 +83,31 @@ export function sensors(mode: "c" | "r", roll: number, pitch: number, heading: n
 export function runCli(args: string[], cwd: string): SpawnSyncReturns<string> {
   return spawnSync(process.execPath, [CLI, ...args], { cwd, encoding: "utf8", timeout: 120_000 });
 }
+
+/** A run in a room of 8 by 5 by 3 m, the scanner 1.2 m above the floor, 3 m from the west and
+ * 2 m from the south wall, level and facing north: lines of 5000 samples, the mirror turning 5
+ * times a line, the pan head stepping a full turn over the lines; a second of gyro records at
+ * 100 Hz and ten GPS fixes around 48.1 N 11.5 E. */
+export function roomRun(lines: number): { laser: string; gyro: string; gps: string } {
+  const rows: number[][] = [];
+  const walls = [[5, -3], [3, -2], [1.8, -1.2]]; // metres from the scanner along +/- x, y, z
+  for (let line = 0; line < lines; line++) {
+    const a2 = -Math.PI + (2 * Math.PI * line) / lines;
+    for (let k = 0; k < 5000; k++) {
+      const a1 = ((2 * Math.PI * k) / 1000) % (2 * Math.PI) - Math.PI;
+      const dir = [Math.cos(a1) * Math.cos(a2), Math.cos(a1) * Math.sin(a2), Math.sin(a1)];
+      let reach = Infinity;
+      dir.forEach((d, axis) => {
+        if (Math.abs(d) > 1e-9) reach = Math.min(reach, (d > 0 ? walls[axis][0] : -walls[axis][1]) / Math.abs(d));
+      });
+      rows.push([reach / INCH, 800 + 2000 * Math.abs(dir[2]), a1, a2]);
+    }
+  }
+  // Facing north: the body's x ahead to the north, level (mode a: roll pitch yaw in degrees).
+  const records = Array.from({ length: 100 }, (_, i) =>
+    [0.1 * Math.sin(i / 10), -0.2, 0.5, 0, 0, 0, 0, 0, -1, 0.2, 0, 0.45]);
+  const times = records.map((_, i) => i / 100);
+  const gps = Array.from({ length: 10 }, (_, t) =>
+    `${(t + 0.25).toFixed(6)} ${gga(48.1 + t * 1e-6, 11.5 - t * 1e-6, { hdop: 0.8 + t / 20 })}\n`).join("");
+  return { laser: laserText(rows), gyro: gyroText(records, times), gps };
+}

@@ -10,6 +10,7 @@ import { describeCut, readLaser, type LaserFile } from "./laser";
 import { writePly } from "./ply";
 import { fixed } from "./text";
 import { gridAt, utmZone } from "./utm";
+import { attitudeView, gpsView, panorama, plan, type Views } from "./views";
 import {
   altitude, GPS_CUT, GYRO_CUT, LASER_CUT, NOTE_FRAME, NOTE_LAS, reviewGps,
   reviewGyro, reviewLaser, Summary, type GpsFigures,
@@ -32,8 +33,9 @@ export interface ReviewOptions {
   mode: Mode | null; // the gyro file's mode, null: told from the records
   noLevel: boolean; // leave the points in the scanner frame
   declination: number; // degrees east, added to the heading
-  skip: Set<string>; // outputs left out: "ply", "las" (picture names are taken and ignored)
+  skip: Set<string>; // outputs left out: "ply", "las" (the pictures are the caller's)
   created: Date | null; // the day written into scan.las, null: none
+  views?: boolean; // also compute what the pictures and the page show
 }
 
 export const SOFTWARE = "morvane-review";
@@ -42,6 +44,7 @@ export interface ReviewResult {
   headline: string;
   summary: Summary;
   files: OutputFile[]; // in the order they are put in place
+  views: Views | null; // with options.views
 }
 
 /** The review of a run. gps: null when no GPS file was given; bytes null when the named file
@@ -54,7 +57,7 @@ export function review(laserFile: InputFile, gyroFile: InputFile,
   const gyro = readGyro(gyroFile.name, gyroFile.bytes, options.mode);
   const gps = readGps(gpsFile?.name ?? "", gpsFile?.bytes ?? null);
   const att = attitude(gyro, options.declination);
-  reviewGyro(gyro, att, summary);
+  const gyroFigures = reviewGyro(gyro, att, summary);
   if (gyro.cut) summary.problem(GYRO_CUT, describeGyroCut(gyro));
   const gpsFigures = reviewGps(gps, summary);
   if (gps.cut) summary.problem(GPS_CUT, describeGpsCut(gps));
@@ -86,7 +89,21 @@ export function review(laserFile: InputFile, gyroFile: InputFile,
       }),
     });
   }
-  return { headline: summary.headline, summary, files };
+  let views: Views | null = null;
+  if (options.views) {
+    views = {
+      headline: summary.headline, problems: summary.problems.map((f) => f.text),
+      notes: summary.notes.map((f) => f.text), summaryText: text,
+      panorama: laserFigures && panorama(laser, cloud.azimuth, cloud.elevation, laserFigures.panStep),
+      plan: laser.samples ? plan(cloud.points, !options.noLevel) : null,
+      cloud: laser.samples ? {
+        points: cloud.points, amplitude: laser.amplitude, levelled: !options.noLevel,
+      } : null,
+      attitude: gyro.records ? attitudeView(gyro, att, gyroFigures.gaps) : null,
+      gps: gpsView(gps, gpsFigures),
+    };
+  }
+  return { headline: summary.headline, summary, files, views };
 }
 
 /** Where scan.las puts the points: with a fix and levelled points, the UTM grid of the mean

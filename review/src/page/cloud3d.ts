@@ -1,0 +1,105 @@
+// The point cloud in 3D: every point in one buffer of points, coloured by amplitude, distance or
+// height, turned with the mouse (orbit, pan, zoom); the scanner's place marked, north up the
+// screen at the start and up kept up.
+
+import * as THREE from "three";
+import { OrbitControls } from "three/examples/jsm/controls/OrbitControls.js";
+import { colour, robustRange } from "../core/colors";
+import type { CloudView } from "../core/views";
+
+export type ColourBy = "amplitude" | "distance" | "height";
+
+export interface CloudScene {
+  recolour(by: ColourBy): [number, number];
+  count: number;
+}
+
+export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudScene {
+  const n = cloud.points.length / 3;
+  // Three's frame has y up: east is x, up is y, north is -z.
+  const positions = new Float32Array(3 * n);
+  for (let i = 0; i < n; i++) {
+    positions[3 * i] = cloud.points[3 * i];
+    positions[3 * i + 1] = cloud.points[3 * i + 2];
+    positions[3 * i + 2] = -cloud.points[3 * i + 1];
+  }
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute("position", new THREE.BufferAttribute(positions, 3));
+  const colours = new Uint8Array(3 * n);
+  geometry.setAttribute("color", new THREE.BufferAttribute(colours, 3, true));
+  const material = new THREE.PointsMaterial({ size: 2, sizeAttenuation: false, vertexColors: true });
+  const points = new THREE.Points(geometry, material);
+
+  const renderer = new THREE.WebGLRenderer({ canvas, antialias: false, preserveDrawingBuffer: true });
+  renderer.setPixelRatio(window.devicePixelRatio || 1);
+  const scene = new THREE.Scene();
+  scene.background = new THREE.Color(0x101418);
+  scene.add(points);
+
+  // The scanner: a red cross of 0.5 m arms at the origin; north: a green arrow.
+  const size = extent(cloud.points);
+  const arm = Math.max(size / 15, 0.25);
+  const marker = new THREE.LineSegments(new THREE.BufferGeometry().setFromPoints([
+    new THREE.Vector3(-arm, 0, 0), new THREE.Vector3(arm, 0, 0), new THREE.Vector3(0, -arm, 0),
+    new THREE.Vector3(0, arm, 0), new THREE.Vector3(0, 0, -arm), new THREE.Vector3(0, 0, arm),
+  ]), new THREE.LineBasicMaterial({ color: 0xff3030, depthTest: false }));
+  marker.renderOrder = 1; // drawn over the points, so the walls do not hide it
+  scene.add(marker);
+  if (cloud.levelled) {
+    const north = new THREE.ArrowHelper(new THREE.Vector3(0, 0, -1), new THREE.Vector3(0, 0, 0),
+      arm * 3, 0x30ff60, arm * 0.8, arm * 0.5);
+    for (const part of [north.line, north.cone]) {
+      (part.material as THREE.Material).depthTest = false;
+      part.renderOrder = 1;
+    }
+    scene.add(north);
+  }
+
+  const camera = new THREE.PerspectiveCamera(55, 1, 0.05, size * 20 + 100);
+  // From the south-east and above, outside the room, north away from the viewer.
+  camera.position.set(size * 0.5, size * 1.25, size * 1.45);
+  const controls = new OrbitControls(camera, canvas);
+  controls.target.set(0, 0, 0);
+  controls.update();
+
+  function resize(): void {
+    const w = canvas.clientWidth, h = canvas.clientHeight;
+    renderer.setSize(w, h, false);
+    camera.aspect = w / Math.max(h, 1);
+    camera.updateProjectionMatrix();
+  }
+  const render = () => renderer.render(scene, camera);
+  controls.addEventListener("change", render);
+  new ResizeObserver(() => {
+    resize();
+    render();
+  }).observe(canvas);
+  resize();
+
+  function recolour(by: ColourBy): [number, number] {
+    const values = new Float32Array(n);
+    const p = cloud.points;
+    for (let i = 0; i < n; i++) {
+      values[i] = by === "amplitude" ? cloud.amplitude[i] : by === "height" ? p[3 * i + 2]
+        : Math.hypot(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
+    }
+    const [lo, hi] = robustRange(values);
+    for (let i = 0; i < n; i++) colour("viridis", (values[i] - lo) / (hi - lo), colours, 3 * i);
+    geometry.attributes.color.needsUpdate = true;
+    render();
+    return [lo, hi];
+  }
+  canvas.dataset.points = String(n);
+  return { recolour, count: n };
+}
+
+/** How far the cloud reaches from the scanner: the 98th percentile of |x|, |y|, |z|. */
+function extent(points: Float32Array): number {
+  const some: number[] = [];
+  const every = Math.max(Math.floor(points.length / 30000), 1) * 3;
+  for (let i = 0; i + 2 < points.length; i += every) {
+    some.push(Math.max(Math.abs(points[i]), Math.abs(points[i + 1]), Math.abs(points[i + 2])));
+  }
+  some.sort((a, b) => a - b);
+  return Math.max(some[Math.floor(0.98 * (some.length - 1))] ?? 1, 1);
+}
