@@ -103,10 +103,13 @@ protected:
 };
 
 TEST_F(Package, HoldsTheProgramsTheGuideAndTheSimulatorInItsOwnFolder) {
-    for (const char* name : {"morvane.exe", "capture-tool.exe", "README.txt", "simulator/hsif.dll",
-                             "simulator/LOOKUPHS"}) {
+    for (const char* name : {"morvane.exe", "capture-tool.exe", "README.txt", "review.html",
+                             "simulator/hsif.dll", "simulator/LOOKUPHS"}) {
         EXPECT_TRUE(fs::is_regular_file(unpacked(name))) << name;
     }
+    const std::string page = testsupport::read_file(unpacked("review.html"));
+    EXPECT_NE(page.find("<script"), std::string::npos) << "the page carries its script";
+    EXPECT_EQ(page.find("src=\"http"), std::string::npos) << "and fetches nothing";
     EXPECT_FALSE(fs::exists(unpacked("hsif.dll")))
         << "a library beside the program would shadow the vendor's";
 
@@ -115,8 +118,8 @@ TEST_F(Package, HoldsTheProgramsTheGuideAndTheSimulatorInItsOwnFolder) {
     EXPECT_EQ(count_of(guide, "\r\n"), count_of(guide, "\n")) << "every line ends in CR LF";
     EXPECT_EQ(guide.find("@VERSION@"), std::string::npos);
     EXPECT_NE(guide.find("morvane " + e2e_target().version + " "), std::string::npos);
-    for (const char* topic :
-         {"Install", "The command line", "The three files", "Exit codes", "simulated library"}) {
+    for (const char* topic : {"Install", "The command line", "The three files", "Exit codes",
+                              "Reviewing a run", "simulated library"}) {
         EXPECT_NE(guide.find(topic), std::string::npos) << topic;
     }
 }

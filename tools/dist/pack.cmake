@@ -1,14 +1,15 @@
 # Packs the Windows programs for the survey PC into one zip file (cmake -P, from the dist target):
 #
-#   morvane.exe, capture-tool.exe, README.txt (CR LF line ends),
+#   morvane.exe, capture-tool.exe, README.txt (CR LF line ends), review.html (the review page),
 #   simulator/hsif.dll and simulator/LOOKUPHS (never beside morvane.exe, where the simulated
 #   library would shadow the vendor's)
 #
 # Variables: VERSION, MORVANE, CAPTURE_TOOL, HSIF_DLL, CALIBRATION, GUIDE (the guide's source
-# with "\n" line ends and @VERSION@), STAGING (a scratch folder), ZIP (the file to write).
+# with "\n" line ends and @VERSION@), REVIEW_PAGE (review.html), STAGING (a scratch folder), ZIP
+# (the file to write).
 cmake_minimum_required(VERSION 3.20)
 
-foreach(var VERSION MORVANE CAPTURE_TOOL HSIF_DLL CALIBRATION GUIDE STAGING ZIP)
+foreach(var VERSION MORVANE CAPTURE_TOOL HSIF_DLL CALIBRATION GUIDE REVIEW_PAGE STAGING ZIP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "pack.cmake: ${var} is not set")
   endif()
@@ -16,7 +17,7 @@ endforeach()
 
 file(REMOVE_RECURSE ${STAGING})
 file(MAKE_DIRECTORY ${STAGING}/simulator)
-file(COPY ${MORVANE} ${CAPTURE_TOOL} DESTINATION ${STAGING})
+file(COPY ${MORVANE} ${CAPTURE_TOOL} ${REVIEW_PAGE} DESTINATION ${STAGING})
 file(COPY ${HSIF_DLL} ${CALIBRATION} DESTINATION ${STAGING}/simulator)
 
 # The guide is read on Windows, where Notepad of older systems shows "\n" alone as one long line.
@@ -31,7 +32,7 @@ file(MAKE_DIRECTORY ${zip_dir})
 file(REMOVE ${ZIP})
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip
-          morvane.exe capture-tool.exe README.txt simulator/hsif.dll simulator/LOOKUPHS
+          morvane.exe capture-tool.exe README.txt review.html simulator/hsif.dll simulator/LOOKUPHS
   WORKING_DIRECTORY ${STAGING}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
