@@ -40,17 +40,22 @@ DWORD poll_waiting(const SerialPort* port) {
     return stat.cbInQue;
 }
 
-// The failure step after a read call that failed (or, in a whole read, brought fewer bytes than
-// were still wanted): the result so far is 0, and line errors the port reports become the
+// Clears the port's line-error state after a failed transfer; the errors it reported become the
 // line-error text when the port reports errors.
-void failure_step(const SerialPort* port, int32_t* result) {
-    *result = 0;
+void take_line_errors(const SerialPort* port) {
     DWORD mask = 0;
     COMSTAT stat{};
     (void)ClearCommError(port->handle, &mask, &stat);
     if (mask != 0 && port->report_errors != 0) {
         compose_line_error(mask);
     }
+}
+
+// The failure step after a read call that failed (or, in a whole read, brought fewer bytes than
+// were still wanted): the result so far is 0, and the port's line errors are taken.
+void failure_step(const SerialPort* port, int32_t* result) {
+    *result = 0;
+    take_line_errors(port);
 }
 
 // One read call of `count` bytes into `destination` with the port's read OVERLAPPED block. A
@@ -180,14 +185,8 @@ int32_t write_port(SerialPort* port, const void* data, uint32_t length) {
     }
     // The system's text for the code is not fetched: nothing here shows it, and GetLastError()
     // still holds the code for a caller that wants it.
-    const DWORD code = GetLastError();
-    DWORD mask = 0;
-    COMSTAT stat{};
-    if (code != ERROR_IO_PENDING) {
-        (void)ClearCommError(port->handle, &mask, &stat);
-        if (mask != 0 && port->report_errors != 0) {
-            compose_line_error(mask);
-        }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        take_line_errors(port);
         return 0;
     }
     for (;;) {
@@ -199,10 +198,7 @@ int32_t write_port(SerialPort* port, const void* data, uint32_t length) {
             continue;
         }
         compose_line_error(completion);
-        (void)ClearCommError(port->handle, &mask, &stat);
-        if (mask != 0 && port->report_errors != 0) {
-            compose_line_error(mask);
-        }
+        take_line_errors(port);
         return 0;
     }
 }
