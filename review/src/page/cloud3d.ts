@@ -4,7 +4,7 @@
 
 import * as THREE from "three";
 import { OrbitControls } from "three/examples/jsm/controls/OrbitControls.js";
-import { colour, robustRange } from "../core/colors";
+import { colourAll, robustRange } from "../core/colors";
 import type { CloudView } from "../core/views";
 
 export type ColourBy = "amplitude" | "distance" | "height";
@@ -84,7 +84,7 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
         : Math.hypot(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
     }
     const [lo, hi] = robustRange(values);
-    for (let i = 0; i < n; i++) colour("viridis", (values[i] - lo) / (hi - lo), colours, 3 * i);
+    colourAll("viridis", values, lo, hi, colours);
     geometry.attributes.color.needsUpdate = true;
     render();
     return [lo, hi];
