@@ -68,7 +68,17 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
     camera.aspect = w / Math.max(h, 1);
     camera.updateProjectionMatrix();
   }
-  const render = () => renderer.render(scene, camera);
+  // One drawing per frame, however many changes asked for it: a million points in software
+  // WebGL take a large part of a second, and the first frame has a recolouring and a resize.
+  let queued = false;
+  const render = () => {
+    if (queued) return;
+    queued = true;
+    requestAnimationFrame(() => {
+      queued = false;
+      renderer.render(scene, camera);
+    });
+  };
   controls.addEventListener("change", render);
   new ResizeObserver(() => {
     resize();
