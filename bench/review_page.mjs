@@ -1,10 +1,10 @@
 // node bench/review_page.mjs FOLDER ROUNDS: the review page's time on a run, for
 // bench_review_ts.py. Opens review/dist/review.html in Debian's Chromium, headless with software
 // WebGL and the flags of the page's own tests, hands it FOLDER's laser.txt, gyro.txt and gps.txt
-// through its file picker, and times from the hand-over until the page says it is done (the
-// verdict, the pictures, the charts and the cloud are drawn when it sets body's data-state to
-// "done") and the next frame is out. Prints one JSON line: {"times": [seconds, ...]}. A fresh
-// page per round, so no round reuses the one before it.
+// through its file picker, and times from the hand-over until the page says it is done (it sets
+// body's data-state to "done" once the verdict, the pictures, the charts and the cloud are
+// drawn), the next frame is out and every canvas can be read back. Prints one JSON line:
+// {"times": [seconds, ...]}. A fresh page per round, so no round reuses the one before it.
 
 import { existsSync } from "node:fs";
 import { createRequire } from "node:module";
@@ -47,7 +47,14 @@ try {
     await page.setInputFiles("#pick", ["laser.txt", "gyro.txt", "gps.txt"].map((name) => join(folder, name)));
     await page.waitForFunction(() => ["done", "error"].includes(document.body.dataset.state), null,
       { timeout: 300_000, polling: 10 });
+    // The next frame, then a pixel read from every canvas: the read waits until the GPU has
+    // carried out what was drawn (software WebGL draws after the page's script is done).
     await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => resolve())));
+    await page.$$eval("canvas", (all) => {
+      const probe = document.createElement("canvas").getContext("2d");
+      for (const c of all) if (c.width && c.height) probe.drawImage(c, 0, 0, 1, 1, 0, 0, 1, 1);
+      return probe.getImageData(0, 0, 1, 1).data[0];
+    });
     const took = (performance.now() - started) / 1000;
     const state = await page.getAttribute("body", "data-state");
     if (state !== "done" || errors.length) {
