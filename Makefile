@@ -76,12 +76,13 @@ demo: setup
 	@$(MAKE) --no-print-directory native
 	@tools/demo
 
-bench: native
+bench: native review
 	build/bench/bench_recording
 	build/bench/bench_export
 	build/bench/bench_line_rate
 	build/bench/bench_realignment
 	/usr/bin/python3 bench/bench_review.py
+	/usr/bin/python3 bench/bench_review_ts.py
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

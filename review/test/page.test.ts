@@ -3,6 +3,7 @@
 
 import assert from "node:assert/strict";
 import test from "node:test";
+import { colour, colourAll, type Scale } from "../src/core/colors";
 import { identify } from "../src/core/identify";
 import { pack, unpack } from "../src/core/pack";
 import { bytes, gga, gyroText, LASER_HEADER, laserText } from "./helpers";
@@ -34,4 +35,17 @@ test("views packed into text come back whole: typed arrays, NaN, nesting", () =>
   const back = unpack<typeof value>(pack(value));
   assert.deepEqual(back, value);
   assert.ok(back.image instanceof Float32Array && back.counts instanceof Int32Array);
+});
+
+test("the cloud's colours in one loop are colour()'s bytes, out of range and non-finite values included", () => {
+  const cases: { scale: Scale; lo: number; hi: number; values: number[] }[] = [
+    { scale: "viridis", lo: 0, hi: 4095, values: [0, 1, 455, 2047.5, 4094, 4095, -3, 5000, NaN, Infinity, -Infinity] },
+    { scale: "magma", lo: -2.5, hi: 7.25, values: [-2.5, -1e-9, 0.3, 3.1, 7.2499, 7.25, 9, NaN] },
+  ];
+  for (const c of cases) {
+    const all = new Uint8Array(3 * c.values.length), one = new Uint8Array(3 * c.values.length);
+    colourAll(c.scale, c.values, c.lo, c.hi, all);
+    c.values.forEach((v, i) => colour(c.scale, (v - c.lo) / (c.hi - c.lo), one, 3 * i));
+    assert.deepEqual(all, one, c.scale);
+  }
 });

@@ -127,7 +127,9 @@ export function linePlot(r: Raster, area: Box, lines: Line[], xlabel: string, yl
   const all = (pick: (l: Line) => ArrayLike<number | null>) => {
     let lo = Infinity, hi = -Infinity;
     for (const l of lines) {
-      for (const v of Array.from(pick(l))) {
+      const values = pick(l);
+      for (let i = 0; i < values.length; i++) {
+        const v = values[i];
         if (v !== null && Number.isFinite(v)) {
           lo = Math.min(lo, v);
           hi = Math.max(hi, v);
@@ -145,21 +147,25 @@ export function linePlot(r: Raster, area: Box, lines: Line[], xlabel: string, yl
   axes(r, box, x, y, xlabel, ylabel, title, true);
   for (const g of Array.from(options.gaps ?? [])) r.rect(px(g), box.y, 1, box.h, [230, 120, 120]);
   for (const l of lines) {
-    let last: [number, number] | null = null;
+    // The pen's last pixel, NaN when the line is broken (a gap in the values or off the box).
+    // A segment from a pixel to itself is not drawn again: a long series puts many points on
+    // each column of the picture.
+    let lastX = NaN, lastY = NaN;
     for (let i = 0; i < l.x.length; i++) {
       const v = l.y[i];
       if (v === null || !Number.isFinite(v)) {
-        last = null;
+        lastX = NaN;
         continue;
       }
-      const p: [number, number] = [Math.round(px(l.x[i])), Math.round(py(v))];
-      if (p[0] < box.x || p[0] > box.x + box.w || p[1] < box.y || p[1] > box.y + box.h) {
-        last = null;
+      const qx = Math.round(px(l.x[i])), qy = Math.round(py(v));
+      if (qx < box.x || qx > box.x + box.w || qy < box.y || qy > box.y + box.h) {
+        lastX = NaN;
         continue;
       }
-      if (l.dots) r.rect(p[0] - 2, p[1] - 2, 5, 5, l.rgb);
-      else if (last) r.line(last[0], last[1], p[0], p[1], l.rgb);
-      last = p;
+      if (l.dots) r.rect(qx - 2, qy - 2, 5, 5, l.rgb);
+      else if (!Number.isNaN(lastX) && (qx !== lastX || qy !== lastY)) r.line(lastX, lastY, qx, qy, l.rgb);
+      lastX = qx;
+      lastY = qy;
     }
   }
   if (options.mark) {

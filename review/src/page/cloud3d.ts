@@ -4,7 +4,7 @@
 
 import * as THREE from "three";
 import { OrbitControls } from "three/examples/jsm/controls/OrbitControls.js";
-import { colour, robustRange } from "../core/colors";
+import { colourAll, robustRange } from "../core/colors";
 import type { CloudView } from "../core/views";
 
 export type ColourBy = "amplitude" | "distance" | "height";
@@ -68,7 +68,17 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
     camera.aspect = w / Math.max(h, 1);
     camera.updateProjectionMatrix();
   }
-  const render = () => renderer.render(scene, camera);
+  // One drawing per frame, however many changes asked for it: a million points in software
+  // WebGL take a large part of a second, and the first frame has a recolouring and a resize.
+  let queued = false;
+  const render = () => {
+    if (queued) return;
+    queued = true;
+    requestAnimationFrame(() => {
+      queued = false;
+      renderer.render(scene, camera);
+    });
+  };
   controls.addEventListener("change", render);
   new ResizeObserver(() => {
     resize();
@@ -84,7 +94,7 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
         : Math.hypot(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
     }
     const [lo, hi] = robustRange(values);
-    for (let i = 0; i < n; i++) colour("viridis", (values[i] - lo) / (hi - lo), colours, 3 * i);
+    colourAll("viridis", values, lo, hi, colours);
     geometry.attributes.color.needsUpdate = true;
     render();
     return [lo, hi];
