@@ -86,21 +86,28 @@ def time_review(folder: Path) -> tuple[float, int]:
     return took, usage.ru_maxrss
 
 
+def full_run(folder: Path, name: str) -> Path:
+    """Makes the full run's three files in folder and says their sizes; returns the laser
+    file. name introduces the lines printed and the message of a failed run."""
+    run = simulated_run(BUILD, folder, lines=200, seconds=1)
+    if run.returncode != 0:
+        sys.exit(f"{name}: the simulated run failed ({run.returncode})")
+    gyro_file(folder / "gyro.txt")
+    gps_file(folder / "gps.txt")
+    laser = folder / "laser.txt"
+    print(f"{name}: laser file {laser.stat().st_size / 1e6:.1f} MB (200 lines of 5000 samples), "
+          f"gyro file {(folder / 'gyro.txt').stat().st_size / 1e6:.1f} MB (60000 records), "
+          f"GPS file {(folder / 'gps.txt').stat().st_size / 1e6:.1f} MB (7200 sentences)")
+    return laser
+
+
 def main():
     if not (BUILD / "morvane").exists():
         sys.exit(f"bench_review: {BUILD / 'morvane'} is missing; run make first")
     with tempfile.TemporaryDirectory(prefix="bench-review-") as tmp:
         folder = Path(tmp)
-        run = simulated_run(BUILD, folder, lines=200, seconds=1)
-        if run.returncode != 0:
-            sys.exit(f"bench_review: the simulated run failed ({run.returncode})")
-        gyro_file(folder / "gyro.txt")
-        gps_file(folder / "gps.txt")
-        laser = folder / "laser.txt"
+        laser = full_run(folder, "bench_review")
         size = laser.stat().st_size
-        print(f"bench_review: laser file {size / 1e6:.1f} MB (200 lines of 5000 samples), gyro "
-              f"file {(folder / 'gyro.txt').stat().st_size / 1e6:.1f} MB (60000 records), GPS "
-              f"file {(folder / 'gps.txt').stat().st_size / 1e6:.1f} MB (7200 sentences)")
         loads, reviews, peaks = [], [], []
         for _ in range(ROUNDS):
             loads.append(time_loadtxt(laser))

@@ -21,7 +21,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from bench_review import BUILD, ROOT, gps_file, gyro_file, simulated_run, time_loadtxt  # noqa: E402
+from bench_review import BUILD, ROOT, full_run, time_loadtxt  # noqa: E402
 
 CLI = ROOT / "review" / "dist" / "morvane-review.js"
 PAGE_DRIVER = ROOT / "bench" / "review_page.mjs"
@@ -64,16 +64,8 @@ def main():
             sys.exit(f"bench_review_ts: {needed} is missing; run {how} first")
     with tempfile.TemporaryDirectory(prefix="bench-review-ts-") as tmp:
         folder = Path(tmp)
-        run = simulated_run(BUILD, folder, lines=200, seconds=1)
-        if run.returncode != 0:
-            sys.exit(f"bench_review_ts: the simulated run failed ({run.returncode})")
-        gyro_file(folder / "gyro.txt")
-        gps_file(folder / "gps.txt")
-        laser = folder / "laser.txt"
+        laser = full_run(folder, "bench_review_ts")
         size = laser.stat().st_size
-        print(f"bench_review_ts: laser file {size / 1e6:.1f} MB (200 lines of 5000 samples), "
-              f"gyro file {(folder / 'gyro.txt').stat().st_size / 1e6:.1f} MB (60000 records), "
-              f"GPS file {(folder / 'gps.txt').stat().st_size / 1e6:.1f} MB (7200 sentences)")
         loads, clis, pages, peaks = [], [], [], []
         for _ in range(ROUNDS):
             loads.append(time_loadtxt(laser))
