@@ -39,8 +39,8 @@ void diagnose_sample_period(int32_t card) {
 // Where a message of the set-up goes.
 enum class Stream { kOut, kErr };
 
-void say_on(Stream stream, const char* text) {
-    say(stream == Stream::kOut ? stdout : stderr, text);
+FILE* stream_of(Stream stream) {
+    return stream == Stream::kOut ? stdout : stderr;
 }
 
 // What a step's result must be to count as success.
@@ -128,7 +128,7 @@ const CardStep kCardSteps[] = {
 // Runs one step; false when it failed (reported).
 bool run_card_step(const CardStep& step, const LaserSettings& settings, int32_t card) {
     if (step.before != nullptr) {
-        FILE* stream = step.before_stream == Stream::kOut ? stdout : stderr;
+        FILE* stream = stream_of(step.before_stream);
         if (step.with_settings) {
             std::fprintf(stream, step.before, static_cast<int>(settings.max_range),
                          static_cast<int>(settings.sample_period));
@@ -141,7 +141,7 @@ bool run_card_step(const CardStep& step, const LaserSettings& settings, int32_t 
     const bool ok = step.success == Success::kAny ||
                     (step.success == Success::kNonZero ? result != 0 : result == 1);
     if (!ok) {
-        say_on(step.failure_stream, step.failure);
+        say(stream_of(step.failure_stream), step.failure);
         if (step.diagnose != nullptr) {
             step.diagnose(card);
         }
