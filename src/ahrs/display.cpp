@@ -35,11 +35,6 @@ struct DisplayLine {
         length += pad + n;
         text[length++] = ' ';
     }
-    void add_group(const double values[3]) {
-        for (int i = 0; i < 3; ++i) {
-            add(values[i], 7);
-        }
-    }
 };
 
 }  // namespace
@@ -49,16 +44,14 @@ void print_packet(char mode, const uint8_t* packet) {
     if (!decode_packet(mode, packet, &r)) {
         return;
     }
+    double values[kMaxReadingValues];
+    const size_t n = reading_values(mode, r, values);
     DisplayLine line;
-    if (mode == kAngleMode) {
-        const double angles[3] = {r.roll, r.pitch, r.yaw};
-        line.add_group(angles);
+    for (size_t i = 0; i + 1 < n; ++i) {
+        line.add(values[i], 7);
     }
-    line.add_group(r.gyro);
-    line.add_group(r.accel);
-    line.add_group(r.mag);
-    // TEMP reaches 3494.04 at the top of its count range, hence eight characters.
-    line.add(r.temp, 8);
+    // TEMP, last, reaches 3494.04 at the top of its count range, hence eight characters.
+    line.add(values[n - 1], 8);
     line.text[line.length++] = '\r';
     std::fwrite(line.text, 1, line.length, stdout);
     // The line is meant to be seen live, also when stdout is a pipe that the C library buffers.

@@ -2,6 +2,8 @@
 
 #include "ahrs/reading.hpp"
 
+#include <initializer_list>
+
 #include "ahrs/packet.hpp"
 
 namespace ahrs {
@@ -78,6 +80,22 @@ bool decode_packet(char mode, const uint8_t* packet, AhrsReading* reading) {
     r.tail_word = get_u16(packet, temp_offset + 2);
     *reading = r;
     return true;
+}
+
+size_t reading_values(char mode, const AhrsReading& reading, double values[kMaxReadingValues]) {
+    size_t n = 0;
+    if (mode == kAngleMode) {
+        values[n++] = reading.roll;
+        values[n++] = reading.pitch;
+        values[n++] = reading.yaw;
+    }
+    for (const double* group : {reading.gyro, reading.accel, reading.mag}) {
+        for (int axis = 0; axis < 3; ++axis) {
+            values[n++] = group[axis];
+        }
+    }
+    values[n++] = reading.temp;
+    return n;
 }
 
 }  // namespace ahrs

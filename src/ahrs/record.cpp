@@ -34,11 +34,6 @@ struct Line {
         length += format::format_fixed(value, 6, text + length);
         text[length++] = end;
     }
-    void add_group(const double values[3]) {
-        for (int i = 0; i < 3; ++i) {
-            add_value(values[i], ' ');
-        }
-    }
 };
 
 }  // namespace
@@ -97,14 +92,11 @@ int write_record(TimeColumnState* state, double* time_rate_setting, char mode, d
         std::printf("Gyro - unrecognized packet type in output_packet \n");
         return written ? 0 : kRecordWriteFailed;
     }
-    if (mode == kAngleMode) {
-        const double angles[3] = {reading.roll, reading.pitch, reading.yaw};
-        line.add_group(angles);
+    double values[kMaxReadingValues];
+    const size_t n = reading_values(mode, reading, values);
+    for (size_t i = 0; i < n; ++i) {
+        line.add_value(values[i], ' ');
     }
-    line.add_group(reading.gyro);
-    line.add_group(reading.accel);
-    line.add_group(reading.mag);
-    line.add_value(reading.temp, ' ');
     line.add_unsigned(reading.tail_word, '\n');
     return std::fwrite(line.text, 1, line.length, file) == line.length ? 1 : kRecordWriteFailed;
 }

@@ -163,21 +163,12 @@ bool splitter_finish(Splitter* s, Piece* piece) {
 }
 
 const char* reason_word(PieceKind kind) {
-    switch (kind) {
-        case PieceKind::kSentence:
-            return "";
-        case PieceKind::kBadChecksum:
-            return "checksum";
-        case PieceKind::kNoChecksum:
-            return "no-checksum";
-        case PieceKind::kTooLong:
-            return "too-long";
-        case PieceKind::kNoEnd:
-            return "no-end";
-        case PieceKind::kNotNmea:
-            return "not-nmea";
-    }
-    return "";
+    // In PieceKind's order.
+    static constexpr const char* kWords[] = {"",         "checksum", "no-checksum",
+                                             "too-long", "no-end",   "not-nmea"};
+    static_assert(sizeof kWords / sizeof kWords[0] == static_cast<size_t>(PieceKind::kNotNmea) + 1);
+    const auto index = static_cast<size_t>(kind);
+    return index < sizeof kWords / sizeof kWords[0] ? kWords[index] : "";
 }
 
 bool reports_fix(const Piece& piece) {

@@ -13,4 +13,8 @@ namespace platform {
 // why not (ENOSPC for a full disk, EIO when the system gives no closer reason).
 [[nodiscard]] int flush_to_device(FILE* file);
 
+// flush_to_device's second half, one per platform: waits until the system has written the data of
+// the flushed stream's file to the storage device. Returns 0 or an errno value.
+[[nodiscard]] int write_out_file_data(FILE* file);
+
 }  // namespace platform

@@ -9,44 +9,27 @@
 
 #include "platform/posix/handles.hpp"
 
-using platform::posix::fail;
-using platform::posix::fail_errno;
-using platform::posix::find_serial;
-using platform::posix::get_serial_state;
-using platform::posix::SerialState;
-using ErrorContext = platform::posix::ErrorContext;
+using namespace platform::posix;
 
 BOOL GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
     return get_serial_state(handle, &SerialState::timeouts, timeouts);
 }
 
 BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
-    auto entry = find_serial(handle);
-    if (!entry) {
+    if (!find_serial(handle)) {
         return FALSE;
     }
-    if (timeouts == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
-    }
     // Windows refuses the "return at once" interval with a total time-out of MAXDWORD.
-    if (timeouts->ReadIntervalTimeout == MAXDWORD &&
-        timeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
-        timeouts->ReadTotalTimeoutConstant == MAXDWORD) {
+    if (timeouts == nullptr || (timeouts->ReadIntervalTimeout == MAXDWORD &&
+                                timeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
+                                timeouts->ReadTotalTimeoutConstant == MAXDWORD)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    std::lock_guard lock(entry->mutex);
-    entry->serial.timeouts = *timeouts;
-    return TRUE;
+    return set_serial_state(handle, &SerialState::timeouts, *timeouts);
 }
 
 BOOL SetCommMask(HANDLE handle, DWORD mask) {
-    auto entry = find_serial(handle);
-    if (!entry) {
-        return FALSE;
-    }
-    std::lock_guard lock(entry->mutex);
-    entry->serial.comm_mask = mask;
-    return TRUE;
+    return set_serial_state(handle, &SerialState::comm_mask, mask);
 }
 
 BOOL GetCommMask(HANDLE handle, LPDWORD mask) {

@@ -11,12 +11,7 @@ namespace platform::posix {
 namespace {
 
 std::shared_ptr<HandleEntry> event_entry(HANDLE handle) {
-    std::shared_ptr<HandleEntry> entry = find_object(handle);
-    if (entry && entry->kind != HandleKind::kEvent) {
-        fail(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return entry;
+    return of_kind(find_object(handle), HandleKind::kEvent, ERROR_INVALID_HANDLE);
 }
 
 }  // namespace

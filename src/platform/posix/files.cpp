@@ -9,11 +9,7 @@
 
 namespace platform {
 
-int flush_to_device(FILE* file) {
-    errno = 0;
-    if (std::fflush(file) != 0) {
-        return errno != 0 ? errno : EIO;
-    }
+int write_out_file_data(FILE* file) {
     const int fd = fileno(file);
     if (fd < 0) {
         return 0;  // a stream in memory: no file behind it

@@ -172,12 +172,16 @@ std::shared_ptr<HandleEntry> find_handle(HANDLE handle) {
 }
 
 std::shared_ptr<HandleEntry> find_serial(HANDLE handle) {
-    std::shared_ptr<HandleEntry> entry = find_handle(handle);
-    if (entry && entry->kind != HandleKind::kSerial) {
-        fail(ERROR_INVALID_FUNCTION);
+    return of_kind(find_handle(handle), HandleKind::kSerial, ERROR_INVALID_FUNCTION);
+}
+
+std::shared_ptr<HandleEntry> of_kind(std::shared_ptr<HandleEntry> found, HandleKind kind,
+                                     DWORD error) {
+    if (found && found->kind != kind) {
+        fail(error);
         return nullptr;
     }
-    return entry;
+    return found;
 }
 
 std::shared_ptr<HandleEntry> find_object(HANDLE handle) {

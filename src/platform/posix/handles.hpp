@@ -87,6 +87,11 @@ std::shared_ptr<HandleEntry> find_handle(HANDLE handle);
 // Like find_handle, but only for serial devices: another handle is ERROR_INVALID_FUNCTION.
 std::shared_ptr<HandleEntry> find_serial(HANDLE handle);
 
+// The entry found when it is of `kind`; otherwise nullptr, with `error` as the last error when an
+// entry of another kind was found. Narrows a find_* result to the kind a function works on.
+std::shared_ptr<HandleEntry> of_kind(std::shared_ptr<HandleEntry> found, HandleKind kind,
+                                     DWORD error);
+
 // Like find_handle, but only for objects: a descriptor is ERROR_INVALID_HANDLE.
 std::shared_ptr<HandleEntry> find_object(HANDLE handle);
 
@@ -130,6 +135,19 @@ BOOL get_serial_state(HANDLE handle, T SerialState::*field, T* out) {
     }
     std::lock_guard lock(entry->mutex);
     *out = entry->serial.*field;
+    return TRUE;
+}
+
+// Stores one field of a serial device's state under the entry's lock (SetCommTimeouts,
+// SetCommMask): TRUE, or FALSE with the last error set when the handle is no serial device.
+template <typename T>
+BOOL set_serial_state(HANDLE handle, T SerialState::*field, const T& value) {
+    std::shared_ptr<HandleEntry> entry = find_serial(handle);
+    if (!entry) {
+        return FALSE;
+    }
+    std::lock_guard lock(entry->mutex);
+    entry->serial.*field = value;
     return TRUE;
 }
 

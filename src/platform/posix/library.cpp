@@ -13,17 +13,6 @@
 #include "platform/library.hpp"
 #include "platform/posix/handles.hpp"
 
-namespace platform {
-
-const char* library_file_name(const char* name, char* buffer, size_t size) {
-    if (size > 0) {
-        std::snprintf(buffer, size, "lib%s.so", name);
-    }
-    return buffer;
-}
-
-}  // namespace platform
-
 namespace platform::posix {
 namespace {
 

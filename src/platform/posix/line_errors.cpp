@@ -34,13 +34,7 @@ DWORD line_error_mask(const LineErrorCounts& before, const LineErrorCounts& afte
 
 }  // namespace platform::posix
 
-using platform::posix::fail;
-using platform::posix::fail_errno;
-using platform::posix::find_serial;
-using platform::posix::line_error_mask;
-using platform::posix::LineErrorCounts;
-using platform::posix::read_line_error_counts;
-using ErrorContext = platform::posix::ErrorContext;
+using namespace platform::posix;
 
 BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat) {
     auto entry = find_serial(handle);

@@ -241,10 +241,7 @@ bool read_dcb(int fd, DCB* dcb) {
 
 }  // namespace platform::posix
 
-using platform::posix::fail;
-using platform::posix::fail_errno;
-using platform::posix::find_serial;
-using ErrorContext = platform::posix::ErrorContext;
+using namespace platform::posix;
 
 BOOL SetupComm(HANDLE handle, DWORD, DWORD) {
     // The system sizes tty queues itself; asking is accepted as Windows accepts it.

@@ -126,13 +126,9 @@ Deadline after_ms(Clock::time_point from, uint64_t ms) {
 // {MAXDWORD, MAXDWORD, C} when nothing was waiting: waits up to C ms for the first byte, then
 // takes what has arrived.
 bool read_within(int fd, uint8_t* buffer, DWORD count, DWORD constant, DWORD* got, DWORD* error) {
-    switch (wait_for(fd, POLLIN, after_ms(Clock::now(), constant), error)) {
-        case Wait::kTimedOut:
-            return true;
-        case Wait::kFailed:
-            return false;
-        case Wait::kReady:
-            break;
+    const Wait wait = wait_for(fd, POLLIN, after_ms(Clock::now(), constant), error);
+    if (wait != Wait::kReady) {
+        return wait == Wait::kTimedOut;  // nothing came: done with no bytes
     }
     const long n = take_waiting(fd, buffer, count, error);
     if (n < 0) {
@@ -226,14 +222,11 @@ bool serial_write(int fd, const uint8_t* data, DWORD count, const COMMTIMEOUTS& 
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            switch (wait_for(fd, POLLOUT, deadline, error)) {
-                case Wait::kTimedOut:
-                    return true;
-                case Wait::kFailed:
-                    return false;
-                case Wait::kReady:
-                    continue;
+            const Wait wait = wait_for(fd, POLLOUT, deadline, error);
+            if (wait == Wait::kReady) {
+                continue;
             }
+            return wait == Wait::kTimedOut;  // the time-out ends the write with what went out
         }
         *error =
             n == 0 ? ERROR_DEVICE_NOT_CONNECTED : windows_error(errno, ErrorContext::kTransfer);

@@ -27,11 +27,7 @@ int errno_of(DWORD code) {
 
 }  // namespace
 
-int flush_to_device(FILE* file) {
-    errno = 0;
-    if (std::fflush(file) != 0) {
-        return errno != 0 ? errno : EIO;
-    }
+int write_out_file_data(FILE* file) {
     const int fd = _fileno(file);
     if (fd < 0) {
         return 0;  // a stream with no file behind it

@@ -1,0 +1,17 @@
+// Output files written out to the storage device: the stream's part, the same everywhere.
+
+#include "platform/files.hpp"
+
+#include <cerrno>
+
+namespace platform {
+
+int flush_to_device(FILE* file) {
+    errno = 0;
+    if (std::fflush(file) != 0) {
+        return errno != 0 ? errno : EIO;
+    }
+    return write_out_file_data(file);
+}
+
+}  // namespace platform
