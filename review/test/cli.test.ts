@@ -6,12 +6,12 @@
 import assert from "node:assert/strict";
 import { execFileSync, spawn, spawnSync } from "node:child_process";
 import {
-  chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, realpathSync, writeFileSync,
+  chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, realpathSync, rmSync, writeFileSync,
 } from "node:fs";
 import { open } from "node:fs/promises";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { test } from "node:test";
+import { after, test } from "node:test";
 import { inflateSync } from "node:zlib";
 import { unpack } from "../src/core/pack";
 import type { Views } from "../src/core/views";
@@ -199,7 +199,14 @@ function gpsFile(seconds: number, silent: [number, number] = [0, 0], invalid = 0
   return lines.join("\n") + "\n";
 }
 
-const runFolder = () => mkdtempSync(join(tmpdir(), "review-run-"));
+// The real runs' folders hold a laser file of up to 44 MB and the review's outputs: removed at the end.
+const runFolders: string[] = [];
+after(() => runFolders.forEach((folder) => rmSync(folder, { recursive: true, force: true })));
+
+function runFolder(): string {
+  runFolders.push(mkdtempSync(join(tmpdir(), "review-run-")));
+  return runFolders.at(-1)!;
+}
 
 /** A full turn of the pan head (200 lines) in mode a, with a GPS file of ten minutes of fixes cut
  * as the logger cuts them: the bytes before the port opened, the sentence the end stopped. Made
