@@ -7,7 +7,7 @@
 
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
-import { existsSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
@@ -203,6 +203,7 @@ test("report.html in Firefox: a headless screenshot shows the page drawn to its 
     "--screenshot", shot, `file://${join(folder, "out", "report.html")}`], { encoding: "utf8", timeout: 100_000 });
   assert.equal(run.status, 0, run.stderr);
   const { width, height, channels, pixels } = decodePng(readFileSync(shot));
+  rmSync(profile, { recursive: true, force: true });
   assert.deepEqual([width, height], [1366, 3600]);
   // Bands of 600 rows from the verdict down to the charts: each shows text and pictures, where a
   // page that stopped halfway leaves its background.
