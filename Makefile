@@ -72,8 +72,9 @@ review:
 	@cd review && { [ -d node_modules ] && [ ! package-lock.json -nt node_modules ] || \
 	  npm ci --no-audit --no-fund; } && npm run --silent build
 
+# The review (make review) is built after setup, which installs Node.js and npm.
 demo: setup
-	@$(MAKE) --no-print-directory native
+	@$(MAKE) --no-print-directory native review
 	@tools/demo
 
 bench: native review

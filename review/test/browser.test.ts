@@ -2,13 +2,16 @@
 // The page in a real browser: Debian's Chromium, headless with software WebGL, driven by
 // playwright-core. The run's files dropped in any order give the verdict of the command line,
 // every picture drawn, the cloud of every sample and valid downloads, with no console error;
-// a report.html written by the command line shows its run with nothing dropped.
+// a report.html written by the command line shows its run with nothing dropped, also in a browser
+// without WebGL and in Firefox (headless, a screenshot).
 
 import assert from "node:assert/strict";
-import { existsSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
+import { inflateSync } from "node:zlib";
 import { chromium, type Browser, type Page } from "playwright-core";
 import { REVIEW, roomRun, runCli } from "./helpers";
 
@@ -24,12 +27,11 @@ let browser: Browser | null = null;
 let folder = "";
 
 before(async () => {
-  if (NEEDS.skip) return;
-  browser = await chromium.launch({ executablePath: CHROMIUM, args: CHROMIUM_ARGS });
   folder = mkdtempSync(join(tmpdir(), "review-page-"));
   for (const [name, text] of Object.entries(roomRun(LINES))) writeFileSync(join(folder, `${name}.txt`), text, "latin1");
   const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out"], folder);
   assert.equal(result.status, 0, result.stderr);
+  if (!NEEDS.skip) browser = await chromium.launch({ executablePath: CHROMIUM, args: CHROMIUM_ARGS });
 });
 
 after(async () => {
@@ -37,8 +39,8 @@ after(async () => {
 });
 
 /** A page that records its console errors and uncaught exceptions. */
-async function open(url: string): Promise<{ page: Page; errors: string[] }> {
-  const page = await browser!.newPage({ viewport: { width: 1366, height: 900 }, acceptDownloads: true });
+async function open(url: string, on = browser!): Promise<{ page: Page; errors: string[] }> {
+  const page = await on.newPage({ viewport: { width: 1366, height: 900 }, acceptDownloads: true });
   const errors: string[] = [];
   page.on("console", (m) => { if (m.type() === "error") errors.push(m.text()); });
   page.on("pageerror", (e) => errors.push(e.message));
@@ -149,4 +151,67 @@ test("report.html written by the command line shows its run with nothing dropped
     ["summary.txt", "scan.png", "plan.png", "attitude.png", "gps.png", "scan.ply", "scan.las"]);
   assert.deepEqual(errors, []);
   await page.close();
+});
+
+test("report.html in a browser without WebGL: the cloud named as not drawn, everything else shown", { ...NEEDS, timeout: 60_000 }, async () => {
+  const bare = await chromium.launch({ executablePath: CHROMIUM, args: [...CHROMIUM_ARGS, "--disable-3d-apis"] });
+  try {
+    const { page, errors } = await open(`file://${join(folder, "out", "report.html")}`, bare);
+    await page.waitForFunction(() => document.body.dataset.state === "done");
+    assert.match(await page.textContent("#cloud-title") ?? "", /not drawn here, this browser offers no WebGL 2/);
+    const { cloud, ...drawn } = await pictures(page);
+    assert.equal(Object.keys(drawn).length, 4 + 5, JSON.stringify(drawn));
+    for (const [name, count] of Object.entries(drawn)) assert.ok(count >= 4, `${name}: ${count} colours`);
+    assert.equal(await page.$$eval("a.download", (all) => all.length), 7);
+    assert.deepEqual(errors, []);
+  } finally {
+    await bare.close();
+  }
+});
+
+/** A PNG's pixels, its rows' filters undone (8 bits a channel, RGB or RGBA, not interlaced). */
+function decodePng(bytes: Buffer): { width: number; height: number; channels: number; pixels: Buffer } {
+  const width = bytes.readUInt32BE(16), height = bytes.readUInt32BE(20);
+  const channels = bytes[25] === 6 ? 4 : 3;
+  assert.deepEqual([bytes[24], bytes[25] & ~4, bytes[28]], [8, 2, 0], "8-bit RGB(A), not interlaced");
+  const idat: Buffer[] = [];
+  for (let at = 8; at < bytes.length; at += 12 + bytes.readUInt32BE(at)) {
+    if (bytes.toString("latin1", at + 4, at + 8) === "IDAT") idat.push(bytes.subarray(at + 8, at + 8 + bytes.readUInt32BE(at)));
+  }
+  const raw = inflateSync(Buffer.concat(idat)), stride = width * channels;
+  const pixels = Buffer.alloc(height * stride), none = Buffer.alloc(stride);
+  for (let y = 0; y < height; y++) {
+    const filter = raw[y * (stride + 1)], line = raw.subarray(y * (stride + 1) + 1);
+    const out = pixels.subarray(y * stride), up = y ? pixels.subarray((y - 1) * stride) : none;
+    for (let i = 0; i < stride; i++) {
+      const a = i >= channels ? out[i - channels] : 0, b = up[i], c = i >= channels ? up[i - channels] : 0;
+      const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
+      out[i] = line[i] + [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][filter];
+    }
+  }
+  return { width, height, channels, pixels };
+}
+
+const FIREFOX = "/usr/bin/firefox-esr";
+
+test("report.html in Firefox: a headless screenshot shows the page drawn to its end", {
+  skip: existsSync(FIREFOX) ? false : `${FIREFOX} missing: apt-get install firefox-esr`, timeout: 120_000,
+}, () => {
+  // A profile of its own: Firefox refuses a second instance on a profile in use.
+  const profile = mkdtempSync(join(tmpdir(), "review-firefox-")), shot = join(profile, "report.png");
+  const run = spawnSync(FIREFOX, ["--headless", "--no-remote", "--profile", profile, "--window-size=1366,3600",
+    "--screenshot", shot, `file://${join(folder, "out", "report.html")}`], { encoding: "utf8", timeout: 100_000 });
+  assert.equal(run.status, 0, run.stderr);
+  const { width, height, channels, pixels } = decodePng(readFileSync(shot));
+  rmSync(profile, { recursive: true, force: true });
+  assert.deepEqual([width, height], [1366, 3600]);
+  // Bands of 600 rows from the verdict down to the charts: each shows text and pictures, where a
+  // page that stopped halfway leaves its background.
+  for (let top = 0; top < height; top += 600) {
+    const seen = new Set<number>();
+    for (let i = top * width * channels; i < (top + 600) * width * channels; i += channels * 37) {
+      seen.add((pixels[i] << 16) | (pixels[i + 1] << 8) | pixels[i + 2]);
+    }
+    assert.ok(seen.size >= 20, `rows ${top} to ${top + 600}: ${seen.size} colours`);
+  }
 });

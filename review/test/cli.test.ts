@@ -1,18 +1,25 @@
-// The command line as a process: its usage errors, the contract for bad input (one line, exit
-// code 1, no outputs), outputs put in place only when complete, Ctrl+C, and a real run of the
-// logger against the simulators.
+// The command line as a process, and as tools/morvane-review runs it: its usage errors, the
+// contract for bad input (one line, exit code 1, no outputs), outputs put in place only when
+// complete, Ctrl+C, and real runs of the logger against the simulators (a full turn, the sensor
+// modes, faults).
 
 import assert from "node:assert/strict";
 import { execFileSync, spawn, spawnSync } from "node:child_process";
-import { existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
+import {
+  chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, realpathSync, rmSync, writeFileSync,
+} from "node:fs";
 import { open } from "node:fs/promises";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { test } from "node:test";
+import { after, test } from "node:test";
 import { inflateSync } from "node:zlib";
 import { unpack } from "../src/core/pack";
 import type { Views } from "../src/core/views";
-import { CLI, gga, gpsText, gyroText, laserText, ROOT, runCli } from "./helpers";
+import { buildCloud } from "../src/core/cloud";
+import { attitude, IDENTITY } from "../src/core/geometry";
+import { readGyro } from "../src/core/gyro";
+import { readLaser } from "../src/core/laser";
+import { CLI, gga, gpsText, gyroText, laserText, NEEDS_BUILD, ROOT, runCli, simulatedRun } from "./helpers";
 
 const RECORD = [1, -2, 45, 0, 0, 0, 0, 0, -1, 0.2, 0, 0.45];
 
@@ -52,6 +59,22 @@ test("--help names every option and the exit codes", () => {
   for (const word of ["-o DIR", "-M {a,c,r}", "--no-level", "--declination DEG", "--skip LIST", "130"]) {
     assert.ok(result.stdout.includes(word), word);
   }
+});
+
+test("tools/morvane-review runs the command line; without its build it says to run make review", () => {
+  const launcher = join(ROOT, "tools", "morvane-review");
+  const help = spawnSync(launcher, ["--help"], { encoding: "utf8" });
+  assert.equal(help.status, 0, help.stderr);
+  assert.equal(help.stdout, runCli(["--help"], tmpdir()).stdout);
+  // The launcher in a tree of its own, with no review/dist.
+  const tree = realpathSync(mkdtempSync(join(tmpdir(), "review-launcher-")));
+  mkdirSync(join(tree, "tools"));
+  copyFileSync(launcher, join(tree, "tools", "morvane-review"));
+  chmodSync(join(tree, "tools", "morvane-review"), 0o755);
+  const missing = spawnSync(join(tree, "tools", "morvane-review"), ["laser.txt", "gyro.txt"], { encoding: "utf8" });
+  assert.equal(missing.status, 1);
+  assert.equal(missing.stderr,
+    `morvane-review: ${tree}/review/dist/morvane-review.js is missing: run make review in ${tree}\n`);
 });
 
 const ALL = ["summary.txt", "scan.png", "plan.png", "attitude.png", "gps.png", "scan.ply", "scan.las", "report.html"];
@@ -163,63 +186,145 @@ test("Ctrl+C ends the review with exit code 130 and no outputs", { timeout: 60_0
   assert.ok(!existsSync(join(folder, "out")));
 });
 
-const BUILD = process.env.MORVANE_BUILD ?? join(ROOT, "build");
-const SIMULATORS = ["morvane", "ahrs-sim", "sim/libhsif.so"].filter((p) => !existsSync(join(BUILD, p)));
-
-const NEEDS_BUILD = {
-  skip: SIMULATORS.length ? `${SIMULATORS.map((p) => join(BUILD, p)).join(", ")} missing: run make first` : false,
-};
-
-/** A run of the logger against ahrs-sim and hsif-sim in a new folder, made by the Python
- * suite's helper (a pseudo-terminal for the unit, a raw one for the laser control port, q after
- * the gyro phase); ahrs: more ahrs-sim options, hsif: more HSIF_SIM_* variables. */
-function simulatedRun(lines: number, seconds: number, ahrs: string[] = [], hsif: Record<string, string> = {}): string {
-  const folder = mkdtempSync(join(tmpdir(), "review-run-"));
-  const made = spawnSync("/usr/bin/python3", ["-c",
-    "import json, sys; from pathlib import Path; sys.path.insert(0, sys.argv[1]); " +
-    "from simulated import simulated_run; o = json.loads(sys.argv[4]); " +
-    "r = simulated_run(Path(sys.argv[2]), Path(sys.argv[3]), **o); " +
-    "sys.stderr.buffer.write(r.stderr); sys.exit(r.returncode)",
-    join(ROOT, "tests", "review"), BUILD, folder, JSON.stringify({ lines, seconds, ahrs, hsif })],
-    { encoding: "utf8", timeout: 300_000 });
-  assert.equal(made.status, 0, made.stderr);
-  return folder;
-}
-
-test("a real run: the logger against ahrs-sim and hsif-sim, 20 lines, reviewed", NEEDS_BUILD, () => {
-  const folder = simulatedRun(20, 2);
-  const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "review"], folder);
-  assert.equal(result.status, 0, result.stderr);
-  const summary = readFileSync(join(folder, "review", "summary.txt"), "utf8");
-  assert.match(summary, /^  samples +100000 \(20 lines of 5000\)$/m);
-  assert.match(summary, /^  records +\d+, mode a \(told from the records\)/m);
-  const las = readFileSync(join(folder, "review", "scan.las"));
-  assert.equal(las.readUInt32LE(107), 100000);
-});
-
 /** A GPS file of one fix a second around 48.1 N 11.5 E; silent: [start, length] seconds left
  * out; the first noFix reports without a fix; invalid lines from 10 s, a #lost line at 20 s. */
-function gpsFile(seconds: number, silent: [number, number], invalid: number, lost: number, noFix: number): string {
+function gpsFile(seconds: number, silent: [number, number] = [0, 0], invalid = 0, lost = 0, noFix = 0): string {
   const lines: string[] = [];
   for (let t = 0; t < seconds; t++) {
     if (t >= silent[0] && t < silent[0] + silent[1]) continue;
     lines.push(`${(t + 0.25).toFixed(6)} ${gga(48.1, 11.5, { quality: t < noFix ? 0 : 1 })}`);
   }
   for (let k = 0; k < invalid; k++) lines.splice(10 + k, 0, `${(10.5 + k).toFixed(6)} #checksum $GPGGA,bad*00`);
-  lines.splice(20, 0, `20.900000 #lost ${lost}`);
+  if (lost) lines.splice(20, 0, `20.900000 #lost ${lost}`);
   return lines.join("\n") + "\n";
 }
 
-test("a run with faults is summed up, the scan first and the GPS last", NEEDS_BUILD, () => {
-  const folder = simulatedRun(12, 3, ["--bad-burst", "4@60", "--bad-burst", "3@150"],
-    { HSIF_SIM_LOST_LINES: "3,8" });
+// The real runs' folders hold a laser file of up to 44 MB and the review's outputs: removed at the end.
+const runFolders: string[] = [];
+after(() => runFolders.forEach((folder) => rmSync(folder, { recursive: true, force: true })));
+
+function runFolder(): string {
+  runFolders.push(mkdtempSync(join(tmpdir(), "review-run-")));
+  return runFolders.at(-1)!;
+}
+
+/** A full turn of the pan head (200 lines) in mode a, with a GPS file of ten minutes of fixes cut
+ * as the logger cuts them: the bytes before the port opened, the sentence the end stopped. Made
+ * once for the tests that read it. */
+let fullRun: Promise<string> | undefined;
+function fullTurn(): Promise<string> {
+  return (fullRun ??= (async () => {
+    const folder = runFolder();
+    const made = await simulatedRun(folder, { lines: 200, records: 160 });
+    assert.equal(made.status, 0, made.stderr);
+    writeFileSync(join(folder, "gps.txt"), "0.100000 #not-nmea 0.25,N,01131.0002,E,1*4B\\x0D\\x0A\n" +
+      gpsFile(600) + "600.100000 #no-end $GPGGA,0935\n");
+    return folder;
+  })());
+}
+
+// hsif-sim's room and the cabinet in it, in the scanner frame (docs/geometry.md), metres.
+const ROOM = [[-2.6, -3.7, -1.45], [3.2, 4.1, 1.35]];
+const CABINET = [[1.6, 2.1, -1.45], [2.4, 3.1, -0.4]];
+
+test("a real run: the logger against ahrs-sim and hsif-sim, a full turn, reviewed; the room is the simulator's box",
+  { ...NEEDS_BUILD, timeout: 300_000 }, async () => {
+    const folder = await fullTurn();
+    const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "review"], folder);
+    assert.equal(result.status, 0, result.stderr);
+    const summary = readFileSync(join(folder, "review", "summary.txt"), "utf8");
+    assert.match(summary, /^  samples +1000000 \(200 lines of 5000\)$/m);
+    assert.match(summary, /^  records +\d+, mode a \(told from the records\)/m);
+    assert.match(summary, /^  azimuth covered +100\.0 % of 360 deg$/m);
+    assert.match(summary, /fixes +600 of 600 GGA reports \(100\.0 %\): GPS 600/);
+    assert.ok(summary.includes("2 cut by the start or the end of the recording"), summary);
+    assert.ok(!summary.split("Notes:")[0].includes("sentences invalid"), "the run's ends are no problem");
+    assert.equal(readFileSync(join(folder, "review", "scan.las")).readUInt32LE(107), 1000000);
+    // Every sample on a wall, the floor, the ceiling or the cabinet, and every face seen.
+    const cloud = buildCloud(readLaser("laser.txt", readFileSync(join(folder, "laser.txt"))), IDENTITY);
+    const [low, high] = ROOM;
+    const near = Array(6).fill(0);
+    let worst = 0;
+    for (let i = 0; i < cloud.points.length; i += 3) {
+      const p = cloud.points.subarray(i, i + 3);
+      let toRoom = Infinity, outside = 0;
+      for (let k = 0; k < 3; k++) {
+        toRoom = Math.min(toRoom, p[k] - low[k], high[k] - p[k]);
+        outside += Math.max(CABINET[0][k] - p[k], p[k] - CABINET[1][k], 0) ** 2;
+        if (Math.abs(p[k] - low[k]) < 0.03) near[2 * k]++;
+        if (Math.abs(p[k] - high[k]) < 0.03) near[2 * k + 1]++;
+      }
+      worst = Math.max(worst, Math.min(Math.abs(toRoom), Math.sqrt(outside)));
+    }
+    assert.ok(worst < 0.03, `a point ${worst} m from every surface`);
+    assert.ok(near.every((n) => n > 1000), `points on each face: ${near}`);
+  });
+
+const SENSOR_MODES = [
+  { legend: "mode c with computed times", mode: "c", logger: ["-t", "0.01"] },
+  { legend: "mode r with the clock", mode: "r", logger: ["-D"] },
+] as const;
+
+for (const c of SENSOR_MODES) {
+  test(`a real run in a sensor mode gives the angles of mode a: ${c.legend}`, { ...NEEDS_BUILD, timeout: 300_000 }, async () => {
+    const folder = runFolder();
+    const made = await simulatedRun(folder, { lines: 1, records: 160, mode: c.mode, logger: [...c.logger] });
+    assert.equal(made.status, 0, made.stderr);
+    const result = runCli(["laser.txt", "gyro.txt", "-o", "review", "--skip", "scan,plan,attitude,ply,las"], folder);
+    assert.equal(result.status, 0, result.stderr);
+    assert.ok(readFileSync(join(folder, "review", "summary.txt"), "utf8")
+      .includes(`mode ${c.mode} (told from the records), a time column`));
+    // The simulated unit's values depend on the packet's TAIL_WORD alone: the same packets in
+    // mode a give the angles themselves.
+    const angles = (path: string) => {
+      const gyro = readGyro(path, readFileSync(path));
+      const att = attitude(gyro);
+      const byTail = new Map<number, number[]>();
+      gyro.tail.forEach((tail, i) => {
+        if (tail < 150) byTail.set(tail, [att.roll[i], att.pitch[i], att.heading[i]].map((v) => (v * 180) / Math.PI));
+      });
+      return byTail;
+    };
+    const modeA = angles(join(await fullTurn(), "gyro.txt")), sensor = angles(join(folder, "gyro.txt"));
+    const worst = [0, 0, 0], mean = [0, 0, 0];
+    let common = 0;
+    for (const [tail, found] of sensor) {
+      const truth = modeA.get(tail);
+      if (!truth) continue;
+      common++;
+      for (let k = 0; k < 3; k++) {
+        const error = Math.abs(((found[k] - truth[k] + 540) % 360) - 180);
+        worst[k] = Math.max(worst[k], error);
+        mean[k] += error;
+      }
+    }
+    assert.ok(common > 100, `${common} packets in both runs`);
+    // Roll, pitch, heading in degrees: the sensors' noise (about 0.1 deg from the accelerometer,
+    // 0.6 deg from the magnetometer's 0.002 gauss on 0.2 gauss horizontal) and no more.
+    [0.5, 0.5, 3].forEach((limit, k) => assert.ok(worst[k] < limit, `worst ${worst}`));
+    [0.15, 0.15, 0.8].forEach((limit, k) => assert.ok(mean[k] / common < limit, `mean ${mean.map((m) => m / common)}`));
+  });
+}
+
+test("a run with faults is summed up, the scan first and the GPS last", { ...NEEDS_BUILD, timeout: 300_000 }, async () => {
+  const folder = runFolder();
+  const made = await simulatedRun(folder, {
+    lines: 12, records: 250, ahrs: ["--bad-burst", "4@60", "--bad-burst", "3@150", "--sent-log", join(folder, "sent.log")],
+    hsif: { HSIF_SIM_LOST_LINES: "3,8" },
+  });
+  assert.equal(made.status, 0, made.stderr);
   writeFileSync(join(folder, "gps.txt"), gpsFile(300, [100, 60], 3, 5, 60));
   const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "review"], folder);
   assert.equal(result.status, 0, result.stderr);
   const problems = readFileSync(join(folder, "review", "summary.txt"), "utf8").split("Notes:")[0];
   const lost = /samples lost in 2 lines \(3, 8, counted from 0\): the mirror angle jumps 2 times, about (\d+) samples missing/.exec(problems);
   assert.ok(lost && Math.abs(Number(lost[1]) - 2000) <= 4, problems);
-  assert.match(problems, /gyro: \d+ invalid packets in [12] gaps? of the count/);
+  // The packets the unit sent with a bad checksum that fell between the first and last record.
+  const recorded = readFileSync(join(folder, "gyro.txt"), "utf8").trim().split("\n").map((l) => Number(l.split(" ").at(-1)));
+  const bad = readFileSync(join(folder, "sent.log"), "utf8").split("\n").filter((l) => l.includes("checksum"))
+    .map((l) => Number(l.split(" ")[1])).filter((t) => t > recorded[0] && t < recorded.at(-1)!);
+  assert.equal(bad.length, 7, `bad packets inside the recording: ${bad}`);
+  assert.ok(problems.includes("gyro: 7 invalid packets in 2 gaps of the count"), problems);
   for (const finding of ["the GPS receiver fell silent 1 time, longest 61.0 s from 99.2 s",
     "GPS: 3 of 243 sentences invalid (checksum 3)", "GPS: 5 sentences could not be kept (#lost)",
     "GPS: a fix in only 75 % of the GGA reports"]) {

@@ -1,8 +1,11 @@
 // Shared pieces of the review's tests: the files of a run written the way the logger writes
-// them, and the command line run as the program it is.
+// them, the command line run as the program it is, and a real run of the logger against the
+// simulators.
 
-import { spawnSync, type SpawnSyncReturns } from "node:child_process";
+import { spawn, spawnSync, type ChildProcess, type SpawnSyncReturns } from "node:child_process";
+import { existsSync, mkdirSync, readFileSync } from "node:fs";
 import { dirname, join, resolve } from "node:path";
+import { setTimeout as sleep } from "node:timers/promises";
 import { fileURLToPath } from "node:url";
 
 export const REVIEW = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
@@ -110,4 +113,113 @@ export function roomRun(lines: number): { laser: string; gyro: string; gps: stri
   const gps = Array.from({ length: 10 }, (_, t) =>
     `${(t + 0.25).toFixed(6)} ${gga(48.1 + t * 1e-6, 11.5 - t * 1e-6, { hdop: 0.8 + t / 20 })}\n`).join("");
   return { laser: laserText(rows), gyro: gyroText(records, times), gps };
+}
+
+/** The native build the real runs use: MORVANE_BUILD, or build/ beside review/. */
+export const BUILD = process.env.MORVANE_BUILD ?? join(ROOT, "build");
+const MISSING = ["morvane", "ahrs-sim", "sim/libhsif.so"].filter((p) => !existsSync(join(BUILD, p)));
+
+/** The test option that skips a real run, by name, where the native build is missing. */
+export const NEEDS_BUILD = {
+  skip: MISSING.length ? `${MISSING.map((p) => join(BUILD, p)).join(", ")} missing: run make first` : false,
+};
+
+// The laser control port: a raw pseudo-terminal whose far end takes whatever the library sends,
+// held by python3 as tools/demo holds it (Node has no call that opens one).
+const RAW_PTY = `
+import os, pty, tty, termios
+master, slave = pty.openpty()
+tty.setraw(slave, termios.TCSANOW)
+print(os.ttyname(slave), flush=True)
+while True:
+    try:
+        os.read(master, 4096)
+    except OSError:
+        break
+`;
+
+/** The first line a process prints (a simulator's device path); the rest of its output is
+ * read and dropped so that it never blocks on a full pipe. */
+function firstLine(child: ChildProcess, what: string): Promise<string> {
+  return new Promise((resolve, reject) => {
+    let text = "";
+    child.stdout!.on("data", (chunk: Buffer) => {
+      text += chunk;
+      if (text.includes("\n")) resolve(text.slice(0, text.indexOf("\n")).trim());
+    });
+    child.on("error", reject);
+    child.on("exit", (code) => reject(new Error(`${what} ended (exit code ${code}) before naming its device`)));
+  });
+}
+
+function ended(child: ChildProcess): Promise<number | null> {
+  return new Promise((resolve) => {
+    if (child.exitCode !== null || child.signalCode !== null) resolve(child.exitCode);
+    else child.on("exit", (code) => resolve(code)).on("error", () => resolve(null));
+  });
+}
+
+/** The records the logger has written to a gyro file so far. */
+function recordsIn(path: string): number {
+  if (!existsSync(path)) return 0;
+  const text = readFileSync(path, "latin1");
+  let n = 0;
+  for (let at = text.indexOf("\n"); at >= 0; at = text.indexOf("\n", at + 1)) n++;
+  return n;
+}
+
+export interface SimulatedRunOptions {
+  lines: number; // laser lines of 5000 samples
+  records: number; // gyro records written before q is pressed
+  mode?: "a" | "c" | "r";
+  ahrs?: string[]; // more ahrs-sim options
+  hsif?: Record<string, string>; // more HSIF_SIM_* variables
+  logger?: string[]; // more morvane options
+}
+
+/** Runs morvane in folder (laser.txt, gyro.txt, gps.txt) as tools/demo does: ahrs-sim (100
+ * packets/s, seed 7) on a pseudo-terminal for the gyro phase, q once the gyro file holds the
+ * records asked for, then the laser phase against hsif-sim sped up 100 times with a raw
+ * pseudo-terminal as the laser control port. Returns the logger's exit code and stderr. */
+export async function simulatedRun(folder: string, o: SimulatedRunOptions): Promise<{ status: number | null; stderr: string }> {
+  mkdirSync(folder, { recursive: true });
+  const mode = o.mode ?? "a";
+  const children: ChildProcess[] = [];
+  try {
+    const sim = spawn(join(BUILD, "ahrs-sim"), ["--mode", mode, "--rate", "100", "--seed", "7", "--quiet",
+      ...(o.ahrs ?? [])], { stdio: ["ignore", "pipe", "ignore"] });
+    children.push(sim);
+    const device = await firstLine(sim, "ahrs-sim");
+    const holder = spawn("/usr/bin/python3", ["-u", "-c", RAW_PTY], { stdio: ["ignore", "pipe", "ignore"] });
+    children.push(holder);
+    const laserPort = await firstLine(holder, "the laser control port");
+    const logger = spawn(join(BUILD, "morvane"), ["laser.txt", "gyro.txt", "gps.txt", "-C", device,
+      "-M", mode, "-l", String(o.lines), ...(o.logger ?? [])], {
+      cwd: folder, stdio: ["pipe", "ignore", "pipe"],
+      env: {
+        ...process.env, LD_LIBRARY_PATH: join(BUILD, "sim"), HSIF_SIM_PORT: laserPort,
+        HSIF_SIM_SPEEDUP: "100", HSIF_SIM_SEED: "7",
+        HSIF_SIM_CALIBRATION_DIR: join(ROOT, "tools", "hsif_sim"), ...o.hsif,
+      },
+    });
+    children.push(logger);
+    let stderr = "";
+    logger.stderr!.on("data", (chunk: Buffer) => (stderr += chunk));
+    const exit = ended(logger);
+    // The gyro file is written out at least once a second: q once it holds the records.
+    const gyro = join(folder, "gyro.txt");
+    for (const deadline = Date.now() + 60_000; recordsIn(gyro) < o.records;) {
+      if (logger.exitCode !== null) return { status: logger.exitCode, stderr };
+      if (Date.now() > deadline) throw new Error(`${recordsIn(gyro)} of ${o.records} gyro records after 60 s\n${stderr}`);
+      await sleep(50);
+    }
+    logger.stdin!.end("q");
+    const timer = setTimeout(() => logger.kill("SIGKILL"), 180_000);
+    const status = await exit;
+    clearTimeout(timer);
+    return { status, stderr };
+  } finally {
+    for (const child of children) child.kill("SIGTERM");
+    await Promise.all(children.map(ended));
+  }
 }

@@ -124,8 +124,10 @@ const NO_FIX = [
 
 for (const c of NO_FIX) {
   test(`without a fix GPS is left out and scan.las stays local: ${c.legend}`, () => {
-    const text = new TextDecoder().decode(run({ gps: c.gps }).files[0].make());
+    const result = run({ gps: c.gps }, { views: true });
+    const text = new TextDecoder().decode(result.files[0].make());
     assert.ok(text.includes(c.finding), text);
+    assert.equal(result.views!.gps, null, "no GPS picture");
     assert.ok(text.includes("scan.las is in the local levelled frame, metres from the scanner, " +
       "with no coordinate system: there is no GPS fix"), text);
   });

@@ -3,7 +3,7 @@
 
 import assert from "node:assert/strict";
 import { test } from "node:test";
-import { fixed, general, shown } from "../src/core/text";
+import { asciiEscaped, fixed, general, shown } from "../src/core/text";
 
 test("numbers are written as printf writes them", () => {
   const cases: [string, string, string][] = [
@@ -16,6 +16,7 @@ test("numbers are written as printf writes them", () => {
     ["%g of a part line", general(19990 / 5000), "3.998"],
     ["%g of a large count", general(1234567), "1.23457e+06"],
     ["a field with a tab and a quote, quoted", shown("1\t'x"), "\"1\\t'x\""],
+    ["a file name outside ASCII in the PLY header", asciiEscaped("räum €.txt"), "r\\xe4um \\u20ac.txt"],
   ];
   for (const [legend, actual, expected] of cases) assert.equal(actual, expected, legend);
 });

@@ -14,6 +14,14 @@ export interface CloudScene {
   count: number;
 }
 
+/** Whether this browser can draw the cloud: three.js needs WebGL 2, which a browser may have
+ * switched off or have no driver for. The context asked for here is given back at once. */
+export function canDrawCloud(): boolean {
+  const gl = document.createElement("canvas").getContext("webgl2");
+  gl?.getExtension("WEBGL_lose_context")?.loseContext();
+  return gl !== null;
+}
+
 export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudScene {
   const n = cloud.points.length / 3;
   // Three's frame has y up: east is x, up is y, north is -z.

@@ -5,7 +5,7 @@
 import { unpack } from "../core/pack";
 import type { Views } from "../core/views";
 import { attitudeCharts, gpsCharts } from "./charts";
-import { showCloud, type ColourBy } from "./cloud3d";
+import { canDrawCloud, showCloud, type ColourBy } from "./cloud3d";
 import { densityPlot, imagePlot, panoramaPlots, type ImagePlot } from "../core/pictures";
 import { Raster } from "../core/raster";
 import type { FromWorker, ToWorker } from "./messages";
@@ -64,7 +64,7 @@ function show(views: Views, files: string[], source: Source): void {
     $("panorama-title").textContent = `Scan panorama: ${p.samples} samples, ${p.samples / 5000} lines`;
   } else $("panorama").hidden = true;
 
-  if (views.cloud) {
+  if (views.cloud && canDrawCloud()) {
     const scene = showCloud($("cloud"), views.cloud);
     const pick = $<HTMLSelectElement>("colour-by");
     const recolour = () => {
@@ -77,6 +77,11 @@ function show(views: Views, files: string[], source: Source): void {
     $("cloud-title").textContent = `Point cloud: ${scene.count} points, ` +
       (views.cloud.levelled ? "levelled, north up (green arrow: north)" : "scanner frame, not levelled") +
       "; the scanner: red cross";
+  } else if (views.cloud) {
+    // Without WebGL the rest of the review is shown all the same.
+    $("cloud-title").textContent = "Point cloud: not drawn here, this browser offers no WebGL 2 " +
+      "(switched off, or no driver for it); scan.ply and scan.las hold it";
+    for (const part of $("cloud-section").querySelectorAll<HTMLElement>("p, canvas")) part.style.display = "none";
   } else $("cloud-section").hidden = true;
 
   if (views.plan) {
