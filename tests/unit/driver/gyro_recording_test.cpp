@@ -94,7 +94,7 @@ std::vector<std::string> pairs(std::initializer_list<std::pair<int, int>> list) 
     return text;
 }
 
-TEST(Recording, RestartRuleDecimationAndCounter) {
+TEST(GyroRecording, RestartRuleDecimationAndCounter) {
     struct Case {
         const char* legend = "";
         Bytes bytes = {};
@@ -163,7 +163,7 @@ TEST(Recording, RestartRuleDecimationAndCounter) {
 }
 
 // A byte lost on the line costs the packet it was in, not a restart and five more.
-TEST(Recording, ALostByteCostsOnePacketAndNoRestart) {
+TEST(GyroRecording, ALostByteCostsOnePacketAndNoRestart) {
     Bytes bytes = stream(30);
     bytes.erase(bytes.begin() + 9 * kL + 4);  // inside packet 10
     const Outcome out = record(bytes);
