@@ -26,7 +26,7 @@
 #include "ahrs/framer.hpp"
 #include "ahrs/packet.hpp"
 #include "driver/gyro_phase.hpp"
-#include "driver/recording.hpp"
+#include "driver/gyro_recording.hpp"
 #include "driver/run_poll.hpp"
 #include "platform/console.hpp"
 #include "platform/win32.hpp"
@@ -127,13 +127,15 @@ bool measure(uint32_t packets, bool with_gps, Result* result) {
     close(gps_fd);
     settings.gps_file = gps_path;
     settings.gps_port = receiver.path;
-    static driver::RunPoll run;
-    run = driver::RunPoll{};
+    static driver::GyroRecording recording;
+    static driver::GpsRecording gps;
+    gps = driver::GpsRecording{};
+    driver::RunPoll run{driver::kIdleKey, 0, &recording, &gps};
     if (with_gps) {
-        if (!driver::create_gps_file(&run.gps, settings)) {
+        if (!driver::create_gps_file(&gps, settings)) {
             return false;
         }
-        driver::start_gps(&run.gps);
+        driver::start_gps(&gps, platform::elapsed_ms());
     }
 
     const std::vector<uint8_t> block = make_packets(1000);
@@ -161,26 +163,26 @@ bool measure(uint32_t packets, bool with_gps, Result* result) {
 
     FILE* out = std::tmpfile();
     std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
-    static driver::Recording recording;
-    recording = driver::Recording{};
-    driver::recording_start(&recording, settings);
-    driver::recording_link_ready(&recording, ahrs::kAnglePacketLength);
+    driver::gyro_recording_start(&recording, settings);
+    recording.file.stream = out;
+    driver::gyro_link_ready(&recording, ahrs::kAnglePacketLength);
     // The live line goes out every tenth packet, as in a run, but not onto this report.
     std::fflush(stdout);
     const int console = dup(STDOUT_FILENO);
     const int null_device = open("/dev/null", O_WRONLY);
     dup2(null_device, STDOUT_FILENO);
+    const platform::Poll poll = driver::make_poll(&run);
     auto start = std::chrono::steady_clock::now();
     uint32_t last_poll = platform::elapsed_ms();
     while (recording.counter < packets) {
-        const driver::RecordingStep step = driver::recording_step(&recording, out);
-        if (step == driver::kStepNeedBytes) {
+        const driver::GyroStep step = driver::gyro_step(&recording);
+        if (step == driver::kGyroNeedBytes) {
             ahrs::Framer& framer = recording.framer;
             uint32_t got = 0;
             driver::read_at_least(port, ahrs::framer_wanted(framer), ahrs::framer_room(framer),
-                                  ahrs::framer_space(&framer), &run, &got);
+                                  ahrs::framer_space(&framer), poll, &got);
             ahrs::framer_received(&framer, got);
-        } else if (step == driver::kStepGroupDone &&
+        } else if (step == driver::kGyroGroupDone &&
                    platform::elapsed_ms() - last_poll >= kPollIntervalMs) {
             (void)driver::poll_run(&run, false);
             last_poll = platform::elapsed_ms();
@@ -195,9 +197,9 @@ bool measure(uint32_t packets, bool with_gps, Result* result) {
     writer.join();
     gps_writer.join();
     // The GPS recording's summary line goes where the live line went.
-    const bool gps_complete = driver::end_gps(&run);
-    result->sentences = run.gps.log.sentences;
-    result->invalid_sentences = run.gps.log.invalid;
+    const bool gps_complete = driver::end_gps(&gps, platform::elapsed_ms());
+    result->sentences = gps.log.sentences;
+    result->invalid_sentences = gps.log.invalid;
     std::fflush(stdout);
     dup2(console, STDOUT_FILENO);
     close(console);

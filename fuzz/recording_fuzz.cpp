@@ -17,7 +17,7 @@
 
 #include "ahrs/framer.hpp"
 #include "ahrs/packet.hpp"
-#include "driver/recording.hpp"
+#include "driver/gyro_recording.hpp"
 #include "scratch_file.hpp"
 
 namespace {
@@ -72,14 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* file = open_memstream(&text, &text_length);
     fuzz::check(file != nullptr);
 
-    static driver::Recording recording;
-    driver::recording_start(&recording, settings);
-    driver::recording_link_ready(&recording, length);
+    static driver::GyroRecording recording;
+    driver::gyro_recording_start(&recording, settings);
+    recording.file.stream = file;
+    driver::gyro_link_ready(&recording, length);
     unsigned restarts = 0;
     size_t at = 0;
     for (bool more = true; more;) {
-        switch (driver::recording_step(&recording, file)) {
-            case driver::kStepNeedBytes: {
+        switch (driver::gyro_step(&recording)) {
+            case driver::kGyroNeedBytes: {
                 // Now and then the line falls silent: the framer decides with what it holds.
                 if (sizes() % 8 == 0 && ahrs::framer_line_quiet(&recording.framer)) {
                     break;
@@ -95,14 +96,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 more = piece > 0;
                 break;
             }
-            case driver::kStepRestartDue:
+            case driver::kGyroRestartDue:
                 fuzz::check(recording.failures == driver::kRestartAfterFailures);
                 ++restarts;
-                driver::recording_link_ready(&recording, length);
+                driver::gyro_link_ready(&recording, length);
                 break;
-            case driver::kStepGroupDone:
+            case driver::kGyroGroupDone:
                 break;
-            case driver::kStepWriteFailed:
+            case driver::kGyroWriteFailed:
                 fuzz::check(false);
                 break;
         }

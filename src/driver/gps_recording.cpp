@@ -7,10 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/gyro_phase.hpp"
-#include "driver/gyro_port.hpp"
-#include "driver/run_poll.hpp"
-#include "platform/console.hpp"
+#include "driver/display_line.hpp"
+#include "driver/serial_line.hpp"
 #include "platform/paths.hpp"
 #include "serial/port.hpp"
 
@@ -30,13 +28,11 @@ double seconds_of(uint32_t ms) {
     return ms / 1000.0;
 }
 
-// The GPS port's line: the gyro port's binary line with the GPS settings' baud, bits, parity and
-// stop bits.
+// The GPS port's line: binary clean, with the GPS settings' baud, bits, parity and stop bits.
 void set_gps_line(DCB* dcb, const RunSettings& settings) {
-    set_gyro_line(dcb, static_cast<DWORD>(settings.gps_baud));
-    dcb->ByteSize = static_cast<BYTE>(settings.gps_bits);
-    dcb->Parity = static_cast<BYTE>(settings.gps_parity);
-    dcb->StopBits = static_cast<BYTE>(settings.gps_stop_bits);
+    set_binary_line(dcb, static_cast<DWORD>(settings.gps_baud),
+                    static_cast<BYTE>(settings.gps_bits), static_cast<BYTE>(settings.gps_parity),
+                    static_cast<BYTE>(settings.gps_stop_bits));
 }
 
 // Opens and sets up the GPS port; INVALID_HANDLE_VALUE with the error code in GetLastError on
@@ -66,48 +62,45 @@ HANDLE open_gps_port(const RunSettings& settings) {
     return port;
 }
 
-void report_write_failure(RunPoll* run, int error) {
-    GpsRecording& gps = run->gps;
-    if (gps.port != INVALID_HANDLE_VALUE) {
-        CloseHandle(gps.port);
-        gps.port = INVALID_HANDLE_VALUE;
+void report_write_failure(GpsRecording* gps, int error) {
+    if (gps->port != INVALID_HANDLE_VALUE) {
+        CloseHandle(gps->port);
+        gps->port = INVALID_HANDLE_VALUE;
     }
-    end_display_line(run);
+    end_display_line();
     char what[512];
-    std::snprintf(what, sizeof what, "%s: %s", gps.file_name, std::strerror(error));
+    std::snprintf(what, sizeof what, "%s: %s", gps->file_name, std::strerror(error));
     std::fprintf(stderr, "GPS - Error: can't write the file %s\n", what);
 }
 
 // Writes one piece; false when the GPS file has failed (reported here, the first time).
-bool log_piece(RunPoll* run, const gps::Piece& piece, uint32_t now) {
-    GpsRecording& gps = run->gps;
+bool log_piece(GpsRecording* gps, const gps::Piece& piece, uint32_t now) {
     if (piece.kind == gps::PieceKind::kSentence) {
-        gps.last_sentence_ms = now;
-        gps.silence_reported = false;
+        gps->last_sentence_ms = now;
+        gps->silence_reported = false;
     }
-    if (!gps::log_piece(&gps.log, piece, seconds_of(now))) {
-        report_write_failure(run, gps.log.error);
+    if (!gps::log_piece(&gps->log, piece, seconds_of(now))) {
+        report_write_failure(gps, gps->log.error);
         return false;
     }
     return true;
 }
 
 // Writes the piece the splitter still holds (a sentence the stream cut short).
-bool log_rest(RunPoll* run, uint32_t now) {
+bool log_rest(GpsRecording* gps, uint32_t now) {
     gps::Piece piece{};
-    return !gps::splitter_finish(&run->gps.splitter, &piece) || log_piece(run, piece, now);
+    return !gps::splitter_finish(&gps->splitter, &piece) || log_piece(gps, piece, now);
 }
 
-void lose_port(RunPoll* run, uint32_t now) {
-    GpsRecording& gps = run->gps;
+void lose_port(GpsRecording* gps, uint32_t now) {
     const DWORD code = GetLastError();
-    end_display_line(run);
+    end_display_line();
     std::fprintf(stderr, "GPS - lost the serial port, %d\n", static_cast<int>(code));
-    CloseHandle(gps.port);
-    gps.port = INVALID_HANDLE_VALUE;
-    gps.port_lost = true;
-    gps.lost_ms = now;
-    (void)log_rest(run, now);
+    CloseHandle(gps->port);
+    gps->port = INVALID_HANDLE_VALUE;
+    gps->port_lost = true;
+    gps->lost_ms = now;
+    (void)log_rest(gps, now);
 }
 
 // Reopens a lost port every kReopenIntervalMs; true when it is open.
@@ -157,7 +150,7 @@ bool create_gps_file(GpsRecording* gps, const RunSettings& settings) {
     return true;
 }
 
-void start_gps(GpsRecording* gps) {
+void start_gps(GpsRecording* gps, uint32_t now) {
     const RunSettings& settings = *gps->settings;
     char laser_port[serial::kPortNameSize];
     serial::format_port_name(laser_port, settings.laser_port);
@@ -180,103 +173,93 @@ void start_gps(GpsRecording* gps) {
         return;
     }
     gps->recording = true;
-    const uint32_t now = platform::elapsed_ms();
     gps->checked_ms = now;
     gps->last_sentence_ms = now;
 }
 
-void receive_gps(RunPoll* run) {
-    GpsRecording& gps = run->gps;
-    if (!active(gps)) {
-        return;
-    }
-    const uint32_t now = platform::elapsed_ms();
-    if (gps.port_lost && !reopen_port(&gps, now)) {
+void receive_gps(GpsRecording* gps, uint32_t now) {
+    if (!active(*gps) || (gps->port_lost && !reopen_port(gps, now))) {
         return;
     }
     uint8_t buffer[kReadSize];
     for (int reads = 0; reads < kMaxReadsPerPoll; ++reads) {
         DWORD got = 0;
-        if (!ReadFile(gps.port, buffer, kReadSize, &got, nullptr)) {
-            lose_port(run, now);
+        if (!ReadFile(gps->port, buffer, kReadSize, &got, nullptr)) {
+            lose_port(gps, now);
             return;
         }
         const uint8_t* data = buffer;
         gps::Piece piece{};
-        while (gps::splitter_next(&gps.splitter, &data, buffer + got, &piece)) {
-            if (!log_piece(run, piece, now)) {
+        while (gps::splitter_next(&gps->splitter, &data, buffer + got, &piece)) {
+            if (!log_piece(gps, piece, now)) {
                 return;
             }
         }
         if (got < kReadSize) {
             // Some systems report a vanished device as empty reads; ask the port itself.
-            if (got == 0 && now - gps.checked_ms >= kAliveCheckMs) {
-                gps.checked_ms = now;
-                if (!port_alive(gps.port)) {
-                    lose_port(run, now);
+            if (got == 0 && now - gps->checked_ms >= kAliveCheckMs) {
+                gps->checked_ms = now;
+                if (!port_alive(gps->port)) {
+                    lose_port(gps, now);
                     return;
                 }
             }
             break;
         }
     }
-    if (!gps.silence_reported && now - gps.last_sentence_ms >= kGpsSilenceNoticeMs) {
-        end_display_line(run);
+    if (!gps->silence_reported && now - gps->last_sentence_ms >= kGpsSilenceNoticeMs) {
+        end_display_line();
         std::fputs("GPS - no sentence from the receiver for 5 s, still listening\n", stdout);
-        gps.silence_reported = true;
+        gps->silence_reported = true;
     }
 }
 
-void flush_gps_file(RunPoll* run) {
-    GpsRecording& gps = run->gps;
-    if (active(gps) && !gps.log.held && !gps::log_flush(&gps.log)) {
-        report_write_failure(run, gps.log.error);
+void flush_gps_file(GpsRecording* gps) {
+    if (active(*gps) && !gps->log.held && !gps::log_flush(&gps->log)) {
+        report_write_failure(gps, gps->log.error);
     }
 }
 
-void hold_gps(RunPoll* run, bool held) {
-    GpsRecording& gps = run->gps;
-    if (!active(gps)) {
+void hold_gps(GpsRecording* gps, bool held, uint32_t now) {
+    if (!active(*gps)) {
         return;
     }
     if (held) {
-        gps::log_hold(&gps.log);
-    } else if (!gps::log_release(&gps.log, seconds_of(platform::elapsed_ms()))) {
-        report_write_failure(run, gps.log.error);
+        gps::log_hold(&gps->log);
+    } else if (!gps::log_release(&gps->log, seconds_of(now))) {
+        report_write_failure(gps, gps->log.error);
     }
 }
 
-bool end_gps(RunPoll* run) {
-    GpsRecording& gps = run->gps;
-    FILE* file = gps.log.file;
+bool end_gps(GpsRecording* gps, uint32_t now) {
+    FILE* file = gps->log.file;
     if (file == nullptr) {
         return true;
     }
-    if (active(gps)) {
-        receive_gps(run);
-        const uint32_t now = platform::elapsed_ms();
-        if (log_rest(run, now) && gps.log.held) {
-            hold_gps(run, false);
+    if (active(*gps)) {
+        receive_gps(gps, now);
+        if (log_rest(gps, now) && gps->log.held) {
+            hold_gps(gps, false, now);
         }
     }
-    if (gps.port != INVALID_HANDLE_VALUE) {
-        CloseHandle(gps.port);
-        gps.port = INVALID_HANDLE_VALUE;
+    if (gps->port != INVALID_HANDLE_VALUE) {
+        CloseHandle(gps->port);
+        gps->port = INVALID_HANDLE_VALUE;
     }
-    if (active(gps) && !gps::log_flush(&gps.log)) {
-        report_write_failure(run, gps.log.error);
+    if (active(*gps) && !gps::log_flush(&gps->log)) {
+        report_write_failure(gps, gps->log.error);
     }
-    gps.log.file = nullptr;
+    gps->log.file = nullptr;
     errno = 0;
     const bool closed = std::fclose(file) == 0;
-    if (!closed && !gps.log.failed) {
-        report_write_failure(run, errno);
+    if (!closed && !gps->log.failed) {
+        report_write_failure(gps, errno);
     }
-    if (gps.recording) {
-        std::printf("GPS - %u sentences, %u invalid, %u fixes\n", gps.log.sentences,
-                    gps.log.invalid, gps.log.fixes);
+    if (gps->recording) {
+        std::printf("GPS - %u sentences, %u invalid, %u fixes\n", gps->log.sentences,
+                    gps->log.invalid, gps->log.fixes);
     }
-    return closed && !gps.log.failed;
+    return closed && !gps->log.failed;
 }
 
 }  // namespace driver

@@ -12,8 +12,6 @@
 
 namespace driver {
 
-struct RunPoll;
-
 constexpr uint32_t kGpsSilenceNoticeMs = 5000;  // no sentence this long: one notice
 
 // The GPS recording of one run. Read its fields; change them only through the functions below.
@@ -40,34 +38,37 @@ DWORD gps_queue_size(const RunSettings& settings);
 // "GPS - Error: Can't create the file %s\n" on stderr.
 bool create_gps_file(GpsRecording* gps, const RunSettings& settings);
 
-// Opens the GPS port (after the gyro port): read only, the line of the gps_* settings, binary
-// clean, the input queue of gps_queue_size, reads that never wait. Every failure is told in one
-// line on stderr and leaves the run without GPS; the GPS file stays empty:
+// Opens the GPS port (after the gyro port) at the time `now` (the run's clock in milliseconds):
+// read only, the line of the gps_* settings, binary clean, the input queue of gps_queue_size, reads
+// that never wait. Every failure is told in one line on stderr and leaves the run without GPS; the
+// GPS file stays empty:
 // - gps_port names the gyro port or the laser control port ("COM" and laser_port): not opened;
 // - it cannot be opened or set up: "GPS - could not open serial port %s, %d: recording without
 //   GPS\n" with the system's error code.
-void start_gps(GpsRecording* gps);
+void start_gps(GpsRecording* gps, uint32_t now);
 
 // Takes what the GPS port has waiting, without ever waiting for more, and writes each piece of
-// it into the GPS file (or the hold) with the run's clock; called by every poll of the run.
+// it into the GPS file (or the hold) with the time `now` (the run's clock in milliseconds); called
+// by every poll of the run.
 // Reports a port that fails ("GPS - lost the serial port, %d\n" on stderr, once per loss) and
 // reopens it every 2 s, quietly; after 5 s without a valid sentence it prints one notice on
 // stdout, again only after sentences have come and stopped. A GPS file that refuses a write is
 // reported once ("GPS - Error: can't write the file %s\n") and ends the GPS recording.
-void receive_gps(RunPoll* run);
+void receive_gps(GpsRecording* gps, uint32_t now);
 
 // Writes the GPS file's new lines out to the storage device (the once-a-second write-out); a
 // failure is reported as receive_gps reports it.
-void flush_gps_file(RunPoll* run);
+void flush_gps_file(GpsRecording* gps);
 
-// From held on, lines are kept in memory (the scanner's motor runs); when the hold ends they are
-// written, then "#lost" when the hold buffer overflowed.
-void hold_gps(RunPoll* run, bool held);
+// From held on, lines are kept in memory (the scanner's motor runs); when the hold ends (at `now`)
+// they are written, then "#lost" when the hold buffer overflowed.
+void hold_gps(GpsRecording* gps, bool held, uint32_t now);
 
-// Ends the GPS recording on any way out: takes what is still waiting, closes the port, writes
-// the last piece and the held lines, writes the file out to the storage device, closes it, and
-// prints "GPS - %u sentences, %u invalid, %u fixes\n" on stdout when the port was opened. Returns
-// false when the GPS file failed (reported). Called again, it does nothing and returns true.
-bool end_gps(RunPoll* run);
+// Ends the GPS recording on any way out, at `now`: takes what is still waiting, closes the port,
+// writes the last piece and the held lines, writes the file out to the storage device, closes it,
+// and prints "GPS - %u sentences, %u invalid, %u fixes\n" on stdout when the port was opened.
+// Returns false when the GPS file failed (reported). Called again, it does nothing and returns
+// true.
+bool end_gps(GpsRecording* gps, uint32_t now);
 
 }  // namespace driver

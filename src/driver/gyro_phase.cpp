@@ -10,8 +10,9 @@
 
 #include "ahrs/link.hpp"
 #include "ahrs/packet.hpp"
+#include "driver/display_line.hpp"
 #include "driver/gyro_port.hpp"
-#include "driver/recording.hpp"
+#include "driver/serial_line.hpp"
 #include "platform/console.hpp"
 
 namespace driver {
@@ -23,99 +24,80 @@ constexpr uint32_t kKeyPollIntervalMs = 10;
 constexpr DWORD kStagingSize = 256;  // bounds one read request
 constexpr uint32_t kGatherMs = 4;    // a fast line's reads come at most this often
 
-// The gyro phase's own state, held for the length of the phase.
-struct Recorder {
+// What the gyro phase works with: the run's settings, the gyro recording and the run's poll.
+struct GyroPhase {
     const RunSettings* settings;
-    HANDLE port;
-    RunPoll* run;
+    GyroRecording* gyro;
     platform::Poll poll;
-    Recording recording;
-    // When the last two reads that brought bytes ended, and whether the last one took all that
-    // was waiting: what tells a fast line (see receive).
-    uint32_t last_data_ms;
-    uint32_t data_interval_ms;
-    bool drained;
+    bool stopped;  // a poll after a group asked to end the phase
 };
 
 // Sleeps for ms while polling for a stop; false when the operator stopped.
-bool wait_polling(Recorder* r, uint32_t ms) {
+bool wait_polling(const GyroPhase* p, uint32_t ms) {
     uint32_t start = platform::elapsed_ms();
     while (platform::elapsed_ms() - start < ms) {
-        if (r->poll()) {
+        if (p->poll()) {
             return false;
         }
         Sleep(platform::kPollIntervalMs);
     }
-    return !r->poll();
+    return !p->poll();
 }
 
-void report_no_answer(Recorder* r) {
-    end_display_line(r->run);
-    std::fprintf(stderr, "Gyro - no answer from the unit on %s\n", r->settings->gyro_port);
+void report_no_answer(const GyroPhase* p) {
+    end_display_line();
+    std::fprintf(stderr, "Gyro - no answer from the unit on %s\n", p->settings->gyro_port);
 }
 
 // Runs the start-up exchange again and again until the unit answers, the operator stops or the
-// port fails; a silent unit is reported at every attempt.
-ahrs::RestartResult restart_until_answer(Recorder* r, uint32_t* packet_length) {
+// port fails; a silent unit is reported at every attempt. When the unit answers, the recording
+// goes on with the link's packets and counts the restart.
+ahrs::RestartResult restart_link(GyroPhase* p) {
     for (;;) {
-        ahrs::RestartResult result =
-            ahrs::restart(r->port, r->settings->gyro_mode, packet_length, r->poll);
+        uint32_t packet_length = 0;
+        const ahrs::RestartResult result =
+            ahrs::restart(p->gyro->port, p->settings->gyro_mode, &packet_length, p->poll);
+        if (result == ahrs::kRestartOk) {
+            ++p->gyro->restarts;
+            gyro_link_ready(p->gyro, packet_length);
+        }
         if (result != ahrs::kRestartNoAnswer) {
             return result;
         }
-        report_no_answer(r);
+        report_no_answer(p);
     }
-}
-
-// The link answers again with packets of packet_length bytes.
-void link_ready(Recorder* r, uint32_t packet_length) {
-    ++r->recording.restarts;
-    recording_link_ready(&r->recording, packet_length);
 }
 
 // Reports a failed port once, closes it and reopens it every 2 s until it is back and the unit
 // answers again. Returns false when the operator stopped first.
-bool recover_port(Recorder* r) {
+bool recover_port(GyroPhase* p) {
+    GyroRecording* gyro = p->gyro;
     DWORD code = GetLastError();
-    end_display_line(r->run);
+    end_display_line();
     std::fprintf(stderr, "Gyro - lost the serial port, %d\n", static_cast<int>(code));
-    CloseHandle(r->port);
-    r->port = INVALID_HANDLE_VALUE;
+    CloseHandle(gyro->port);
+    gyro->port = INVALID_HANDLE_VALUE;
     for (;;) {
-        if (!wait_polling(r, kReopenIntervalMs)) {
+        if (!wait_polling(p, kReopenIntervalMs)) {
             return false;
         }
-        r->port = open_gyro_port(*r->settings, false);
-        if (r->port == INVALID_HANDLE_VALUE) {
+        gyro->port = open_gyro_port(*p->settings, false);
+        if (gyro->port == INVALID_HANDLE_VALUE) {
             continue;
         }
-        uint32_t packet_length = 0;
-        switch (restart_until_answer(r, &packet_length)) {
-            case ahrs::kRestartOk:
-                link_ready(r, packet_length);
-                return true;
-            case ahrs::kRestartStopped:
-                return false;
-            default:
-                break;  // the port failed again
+        const ahrs::RestartResult result = restart_link(p);
+        if (result != ahrs::kRestartPortFailed) {
+            return result == ahrs::kRestartOk;
         }
-        CloseHandle(r->port);
-        r->port = INVALID_HANDLE_VALUE;
+        CloseHandle(gyro->port);
+        gyro->port = INVALID_HANDLE_VALUE;
     }
 }
 
 // The restart of the recording loop; false when the phase is to end.
-bool restart_recording(Recorder* r) {
-    uint32_t packet_length = 0;
-    switch (restart_until_answer(r, &packet_length)) {
-        case ahrs::kRestartOk:
-            link_ready(r, packet_length);
-            return true;
-        case ahrs::kRestartPortFailed:
-            return recover_port(r);
-        default:
-            return false;
-    }
+bool restart_recording(GyroPhase* p) {
+    const ahrs::RestartResult result = restart_link(p);
+    return result == ahrs::kRestartPortFailed ? recover_port(p) : result == ahrs::kRestartOk;
 }
 
 // Reads at least the bytes the framer wants next, and whatever else is waiting as far as it has
@@ -126,16 +108,17 @@ bool restart_recording(Recorder* r) {
 // search, a read that brings nothing lets the framer decide with what it holds
 // (framer_line_quiet): a unit that pauses after bad packets gets them all judged. Returns false
 // when the phase is to end.
-bool receive(Recorder* r) {
+bool receive(GyroPhase* p) {
+    GyroRecording* r = p->gyro;
     const uint32_t since = platform::elapsed_ms() - r->last_data_ms;
     if (r->drained && r->data_interval_ms < kGatherMs && since < kGatherMs) {
         Sleep(kGatherMs - since);
     }
-    ahrs::Framer& framer = r->recording.framer;
+    ahrs::Framer& framer = r->framer;
     const uint32_t room = ahrs::framer_room(framer);
     uint32_t got = 0;
     switch (read_at_least(r->port, ahrs::framer_wanted(framer), room, ahrs::framer_space(&framer),
-                          r->run, &got, ahrs::framer_packet_waiting(framer))) {
+                          p->poll, &got, ahrs::framer_packet_waiting(framer))) {
         case kReadQuiet:
             ahrs::framer_received(&framer, got);  // what came before the line fell silent
             (void)ahrs::framer_line_quiet(&framer);
@@ -153,7 +136,7 @@ bool receive(Recorder* r) {
         case kReadStopped:
             return false;
         case kReadPortFailed:
-            return recover_port(r);
+            return recover_port(p);
     }
     return false;
 }
@@ -173,58 +156,77 @@ void print_heading(char mode) {
     }
 }
 
-// Records from the first restart until the operator stops or the gyro file refuses a write.
-// Returns false when the unit never answered at start-up.
-bool record(Recorder* r) {
+// True when the recording loop is to end: a poll asked for it, an interrupt, or a gyro file that
+// failed.
+bool phase_over(const GyroPhase* p) {
+    return p->stopped || platform::interrupted() || p->gyro->file.failed;
+}
+
+// Brings the link up for the first time. Returns the unit's answer: kRestartOk when the
+// recording goes on, kRestartNoAnswer (reported), or kRestartStopped when the phase is to end.
+ahrs::RestartResult start_link(GyroPhase* p) {
     std::fputs("before restart\n", stdout);
     uint32_t packet_length = 0;
-    switch (ahrs::restart(r->port, r->settings->gyro_mode, &packet_length, r->poll)) {
+    switch (ahrs::restart(p->gyro->port, p->settings->gyro_mode, &packet_length, p->poll)) {
         case ahrs::kRestartOk:
-            recording_link_ready(&r->recording, packet_length);
+            gyro_link_ready(p->gyro, packet_length);
             break;
         case ahrs::kRestartNoAnswer:
-            report_no_answer(r);
-            return false;
+            report_no_answer(p);
+            return ahrs::kRestartNoAnswer;
         case ahrs::kRestartStopped:
-            return true;
+            return ahrs::kRestartStopped;
         case ahrs::kRestartPortFailed:
-            if (!recover_port(r)) {
-                return true;
+            if (!recover_port(p)) {
+                return ahrs::kRestartStopped;
             }
             break;
     }
     std::fputs("after restart\n", stdout);
+    return ahrs::kRestartOk;
+}
 
+// Records from the first restart until the operator stops or the gyro file refuses a write.
+// Returns false when the unit never answered at start-up.
+bool record_until_stop(GyroPhase* p) {
+    switch (start_link(p)) {
+        case ahrs::kRestartOk:
+            break;
+        case ahrs::kRestartNoAnswer:
+            return false;
+        default:
+            return true;
+    }
     // The keys are polled after a group; a group longer than the stop poll's interval (a large
     // decimation on a fast line) is cut short by a stop between its reads too.
     uint32_t last_poll = platform::elapsed_ms();
-    while (!stop_requested(*r->run)) {
+    while (!phase_over(p)) {
         errno = 0;
-        switch (recording_step(&r->recording, r->run->gyro.file)) {
-            case kStepNeedBytes:
-                if (!receive(r)) {
+        switch (gyro_step(p->gyro)) {
+            case kGyroNeedBytes:
+                if (!receive(p)) {
                     return true;
                 }
                 if (platform::elapsed_ms() - last_poll >= platform::kPollIntervalMs) {
                     last_poll = platform::elapsed_ms();
-                    if (r->poll()) {
+                    if (p->poll()) {
                         return true;
                     }
                 }
                 break;
-            case kStepGroupDone:
+            case kGyroGroupDone:
                 if (platform::elapsed_ms() - last_poll >= kKeyPollIntervalMs) {
-                    (void)r->poll();
+                    p->stopped = p->poll();
                     last_poll = platform::elapsed_ms();
                 }
                 break;
-            case kStepRestartDue:
-                if (!restart_recording(r)) {
+            case kGyroRestartDue:
+                if (!restart_recording(p)) {
                     return true;
                 }
                 break;
-            case kStepWriteFailed:
-                report_gyro_write_failure(r->run, errno);
+            case kGyroWriteFailed:
+                report_gyro_write_failure(p->gyro, errno);
                 return true;
         }
     }
@@ -234,7 +236,7 @@ bool record(Recorder* r) {
 }  // namespace
 
 ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
-                         RunPoll* run, uint32_t* count, bool quiet_ends) {
+                         const platform::Poll& poll, uint32_t* count, bool quiet_ends) {
     uint8_t staging[kStagingSize];
     uint32_t total = 0;
     *count = 0;
@@ -257,15 +259,13 @@ ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_
         } else if (quiet_ends) {
             return kReadQuiet;
         } else if (!silence_reported && now - last_byte >= kNoDataNoticeMs) {
-            if (run != nullptr) {
-                end_display_line(run);
-            }
+            end_display_line();
             std::fputs("Gyro - no data from the unit, still waiting (press q to stop)\n", stdout);
             silence_reported = true;
         }
         if (now - last_poll >= platform::kPollIntervalMs) {
             last_poll = now;
-            if (run != nullptr && poll_run(run, true)) {
+            if (poll(true)) {
                 return kReadStopped;
             }
             // Some systems report a vanished device as empty reads; ask the port itself.
@@ -277,39 +277,24 @@ ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_
     return kReadComplete;
 }
 
-GyroEnd run_gyro_phase(const RunSettings& settings, HANDLE port, RunPoll* run) {
-    static Recorder recorder;  // the framer's buffer: kept off the stack
-    recorder = Recorder{};
-    Recorder* r = &recorder;
-    r->settings = &settings;
-    r->port = port;
-    r->run = run;
-    r->poll = make_poll(run);
-    recording_start(&r->recording, settings);
-    run->gyro.records = &r->recording.records;
-    run->display_line_open = &r->recording.display_line_open;
-    run->last_flush_ms = platform::elapsed_ms();
-
+bool run_gyro_phase(const RunSettings& settings, GyroRecording* gyro, const platform::Poll& poll) {
+    GyroPhase phase{&settings, gyro, poll, false};
     print_heading(settings.gyro_mode);
-    const bool answered = record(r);
-    end_display_line(run);
+    const bool answered = record_until_stop(&phase);
+    end_display_line();
     if (!answered) {
-        CloseHandle(r->port);
-        (void)std::fclose(run->gyro.file);
-        run->gyro.file = nullptr;
-        return kGyroNoAnswer;
-    }
-    if (r->port != INVALID_HANDLE_VALUE && !CloseHandle(r->port)) {
+        CloseHandle(gyro->port);
+    } else if (gyro->port != INVALID_HANDLE_VALUE && !CloseHandle(gyro->port)) {
         std::fprintf(stderr, "Gyro - Port  Closing isn't successed: %d\n",
                      static_cast<int>(GetLastError()));
     }
-    const bool file_complete = close_gyro_file(run);
-    const Recording& recording = r->recording;
-    std::printf("Gyro - %u packets, %u invalid, %u restarts, %u records\n", recording.counter,
-                recording.invalid, recording.restarts, run->gyro.on_disk);
-    run->gyro.records = nullptr;
-    run->display_line_open = nullptr;
-    return file_complete ? kGyroEnded : kGyroFileFailed;
+    gyro->port = INVALID_HANDLE_VALUE;
+    return answered;
+}
+
+void print_gyro_summary(const GyroRecording& gyro) {
+    std::printf("Gyro - %u packets, %u invalid, %u restarts, %u records\n", gyro.counter,
+                gyro.invalid, gyro.restarts, gyro.file.on_disk);
 }
 
 }  // namespace driver

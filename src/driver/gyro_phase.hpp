@@ -4,14 +4,14 @@
 
 #include <cstdint>
 
-#include "driver/run_poll.hpp"
+#include "driver/gyro_recording.hpp"
 #include "driver/settings.hpp"
+#include "platform/poll.hpp"
 #include "platform/win32.hpp"
 
 namespace driver {
 
 constexpr uint32_t kNoDataNoticeMs = 2000;  // silence before "no data" is reported
-constexpr uint32_t kReopenIntervalMs = 2000;
 
 enum ReadResult {
     kReadQuiet = 2,       // a read brought nothing, and the caller asked to hear of it
@@ -22,24 +22,22 @@ enum ReadResult {
 
 // Stores at least `minimum` bytes from the port at destination, and what else is waiting, up to
 // `maximum` in all (maximum >= minimum), from reads that each wait at most about 5 ms. *count
-// holds the bytes stored, also when the read ends otherwise. While it waits it calls the run's
-// poll (when run is not null, taking keys) and checks that the port is still there about every
-// 100 ms, and after 2 s without a byte prints
-// "Gyro - no data from the unit, still waiting (press q to stop)\n" once (again only after data
-// has flowed and stopped again). With quiet_ends, the first read that brings nothing ends it with
-// kReadQuiet.
+// holds the bytes stored, also when the read ends otherwise. While it waits it calls poll (taking
+// keys) and checks that the port is still there about every 100 ms, and after 2 s without a byte
+// prints "Gyro - no data from the unit, still waiting (press q to stop)\n" once (again only after
+// data has flowed and stopped again). With quiet_ends, the first read that brings nothing ends it
+// with kReadQuiet.
 ReadResult read_at_least(HANDLE port, uint32_t minimum, uint32_t maximum, uint8_t* destination,
-                         RunPoll* run, uint32_t* count, bool quiet_ends = false);
+                         const platform::Poll& poll, uint32_t* count, bool quiet_ends = false);
 
-enum GyroEnd {
-    kGyroEnded,       // q or an interrupt ended the phase; every record counted is in the file
-    kGyroNoAnswer,    // the unit never answered the start-up exchange (reported)
-    kGyroFileFailed,  // the gyro file refused a write or its close (reported)
-};
+// Runs the gyro phase on gyro's open port (gyro->port) and file: the heading, the start-up
+// exchange, the recording loop until poll asks to end it or the gyro file fails, then the port
+// closed. The file stays open for the run to close. Returns false when the unit never answered
+// the start-up exchange (reported: "Gyro - no answer from the unit on %s\n").
+bool run_gyro_phase(const RunSettings& settings, GyroRecording* gyro, const platform::Poll& poll);
 
-// Runs the gyro phase on the open port with run->gyro's open file: the heading, the start-up
-// exchange, the recording loop, then the port and the file closed and the summary line
-// "Gyro - %u packets, %u invalid, %u restarts, %u records\n" (not after kGyroNoAnswer).
-GyroEnd run_gyro_phase(const RunSettings& settings, HANDLE port, RunPoll* run);
+// Prints the phase's summary line, "Gyro - %u packets, %u invalid, %u restarts, %u records\n",
+// the records counted being those the gyro file's last completed write-out put on the disk.
+void print_gyro_summary(const GyroRecording& gyro);
 
 }  // namespace driver

@@ -4,32 +4,19 @@
 
 #include <cstdio>
 
+#include "driver/serial_line.hpp"
+
 namespace driver {
 namespace {
 
 constexpr DWORD kQueueSize = 4096;
 constexpr DWORD kReadTimeoutMs = 5;  // each read waits at most this long for its first byte
+constexpr BYTE kDataBits = 8;        // the unit's packets are bytes: 8N1
 
 }  // namespace
 
 void set_gyro_line(DCB* dcb, DWORD baud) {
-    dcb->BaudRate = baud;
-    dcb->ByteSize = 8;
-    dcb->Parity = NOPARITY;
-    dcb->StopBits = ONESTOPBIT;
-    // A port an earlier program left with XON/XOFF on would swallow the bytes 0x11 and 0x13 of
-    // the packets; null stripping and error replacement would change others.
-    dcb->fOutX = 0;
-    dcb->fInX = 0;
-    dcb->fNull = 0;
-    dcb->fErrorChar = 0;
-    dcb->fAbortOnError = 0;
-}
-
-bool port_alive(HANDLE port) {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    return ClearCommError(port, &errors, &stat) != FALSE;
+    set_binary_line(dcb, baud, kDataBits, NOPARITY, ONESTOPBIT);
 }
 
 HANDLE open_gyro_port(const RunSettings& settings, bool report) {

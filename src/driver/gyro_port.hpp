@@ -1,6 +1,5 @@
 #pragma once
-// The gyro port: opening the AHRS serial device and its line settings; whether a port is still
-// there.
+// The gyro port: opening the AHRS serial device and its line settings.
 
 #include <cstdint>
 
@@ -9,15 +8,9 @@
 
 namespace driver {
 
-// Sets the line settings of the gyro port in a DCB read from the port: the baud rate, 8 data
-// bits, no parity, one stop bit, and nothing that alters a binary stream (no software flow
-// control in either direction, no null stripping, no error-character replacement, no abort on
-// error). Hardware flow control and every other field keep the value read.
+// Sets the line settings of the gyro port in a DCB read from the port: set_binary_line with the
+// baud rate, 8 data bits, no parity and one stop bit.
 void set_gyro_line(DCB* dcb, DWORD baud);
-
-// True while the port answers a status query; a removed device fails it (some systems report a
-// vanished device only as empty reads).
-bool port_alive(HANDLE port);
 
 // Opens the gyro port and applies the queue sizes, the line settings (set_gyro_line) and the
 // read time-outs (a read returns at once with what is waiting, else after the first byte or

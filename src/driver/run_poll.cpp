@@ -1,11 +1,8 @@
-// What every wait of a run looks after.
+// The run's poll.
 
 #include "driver/run_poll.hpp"
 
-#include <cstring>
-
 #include "platform/console.hpp"
-#include "platform/files.hpp"
 
 namespace driver {
 namespace {
@@ -15,38 +12,18 @@ bool poll_function(void* context, bool take_key) {
 }
 
 void hold_function(void* context, bool held) {
-    hold_gps(static_cast<RunPoll*>(context), held);
-}
-
-// Writes the gyro file's records out to the storage device; false after reporting a failure.
-// What the last completed write-out covers is what the summary may claim.
-bool write_out_gyro_file(RunPoll* state) {
-    GyroFile& gyro = state->gyro;
-    const uint32_t records = gyro.records != nullptr ? *gyro.records : gyro.on_disk;
-    const int error = platform::flush_to_device(gyro.file);
-    if (error != 0) {
-        report_gyro_write_failure(state, error);
-        return false;
-    }
-    gyro.on_disk = records;
-    return true;
+    hold_gps(static_cast<RunPoll*>(context)->gps, held, platform::elapsed_ms());
 }
 
 // Writes buffered records and sentences out to the storage device at least once a second, so a
 // power cut loses little.
-void flush_files_if_due(RunPoll* state) {
-    const uint32_t now = platform::elapsed_ms();
+void flush_files_if_due(RunPoll* state, uint32_t now) {
     if (now - state->last_flush_ms < kFlushIntervalMs) {
         return;
     }
     state->last_flush_ms = now;
-    flush_gps_file(state);
-    const GyroFile& gyro = state->gyro;
-    if (gyro.file == nullptr || gyro.failed || gyro.records == nullptr ||
-        *gyro.records == gyro.on_disk) {
-        return;  // nothing new since the last write-out
-    }
-    (void)write_out_gyro_file(state);
+    flush_gps_file(state->gps);
+    write_out_gyro_file(state->gyro);
 }
 
 void take_key(RunPoll* state) {
@@ -65,50 +42,12 @@ platform::Poll make_poll(RunPoll* state) {
 }
 
 bool poll_run(RunPoll* state, bool take_key_now) {
-    flush_files_if_due(state);
-    receive_gps(state);
+    flush_files_if_due(state, platform::elapsed_ms());
+    receive_gps(state->gps, platform::elapsed_ms());
     if (take_key_now) {
         take_key(state);
     }
-    return stop_requested(*state);
-}
-
-bool stop_requested(const RunPoll& state) {
-    return state.stop_key == kStopKey || platform::interrupted() || state.gyro.failed;
-}
-
-void end_display_line(RunPoll* state) {
-    if (state->display_line_open != nullptr && *state->display_line_open) {
-        std::fputc('\n', stdout);
-        *state->display_line_open = false;
-    }
-}
-
-void report_gyro_write_failure(RunPoll* state, int error) {
-    if (state->gyro.failed) {
-        return;
-    }
-    state->gyro.failed = true;
-    end_display_line(state);
-    char what[512];
-    std::snprintf(what, sizeof what, "%s: %s", state->gyro.name, std::strerror(error));
-    std::fprintf(stderr, "Gyro - Error: can't write the file %s\n", what);
-}
-
-bool close_gyro_file(RunPoll* state) {
-    GyroFile& gyro = state->gyro;
-    const bool written = !gyro.failed && write_out_gyro_file(state);
-    FILE* file = gyro.file;
-    gyro.file = nullptr;
-    if (!written) {
-        (void)std::fclose(file);
-        return false;
-    }
-    if (std::fclose(file) != 0) {
-        std::fputs("Gyro - Error: Can't close the file\n", stderr);
-        return false;
-    }
-    return true;
+    return state->stop_key == kStopKey || platform::interrupted() || state->gyro->file.failed;
 }
 
 }  // namespace driver

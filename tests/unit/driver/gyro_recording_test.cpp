@@ -1,7 +1,7 @@
-// The recording loop's bookkeeping on a byte stream: the restart rule, decimation and the packet
-// counter, with lost bytes found again instead of costing a restart.
+// The gyro recording loop's bookkeeping on a byte stream: the restart rule, decimation and the
+// packet counter, with lost bytes found again instead of costing a restart.
 
-#include "driver/recording.hpp"
+#include "driver/gyro_recording.hpp"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ Bytes stream(uint16_t count, std::vector<uint16_t> bad = {}) {
 
 struct Outcome {
     unsigned restarts = 0;
-    driver::Recording recording;
+    driver::GyroRecording recording;
     std::vector<std::string> records;  // "count tail"
 };
 
@@ -43,14 +43,15 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
     Outcome out;
     driver::RunSettings settings;
     settings.decimation = decimation;
-    driver::recording_start(&out.recording, settings);
-    driver::recording_link_ready(&out.recording, kL);
+    driver::gyro_recording_start(&out.recording, settings);
+    driver::gyro_link_ready(&out.recording, kL);
     FILE* file = std::tmpfile();
+    out.recording.file.stream = file;
     testing::internal::CaptureStdout();
     size_t at = 0;
     for (bool more = true; more;) {
-        switch (driver::recording_step(&out.recording, file)) {
-            case driver::kStepNeedBytes: {
+        switch (driver::gyro_step(&out.recording)) {
+            case driver::kGyroNeedBytes: {
                 const size_t piece = std::min({size_t{13}, bytes.size() - at,
                                                size_t{ahrs::framer_wanted(out.recording.framer)}});
                 std::copy_n(bytes.begin() + static_cast<long>(at), piece,
@@ -60,13 +61,13 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
                 more = piece > 0;
                 break;
             }
-            case driver::kStepRestartDue:
+            case driver::kGyroRestartDue:
                 ++out.restarts;
-                driver::recording_link_ready(&out.recording, kL);
+                driver::gyro_link_ready(&out.recording, kL);
                 break;
-            case driver::kStepGroupDone:
+            case driver::kGyroGroupDone:
                 break;
-            case driver::kStepWriteFailed:
+            case driver::kGyroWriteFailed:
                 ADD_FAILURE() << "write failed";
                 more = false;
                 break;
@@ -93,7 +94,7 @@ std::vector<std::string> pairs(std::initializer_list<std::pair<int, int>> list) 
     return text;
 }
 
-TEST(Recording, RestartRuleDecimationAndCounter) {
+TEST(GyroRecording, RestartRuleDecimationAndCounter) {
     struct Case {
         const char* legend = "";
         Bytes bytes = {};
@@ -162,7 +163,7 @@ TEST(Recording, RestartRuleDecimationAndCounter) {
 }
 
 // A byte lost on the line costs the packet it was in, not a restart and five more.
-TEST(Recording, ALostByteCostsOnePacketAndNoRestart) {
+TEST(GyroRecording, ALostByteCostsOnePacketAndNoRestart) {
     Bytes bytes = stream(30);
     bytes.erase(bytes.begin() + 9 * kL + 4);  // inside packet 10
     const Outcome out = record(bytes);
