@@ -8,7 +8,8 @@ namespace platform {
 
 int flush_to_device(FILE* file) {
     errno = 0;
-    if (std::fflush(file) != 0) {
+    // A stream that failed before has dropped what it held: that data never reaches the device.
+    if (std::ferror(file) != 0 || std::fflush(file) != 0) {
         return errno != 0 ? errno : EIO;
     }
     return write_out_file_data(file);

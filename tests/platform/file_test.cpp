@@ -221,6 +221,13 @@ TEST_F(Files, FlushToDeviceSyncsFilesAndTellsWhyNot) {
     }
     EXPECT_EQ(get(path("out.txt")), "1 2 3\n");
 
+    FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    ASSERT_GT(std::fputs("1 2 3\n", full), 0);
+    EXPECT_EQ(platform::flush_to_device(full), ENOSPC);
+    EXPECT_EQ(platform::flush_to_device(full), EIO) << "what the failed flush dropped is lost";
+    (void)std::fclose(full);
+
     char* text = nullptr;
     size_t length = 0;
     FILE* memory = open_memstream(&text, &length);
