@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "owned_handle.hpp"
 #include "platform/posix/handles.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
@@ -169,9 +170,10 @@ TEST(ClosePort, ClosesTheHandleAndTouchesNothingElse) {
 TEST(OpenPortNamed, ADeviceThatCannotBeOpenedLeavesTheRecordAlone) {
     Pty pty;
     ASSERT_TRUE(pty.ok()) << pty.error();
-    const HANDLE holder = CreateFileA(pty.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const testsupport::OwnedHandle holder(CreateFileA(pty.slave_path().c_str(),
+                                                      GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    ASSERT_NE(holder.get(), INVALID_HANDLE_VALUE);
     struct Case {
         const char* legend;
         std::string device;
@@ -189,7 +191,6 @@ TEST(OpenPortNamed, ADeviceThatCannotBeOpenedLeavesTheRecordAlone) {
         EXPECT_EQ(std::memcmp(expected.get(), port.get(), sizeof(SerialPort)), 0)
             << c.legend << ": is_open and the events untouched";
     }
-    CloseHandle(holder);
 }
 
 // Line settings the device refuses (a rate of 0): 0, is_open 0, the handle closed and the
