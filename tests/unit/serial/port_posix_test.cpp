@@ -11,6 +11,7 @@
 
 #include "owned_handle.hpp"
 #include "platform/posix/handles.hpp"
+#include "port_events.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
 
@@ -18,6 +19,7 @@ namespace {
 
 using serial::SerialPort;
 using test_support::Pty;
+using testsupport::close_events;
 
 std::unique_ptr<SerialPort> patterned_record() {
     auto port = std::make_unique<SerialPort>();
@@ -29,11 +31,6 @@ DWORD bytes_waiting(HANDLE handle) {
     COMSTAT stat{};
     DWORD errors = 0;
     return ClearCommError(handle, &errors, &stat) ? stat.cbInQue : MAXDWORD;
-}
-
-void close_events(const SerialPort& port) {
-    CloseHandle(port.read_overlapped.hEvent);
-    CloseHandle(port.write_overlapped.hEvent);
 }
 
 // After a successful open: the record's state, the line at the given rate with 8 data bits, no
