@@ -24,6 +24,7 @@ using platform_test::OpenPort;
 using platform_test::OwnedHandle;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
+using platform_test::wait_waiting;
 using test_support::Pty;
 
 // Bytes waiting in the port's input queue, as ClearCommError reports them.
@@ -34,17 +35,6 @@ DWORD waiting(HANDLE port) {
 }
 
 // Waits up to two seconds until `count` bytes are waiting.
-bool wait_waiting(HANDLE port, DWORD count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (waiting(port) < count) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // An overlapped request completes before the call returns (TRUE, as Windows reports a request
 // that completed at once): the count in the OVERLAPPED block and its event are set.
 TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {

@@ -104,4 +104,17 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// Waits up to two seconds until count bytes are waiting on the port; true when exactly count are.
+inline bool wait_waiting(HANDLE port, DWORD count) {
+    Stopwatch watch;
+    COMSTAT stat{};
+    while (ClearCommError(port, nullptr, &stat) && stat.cbInQue < count) {
+        if (watch.ms() > 2000) {
+            return false;
+        }
+        Sleep(2);
+    }
+    return stat.cbInQue == count;
+}
+
 }  // namespace platform_test
