@@ -331,42 +331,33 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
     const std::string size0 = "packet size incorrect: 0 should be 30 for AHRS\n";
     struct {
         const char* legend;
-        std::vector<Bytes> answers;
-        ahrs::RestartResult result;
-        uint32_t length;
+        std::vector<Bytes> answers;  // the unit's answer to each probe in turn
+        ahrs::RestartResult result = ahrs::kRestartOk;
+        uint32_t length = 30;
         size_t exchanges;
         std::string out;
     } const cases[] = {
-        {"nothing, then a whole packet: the second exchange succeeds",
-         {{}, whole},
-         ahrs::kRestartOk,
-         30,
-         2,
-         size0},
-        {"a partial packet, then a whole one",
-         {partial, whole},
-         ahrs::kRestartOk,
-         30,
-         2,
-         "packet size incorrect: 10 should be 30 for AHRS\n"},
-        {"more than 255 bytes waiting: the read takes 255, the rest is drained next time",
-         {packets(10), whole},
-         ahrs::kRestartOk,
-         30,
-         2,
-         "packet size incorrect: 255 should be 30 for AHRS\n"},
-        {"three bad probes: no answer",
-         {{}, partial, {}},
-         ahrs::kRestartNoAnswer,
-         0,
-         3,
-         size0 + "packet size incorrect: 10 should be 30 for AHRS\n" + size0},
-        {"right length with a bad checksum is taken, with its complaint",
-         {bad_checksum_packet()},
-         ahrs::kRestartOk,
-         30,
-         1,
-         "\nbad checksum:ff 1 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 4 \n"},
+        {.legend = "nothing, then a whole packet: the second exchange succeeds",
+         .answers = {{}, whole},
+         .exchanges = 2,
+         .out = size0},
+        {.legend = "a partial packet, then a whole one",
+         .answers = {partial, whole},
+         .exchanges = 2,
+         .out = "packet size incorrect: 10 should be 30 for AHRS\n"},
+        {.legend = "more than 255 bytes waiting: the read takes 255, the rest is drained next time",
+         .answers = {packets(10), whole},
+         .exchanges = 2,
+         .out = "packet size incorrect: 255 should be 30 for AHRS\n"},
+        {.legend = "three bad probes: no answer",
+         .answers = {{}, partial, {}},
+         .result = ahrs::kRestartNoAnswer,
+         .exchanges = 3,
+         .out = size0 + "packet size incorrect: 10 should be 30 for AHRS\n" + size0},
+        {.legend = "right length with a bad checksum is taken, with its complaint",
+         .answers = {bad_checksum_packet()},
+         .exchanges = 1,
+         .out = "\nbad checksum:ff 1 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 4 \n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
