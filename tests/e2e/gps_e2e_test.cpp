@@ -11,10 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "e2e_target.hpp"
+#include "e2e_run.hpp"
 #include "sent_log.hpp"
-#include "simulated_receiver.hpp"
-#include "simulated_unit.hpp"
 #include "text.hpp"
 
 namespace {
@@ -27,8 +25,8 @@ using testsupport::GpsLine;
 using testsupport::kHangBound;
 using testsupport::SentSentence;
 
-constexpr int kExitAfterGyroPhase = 2;  // the laser phase finds no interface library
-constexpr int kExitInterrupted = 130;
+using testsupport::kExitAfterGyroPhase;  // the laser phase finds no interface library
+using testsupport::kExitInterrupted;
 constexpr double kGpsBaud = 9600;
 constexpr double kBitsPerByte = 10;
 
@@ -41,78 +39,32 @@ size_t inner_invalid_lines(const std::vector<GpsLine>& lines) {
                                   [](const GpsLine& line) { return !line.reason.empty(); }));
 }
 
-// One test's world: its folder, the unit, the receiver and the program.
-class GpsE2e : public ::testing::Test {
+class GpsE2e : public testsupport::E2eTest {
 protected:
-    void SetUp() override {
-        if (!e2e_target().skip_reason.empty()) {
-            GTEST_SKIP() << e2e_target().skip_reason;
-        }
-        ASSERT_TRUE(folder_.ok());
-    }
-
     // Starts the unit (with its sent log), the receiver with receiver_options unless receiver is
     // false, and the program on the three files with options ("{gyro}" stands for the unit's
-    // port), then -S and the receiver's port.
+    // port).
     void start(const std::vector<std::string>& receiver_options,
                const std::vector<std::string>& options = {}, bool receiver = true) {
-        const std::string why = unit_.start({"--sent-log", (dir() / "unit-sent.log").string()});
-        ASSERT_TRUE(why.empty()) << why;
-        std::vector<std::string> args{"laser.txt", "gyro.txt", "gps.txt", "-C", unit_.port()};
-        for (std::string option : options) {
-            args.push_back(option == "{gyro}" ? unit_.port() : option);
-        }
+        ASSERT_EQ(start_unit({"--sent-log", (dir() / "unit-sent.log").string()}), "");
         if (receiver) {
-            const std::string not_started = receiver_.start(receiver_options);
-            ASSERT_TRUE(not_started.empty()) << not_started;
-            args.insert(args.end(), {"-S", receiver_.port()});
+            ASSERT_EQ(start_receiver(receiver_options), "");
         }
-        ASSERT_TRUE(logger_.launch(e2e_target().exe, args, {}, dir().string())) << logger_.error();
-    }
-
-    // Waits until the GPS file holds at least n valid sentences.
-    bool wait_sentences(size_t n) const {
-        return testsupport::wait_until(
-            [&] { return testsupport::valid_sentences(gps_lines()).size() >= n; }, kHangBound,
-            milliseconds(50));
-    }
-
-    bool wait_gyro_record() const {
-        return testsupport::wait_until(
-            [&] { return count_of(testsupport::read_file(dir() / "gyro.txt"), "\n") >= 1; },
-            kHangBound, milliseconds(20));
-    }
-
-    testsupport::ExitStatus quit() {
-        logger_.send("q");
-        return logger_.wait(kHangBound);
-    }
-
-    const fs::path& dir() const { return folder_.path(); }
-    std::vector<GpsLine> gps_lines() const {
-        return testsupport::parse_gps_file(testsupport::read_file(dir() / "gps.txt"));
-    }
-    std::string out() const { return logger_.console_out(); }
-    std::string err() const { return logger_.console_err(); }
-
-    std::string transcript() const {
-        return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() +
-               "\n--- receiver ---\n" + receiver_.status() + "\n--- gps.txt ---\n" +
-               testsupport::read_file(dir() / "gps.txt").substr(0, 4000);
+        std::vector<std::string> args = arguments();
+        for (const std::string& option : options) {
+            args.push_back(option == "{gyro}" ? unit().port() : option);
+        }
+        ASSERT_EQ(launch(args), "");
     }
 
     // Checks that every valid sentence of lines is the receiver's next heard one.
     std::vector<SentSentence> expect_every_sentence_kept(const std::vector<GpsLine>& lines) {
         std::vector<SentSentence> kept;
-        const std::string fault = testsupport::check_sentences_kept(receiver_.sent(), lines, &kept);
+        const std::string fault =
+            testsupport::check_sentences_kept(receiver().sent(), lines, &kept);
         EXPECT_EQ(fault, "") << transcript();
         return kept;
     }
-
-    testsupport::TestFolder folder_{"gps-e2e"};
-    testsupport::SimulatedUnit unit_{folder_.path()};
-    testsupport::SimulatedReceiver receiver_{folder_.path()};
-    testsupport::TargetProgram logger_;
 };
 
 // The program's clock zero as each recording shows it, on the machine's clock: the moment a
@@ -149,8 +101,7 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
     const std::vector<testsupport::SentPacket> packets =
         testsupport::parse_sent_log(testsupport::read_file(dir() / "unit-sent.log"));
     std::vector<double> gyro_zeros;
-    for (const std::string& record :
-         testsupport::split(testsupport::read_file(dir() / "gyro.txt"), '\n')) {
+    for (const std::string& record : testsupport::split(gyro_file(), '\n')) {
         const std::vector<std::string> fields = testsupport::split(record, ' ');
         const unsigned long tail = std::stoul(fields.back());
         const auto packet = std::find_if(packets.begin(), packets.end(),
@@ -261,14 +212,14 @@ class UnusablePort : public GpsE2e, public ::testing::WithParamInterface<PortCas
 TEST_P(UnusablePort, OneLineAndTheRunGoesOnWithoutGps) {
     const PortCase& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(start({}, c.options, false));
-    ASSERT_TRUE(wait_gyro_record()) << transcript();
+    ASSERT_TRUE(wait_gyro_records(1)) << transcript();
     const testsupport::ExitStatus status = quit();
     ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
 
     std::string expected = c.err;
     if (const size_t at = expected.find("{gyro}"); at != std::string::npos) {
         static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-        expected.replace(at, 6, std::regex_replace(unit_.port(), special, R"(\$&)"));
+        expected.replace(at, 6, std::regex_replace(unit().port(), special, R"(\$&)"));
     }
     const std::string gps_err = err().substr(0, err().find("Unable to load"));
     EXPECT_TRUE(std::regex_match(gps_err, std::regex(expected))) << transcript();
@@ -295,22 +246,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(GpsE2e, AGpsFileThatCannotBeCreatedEndsTheRunBeforeAnyPortOpens) {
     ASSERT_NO_FATAL_FAILURE(start({}, {}, false));
-    testsupport::TargetProgram program;
-    ASSERT_TRUE(program.launch(e2e_target().exe,
-                               {"l2.txt", "g2.txt", "no-folder/gps.txt", "-C", unit_.port()}, {},
-                               dir().string()));
-    const testsupport::ExitStatus status = program.wait(kHangBound);
+    testsupport::TargetProgram second;
+    ASSERT_TRUE(second.launch(e2e_target().exe,
+                              {"l2.txt", "g2.txt", "no-folder/gps.txt", "-C", unit().port()}, {},
+                              dir().string()));
+    const testsupport::ExitStatus status = second.wait(kHangBound);
     EXPECT_EQ(status.code, 1) << status.describe();
-    EXPECT_EQ(program.console_err(), "GPS - Error: Can't create the file no-folder/gps.txt\n");
-    logger_.send("q");
-    (void)logger_.wait(kHangBound);
+    EXPECT_EQ(second.console_err(), "GPS - Error: Can't create the file no-folder/gps.txt\n");
+    program().send("q");
+    (void)wait();
 }
 
 TEST_F(GpsE2e, CtrlCEndsTheRunWithEverySentenceInTheFile) {
     ASSERT_NO_FATAL_FAILURE(start({"--rate", "4"}));
     ASSERT_TRUE(wait_sentences(10)) << transcript();
-    logger_.signal(SIGINT);
-    const testsupport::ExitStatus status = logger_.wait(kHangBound);
+    program().signal(SIGINT);
+    const testsupport::ExitStatus status = wait();
     ASSERT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
     const std::vector<GpsLine> lines = gps_lines();
     expect_every_sentence_kept(lines);

@@ -14,10 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_target.hpp"
-#include "gyro_output.hpp"
-#include "simulated_receiver.hpp"
-#include "simulated_unit.hpp"
+#include "e2e_run.hpp"
 #include "text.hpp"
 
 namespace {
@@ -37,8 +34,9 @@ using testsupport::split;
 using testsupport::UnitExchange;
 
 // These runs give the program no interface library: after the gyro phase the laser phase cannot
-// bind it and the run ends with this code. The laser suite proves the code of a whole survey.
-constexpr int kExitAfterGyroPhase = 2;
+// bind it and the run ends with kExitAfterGyroPhase. The laser suite proves the code of a whole
+// survey.
+using testsupport::kExitAfterGyroPhase;
 
 // The sixth invalid packet in a row restarts the link.
 constexpr unsigned kBadPacketsToRestart = 6;
@@ -54,42 +52,20 @@ struct GyroRun {
     size_t records = 5;
 };
 
-// One test's world: its folder (the program's working directory), the simulated unit and the
-// program under test.
-class GyroE2e : public ::testing::Test {
+class GyroE2e : public testsupport::E2eTest {
 protected:
-    void SetUp() override {
-        if (!e2e_target().skip_reason.empty()) {
-            GTEST_SKIP() << e2e_target().skip_reason;
-        }
-        ASSERT_TRUE(folder_.ok());
-    }
-
-    void start_unit(const std::vector<std::string>& options = {}) {
-        const std::string why = unit_.start(options);
-        ASSERT_TRUE(why.empty()) << why;
-    }
-
-    // Starts the program with its whole argument list (after the program name).
-    void start_logger(const std::vector<std::string>& args) {
-        ASSERT_TRUE(logger_.launch(e2e_target().exe, args, {}, folder_.path().string()))
-            << logger_.error();
-    }
-
-    // Starts the program on the three files and the unit's port, with more options.
-    void start_recording(const std::vector<std::string>& options = {}) {
-        std::vector<std::string> args{
-            "laser.txt", "gyro.txt", "gps.txt", "-C", unit_.port(), "-S", testsupport::kNoGpsPort};
-        args.insert(args.end(), options.begin(), options.end());
-        start_logger(args);
+    // Starts the unit with unit_options and the program on it with no options.
+    void start_recording(const std::vector<std::string>& unit_options = {}) {
+        ASSERT_EQ(start_unit(unit_options), "");
+        ASSERT_EQ(launch(arguments()), "");
     }
 
     // The whole run: the unit, the program, run.records records, q; the phase must end with the
     // gyro phase's code and its summary line, which summary_ then holds.
     void record_and_quit(const GyroRun& run) {
-        ASSERT_NO_FATAL_FAILURE(start_unit(run.unit));
-        ASSERT_NO_FATAL_FAILURE(start_recording(run.options));
-        ASSERT_TRUE(wait_records(run.records)) << transcript();
+        ASSERT_EQ(start_unit(run.unit), "");
+        ASSERT_EQ(launch(arguments(run.options)), "");
+        ASSERT_TRUE(wait_gyro_records(run.records)) << transcript();
         const ExitStatus status = quit();
         ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
         const std::optional<GyroSummary> summary = parse_gyro_summary(out());
@@ -97,34 +73,6 @@ protected:
         summary_ = *summary;
     }
 
-    fs::path gyro_path() const { return folder_.path() / "gyro.txt"; }
-    std::string gyro_file() const { return testsupport::read_file(gyro_path()); }
-    std::vector<GyroRecord> records() const { return parse_gyro_records(gyro_file()); }
-    std::string out() const { return logger_.console_out(); }
-    // Standard error without the line of the GPS port that names no device.
-    std::string err() const { return testsupport::without_no_gps_line(logger_.console_err()); }
-
-    // Waits until the gyro file holds at least n complete records.
-    bool wait_records(size_t n) const {
-        return testsupport::wait_until([&] { return count_of(gyro_file(), "\n") >= n; }, kHangBound,
-                                       milliseconds(20));
-    }
-
-    // Presses q and waits for the program to end.
-    ExitStatus quit() {
-        logger_.send("q");
-        return logger_.wait(kHangBound);
-    }
-
-    // Everything the program printed, for failure messages.
-    std::string transcript() const {
-        return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() +
-               "\n--- simulator ---\n" + unit_.status() + "\n--- unit log ---\n" + unit_.log();
-    }
-
-    testsupport::TestFolder folder_{"e2e"};
-    testsupport::SimulatedUnit unit_{folder_.path()};
-    testsupport::TargetProgram logger_;
     GyroSummary summary_;
 };
 
@@ -140,13 +88,13 @@ class Exchange : public GyroE2e, public ::testing::WithParamInterface<ExchangeCa
 
 TEST_P(Exchange, UnitReceivesStopModeStopProbeContinuous) {
     const ExchangeCase& c = GetParam();
-    std::vector<std::string> unit{"--mode", c.mode == 'a' ? "c" : "a"};
-    unit.insert(unit.end(), c.sim_options.begin(), c.sim_options.end());
+    std::vector<std::string> unit_options{"--mode", c.mode == 'a' ? "c" : "a"};
+    unit_options.insert(unit_options.end(), c.sim_options.begin(), c.sim_options.end());
     ASSERT_NO_FATAL_FAILURE(
-        record_and_quit({.unit = unit, .options = {"-M", std::string(1, c.mode)}}));
+        record_and_quit({.unit = unit_options, .options = {"-M", std::string(1, c.mode)}}));
     // One exchange; its probe repeats only when an answer was not one whole packet.
-    EXPECT_TRUE(std::regex_match(unit_.log(), std::regex(exchange_pattern(c.mode))))
-        << c.legend << ": the unit received \"" << unit_.log() << "\"";
+    EXPECT_TRUE(std::regex_match(unit().log(), std::regex(exchange_pattern(c.mode))))
+        << c.legend << ": the unit received \"" << unit().log() << "\"";
     EXPECT_EQ(summary_.invalid, 0u) << c.legend << ": packet boundaries set by the exchange";
 }
 
@@ -301,11 +249,10 @@ TEST_F(GyroE2e, GyroFileIsFlushedWhileTheRunGoesOn) {
     // Ten records are far less than the file's buffer holds, and the unit then falls silent:
     // they reach the file only through the program's own timed flush, while the run goes on.
     constexpr size_t kRecords = 10;
-    start_unit({"--silence", std::string(kForever) + "@" + std::to_string(kRecords)});
-    start_recording();
-    ASSERT_TRUE(wait_records(kRecords))
+    start_recording({"--silence", std::string(kForever) + "@" + std::to_string(kRecords)});
+    ASSERT_TRUE(wait_gyro_records(kRecords))
         << "the file holds " << count_of(gyro_file(), "\n") << " records" << transcript();
-    EXPECT_TRUE(logger_.running());
+    EXPECT_TRUE(program().running());
     EXPECT_EQ(quit().code, kExitAfterGyroPhase) << transcript();
     EXPECT_EQ(count_of(gyro_file(), "\n"), kRecords);
 }
@@ -328,16 +275,17 @@ class BadBurst : public GyroE2e, public ::testing::WithParamInterface<BurstCase>
 TEST_P(BadBurst, OneRestartPerRunOfBadPacketsAndTheCounterGoesOn) {
     const BurstCase& c = GetParam();
     constexpr unsigned kGoodFirst = 50;
-    std::vector<std::string> unit{"--bad-burst",
-                                  std::to_string(c.bad) + "@" + std::to_string(kGoodFirst)};
+    std::vector<std::string> unit_options{"--bad-burst",
+                                          std::to_string(c.bad) + "@" + std::to_string(kGoodFirst)};
     if (c.pause != nullptr) {
-        unit.insert(unit.end(),
-                    {"--silence", std::string(c.pause) + "@" + std::to_string(kGoodFirst + c.bad)});
+        unit_options.insert(
+            unit_options.end(),
+            {"--silence", std::string(c.pause) + "@" + std::to_string(kGoodFirst + c.bad)});
     }
-    ASSERT_NO_FATAL_FAILURE(record_and_quit({.unit = unit, .records = kGoodFirst + 30}));
+    ASSERT_NO_FATAL_FAILURE(record_and_quit({.unit = unit_options, .records = kGoodFirst + 30}));
 
     // One restart: two whole exchanges.
-    const std::vector<UnitExchange> exchanges = testsupport::unit_exchanges(unit_.log());
+    const std::vector<UnitExchange> exchanges = testsupport::unit_exchanges(unit().log());
     ASSERT_EQ(exchanges.size(), 2u) << c.legend << transcript();
     for (const UnitExchange& exchange : exchanges) {
         EXPECT_TRUE(std::regex_match(exchange.bytes, std::regex(exchange_pattern('a'))))
@@ -347,7 +295,7 @@ TEST_P(BadBurst, OneRestartPerRunOfBadPacketsAndTheCounterGoesOn) {
     EXPECT_EQ(count_of(out(), "\nbad checksum:"), summary_.invalid) << transcript();
     EXPECT_EQ(summary_.records, summary_.packets - summary_.invalid);
 
-    const std::vector<GyroRecord> records = this->records();
+    const std::vector<GyroRecord> records = gyro_records();
     ASSERT_EQ(records.size(), summary_.records);
     ASSERT_GT(records.size(), kGoodFirst);
     // Before the burst every packet is read and recorded.
@@ -394,13 +342,12 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Ending the run --------------------------------------------------------------------------
 
 TEST_F(GyroE2e, OtherKeysAreConsumedAndQEndsThePhase) {
-    start_unit();
     start_recording();
-    ASSERT_TRUE(wait_records(5)) << transcript();
-    logger_.send("Qx ");
+    ASSERT_TRUE(wait_gyro_records(5)) << transcript();
+    program().send("Qx ");
     const size_t before = count_of(gyro_file(), "\n");
-    ASSERT_TRUE(wait_records(before + 30)) << "recording goes on after Q, x and a blank";
-    EXPECT_TRUE(logger_.running());
+    ASSERT_TRUE(wait_gyro_records(before + 30)) << "recording goes on after Q, x and a blank";
+    EXPECT_TRUE(program().running());
     const ExitStatus status = quit();
     EXPECT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
     EXPECT_TRUE(
@@ -413,11 +360,10 @@ TEST_F(GyroE2e, OtherKeysAreConsumedAndQEndsThePhase) {
 TEST_F(GyroE2e, InterruptEndsWithCode130AndEveryRecordWritten) {
     // Under Wine, SIGINT to the Windows program's process is delivered as a Ctrl+C console
     // control event.
-    start_unit();
     start_recording();
-    ASSERT_TRUE(wait_records(20)) << transcript();
-    logger_.signal(SIGINT);
-    const ExitStatus status = logger_.wait(kHangBound);
+    ASSERT_TRUE(wait_gyro_records(20)) << transcript();
+    program().signal(SIGINT);
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, 130) << status.describe() << transcript();
     EXPECT_EQ(count_of(out(), "before hsifdllinit"), 0u) << "the laser phase is skipped";
     const std::optional<GyroSummary> summary = parse_gyro_summary(out());
@@ -430,24 +376,23 @@ TEST_F(GyroE2e, InterruptEndsWithCode130AndEveryRecordWritten) {
 // --- Ports that are missing, busy, silent or lost --------------------------------------------
 
 TEST_F(GyroE2e, MissingPortLeavesAnEmptyFileAndExitCode1) {
-    start_recording();  // no unit: nothing at the port's name
-    const ExitStatus status = logger_.wait(kHangBound);
+    ASSERT_EQ(launch(arguments()), "");  // no unit: nothing at the port's name
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, 1) << status.describe() << transcript();
     EXPECT_EQ(out(), "Version 1.1\nGyro - could not open serial port, 2\n") << transcript();
-    ASSERT_TRUE(fs::exists(gyro_path()));
-    EXPECT_EQ(fs::file_size(gyro_path()), 0u);
+    ASSERT_TRUE(fs::exists(dir() / "gyro.txt"));
+    EXPECT_EQ(fs::file_size(dir() / "gyro.txt"), 0u);
 }
 
 TEST_F(GyroE2e, PortInUseIsRefused) {
     if (e2e_target().wine) {
         GTEST_SKIP() << "under Wine a second exclusive open of a COM port succeeds";
     }
-    start_unit();
     start_recording();
-    ASSERT_TRUE(wait_records(3)) << transcript();
+    ASSERT_TRUE(wait_gyro_records(3)) << transcript();
     testsupport::TargetProgram second;
-    ASSERT_TRUE(second.launch(e2e_target().exe, {"l2.txt", "g2.txt", "s2.txt", "-C", unit_.port()},
-                              {}, folder_.path().string()));
+    ASSERT_TRUE(second.launch(e2e_target().exe, {"l2.txt", "g2.txt", "s2.txt", "-C", unit().port()},
+                              {}, dir().string()));
     const ExitStatus status = second.wait(kHangBound);
     EXPECT_EQ(status.code, 1) << status.describe() << second.out() << second.err();
     EXPECT_TRUE(std::regex_search(second.console_out(),
@@ -461,20 +406,19 @@ TEST_F(GyroE2e, SilentUnitIsReportedOnceAndQStillEnds) {
     // The unit stays silent after 30 packets until the test ends: a run that ends with exactly
     // those records ended during the silence.
     constexpr size_t kRecords = 30;
-    start_unit({"--silence", std::string(kForever) + "@" + std::to_string(kRecords)});
-    start_recording();
+    start_recording({"--silence", std::string(kForever) + "@" + std::to_string(kRecords)});
     const std::string notice = "Gyro - no data from the unit, still waiting (press q to stop)\n";
-    ASSERT_TRUE(logger_.wait_for_console(notice)) << transcript();
+    ASSERT_TRUE(program().wait_for_console(notice)) << transcript();
     // Still silent for longer than the notice's 2 s after it: it is printed once.
-    EXPECT_FALSE(logger_.wait_for(
+    EXPECT_FALSE(program().wait_for(
         [&](const std::string& text, const std::string&) {
             return count_of(text, notice.substr(0, 30)) > 1;
         },
         milliseconds(2500)))
         << "the notice is repeated" << transcript();
     // A key typed right after q does not take it back.
-    logger_.send("qx");
-    const ExitStatus status = logger_.wait(kHangBound);
+    program().send("qx");
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
     EXPECT_EQ(count_of(out(), notice), 1u) << transcript();
     EXPECT_EQ(count_of(out(), "\n" + notice), 1u) << "on its own line" << transcript();
@@ -482,41 +426,40 @@ TEST_F(GyroE2e, SilentUnitIsReportedOnceAndQStillEnds) {
 }
 
 TEST_F(GyroE2e, UnitThatNeverAcknowledgesEndsTheRun) {
-    start_unit({"--no-ack"});
+    ASSERT_EQ(start_unit({"--no-ack"}), "");
     const testsupport::Clock::time_point started = testsupport::Clock::now();
-    start_recording();
+    ASSERT_EQ(launch(arguments()), "");
     // Each wait gives up after 5 s; the mode letter's is the first that fails.
-    const ExitStatus status = logger_.wait(kHangBound);
+    const ExitStatus status = wait();
     const auto took = std::chrono::duration_cast<milliseconds>(testsupport::Clock::now() - started);
     EXPECT_EQ(status.code, 1) << status.describe() << transcript();
     EXPECT_GE(took.count(), 4500) << "the program waited its 5 s";
-    EXPECT_EQ(count_of(err(), "Gyro - no answer from the unit on " + unit_.port() + "\n"), 1u)
+    EXPECT_EQ(count_of(err(), "Gyro - no answer from the unit on " + unit().port() + "\n"), 1u)
         << transcript();
     EXPECT_EQ(count_of(out(), "before hsifdllinit"), 0u);
-    EXPECT_TRUE(std::regex_match(unit_.log(), std::regex("P+a+")))
-        << "only stop commands and the mode letter: " << unit_.log();
+    EXPECT_TRUE(std::regex_match(unit().log(), std::regex("P+a+")))
+        << "only stop commands and the mode letter: " << unit().log();
 }
 
 TEST_F(GyroE2e, LostPortIsReportedReopenedAndRecordingGoesOn) {
     constexpr unsigned kBefore = 100;
-    start_unit({"--hangup", "1500@" + std::to_string(kBefore)});
-    start_recording();
-    ASSERT_TRUE(logger_.wait_for_console("Gyro - lost the serial port, ", kHangBound, true))
+    start_recording({"--hangup", "1500@" + std::to_string(kBefore)});
+    ASSERT_TRUE(program().wait_for_console("Gyro - lost the serial port, ", kHangBound, true))
         << transcript();
-    const size_t at_loss = records().size();
+    const size_t at_loss = gyro_records().size();
     // Back once the device returns: a restart, then records again.
-    ASSERT_TRUE(wait_records(at_loss + 50)) << transcript();
+    ASSERT_TRUE(wait_gyro_records(at_loss + 50)) << transcript();
     const ExitStatus status = quit();
     ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
 
     EXPECT_EQ(count_of(err(), "Gyro - lost the serial port, "), 1u) << transcript();
     EXPECT_TRUE(std::regex_search(err(), std::regex("Gyro - lost the serial port, -?[0-9]+\n")));
-    EXPECT_EQ(testsupport::unit_exchanges(unit_.log()).size(), 2u)
-        << "a restart on the new line: " << unit_.log();
+    EXPECT_EQ(testsupport::unit_exchanges(unit().log()).size(), 2u)
+        << "a restart on the new line: " << unit().log();
     const std::optional<GyroSummary> summary = parse_gyro_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
     EXPECT_EQ(summary->restarts, 1u);
-    const std::vector<GyroRecord> records = this->records();
+    const std::vector<GyroRecord> records = gyro_records();
     for (size_t i = 1; i < records.size(); ++i) {
         ASSERT_GT(records[i].count, records[i - 1].count) << "the counter goes on, record " << i;
     }
@@ -524,9 +467,8 @@ TEST_F(GyroE2e, LostPortIsReportedReopenedAndRecordingGoesOn) {
 
 TEST_F(GyroE2e, QDuringAnOutageEndsThePhase) {
     constexpr unsigned kBefore = 50;
-    start_unit({"--hangup", "0@" + std::to_string(kBefore)});  // the line never comes back
-    start_recording();
-    ASSERT_TRUE(logger_.wait_for_console("Gyro - lost the serial port, ", kHangBound, true))
+    start_recording({"--hangup", "0@" + std::to_string(kBefore)});  // the line never comes back
+    ASSERT_TRUE(program().wait_for_console("Gyro - lost the serial port, ", kHangBound, true))
         << transcript();
     const ExitStatus status = quit();
     EXPECT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
@@ -535,11 +477,11 @@ TEST_F(GyroE2e, QDuringAnOutageEndsThePhase) {
     // take the last ones unread with it.
     const std::optional<GyroSummary> summary = parse_gyro_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
-    const std::vector<GyroRecord> records = this->records();
+    const std::vector<GyroRecord> records = gyro_records();
     EXPECT_EQ(records.size(), summary->records);
     EXPECT_LE(records.size(), kBefore);
-    const std::vector<UnitExchange> exchanges = testsupport::unit_exchanges(unit_.log());
-    ASSERT_EQ(exchanges.size(), 1u) << unit_.log();
+    const std::vector<UnitExchange> exchanges = testsupport::unit_exchanges(unit().log());
+    ASSERT_EQ(exchanges.size(), 1u) << unit().log();
     for (size_t i = 0; i < records.size(); ++i) {
         ASSERT_EQ(records[i].count, i + 1) << "record " << i;
         ASSERT_EQ(records[i].tail, i + exchanges[0].probes) << "record " << i;
@@ -549,11 +491,11 @@ TEST_F(GyroE2e, QDuringAnOutageEndsThePhase) {
 // --- The command line ------------------------------------------------------------------------
 
 TEST_F(GyroE2e, NoArgumentsPrintsVersionThenUsageAndWaitsForAKey) {
-    start_logger({});
-    ASSERT_TRUE(logger_.wait_for_console("2 stop bits.")) << transcript();
-    EXPECT_TRUE(logger_.running()) << "it waits for one character";
-    logger_.send("\n");
-    const ExitStatus status = logger_.wait(kHangBound);
+    ASSERT_EQ(launch({}), "");
+    ASSERT_TRUE(program().wait_for_console("2 stop bits.")) << transcript();
+    EXPECT_TRUE(program().running()) << "it waits for one character";
+    program().send("\n");
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, 1) << status.describe();
     const std::vector<std::string> lines = split(out(), '\n');
     ASSERT_EQ(lines.size(), 27u) << transcript();
@@ -565,7 +507,7 @@ TEST_F(GyroE2e, NoArgumentsPrintsVersionThenUsageAndWaitsForAKey) {
     EXPECT_EQ(lines[2], "Available options are: ");
     EXPECT_EQ(lines[26],
               "    StopBits values: 0 -- 1 stop bit; 1 -- 1.5 stop bits; 2 -- 2 stop bits.");
-    EXPECT_FALSE(fs::exists(gyro_path()));
+    EXPECT_FALSE(fs::exists(dir() / "gyro.txt"));
 }
 
 struct BadCommandCase {
@@ -580,11 +522,11 @@ TEST_P(BadCommandLine, EndsWithCode1BeforeAnyFileIsCreated) {
     const BadCommandCase& c = GetParam();
     std::vector<std::string> args{"laser.txt", "gyro.txt", "gps.txt"};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    start_logger(args);
-    const ExitStatus status = logger_.wait(kHangBound);
+    ASSERT_EQ(launch(args), "");
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, 1) << c.legend << ": " << status.describe() << transcript();
-    EXPECT_FALSE(fs::exists(gyro_path())) << c.legend;
-    EXPECT_FALSE(fs::exists(folder_.path() / "laser.txt")) << c.legend;
+    EXPECT_FALSE(fs::exists(dir() / "gyro.txt")) << c.legend;
+    EXPECT_FALSE(fs::exists(dir() / "laser.txt")) << c.legend;
     const std::string text = out();
     if (*c.stdout_tail != '\0') {
         const std::string tail = c.stdout_tail;
@@ -635,33 +577,33 @@ TEST_F(GyroE2e, SameFileTwiceIsRefusedBeforeAnythingIsCreated) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        testsupport::write_file(folder_.path() / "same.txt", "records of an earlier run\n");
+        testsupport::write_file(dir() / "same.txt", "records of an earlier run\n");
         std::vector<std::string> args = c.files;
         args.insert(args.end(), {"-C", "no-such-port"});
-        testsupport::TargetProgram program;
-        ASSERT_TRUE(program.launch(e2e_target().exe, args, {}, folder_.path().string()));
-        const ExitStatus status = program.wait(kHangBound);
-        EXPECT_EQ(status.code, 1) << status.describe() << program.console_err();
-        EXPECT_EQ(program.console_out(), "Version 1.1\n");
-        EXPECT_TRUE(std::regex_match(program.console_err(),
+        testsupport::TargetProgram same_file_run;
+        ASSERT_TRUE(same_file_run.launch(e2e_target().exe, args, {}, dir().string()));
+        const ExitStatus status = same_file_run.wait(kHangBound);
+        EXPECT_EQ(status.code, 1) << status.describe() << same_file_run.console_err();
+        EXPECT_EQ(same_file_run.console_out(), "Version 1.1\n");
+        EXPECT_TRUE(std::regex_match(same_file_run.console_err(),
                                      std::regex("Error: the [a-zA-Z]+ file \\S+ and the [a-zA-Z]+ "
                                                 "file \\S+ are the same file\n")))
-            << program.console_err();
-        EXPECT_EQ(testsupport::read_file(folder_.path() / "same.txt"),
-                  "records of an earlier run\n")
+            << same_file_run.console_err();
+        EXPECT_EQ(testsupport::read_file(dir() / "same.txt"), "records of an earlier run\n")
             << "nothing emptied";
-        EXPECT_FALSE(fs::exists(folder_.path() / "laser.txt"));
-        EXPECT_FALSE(fs::exists(folder_.path() / "gps.txt"));
+        EXPECT_FALSE(fs::exists(dir() / "laser.txt"));
+        EXPECT_FALSE(fs::exists(dir() / "gps.txt"));
     }
 }
 
 TEST_F(GyroE2e, AGyroFileThatCannotBeWrittenEndsTheRunWithCode1) {
     // Every write to the full device fails, as on a full disk. Under Wine the Unix device is
     // reached through its path as well.
-    start_unit();
-    start_logger(
-        {"laser.txt", "/dev/full", "gps.txt", "-C", unit_.port(), "-S", testsupport::kNoGpsPort});
-    const ExitStatus status = logger_.wait(kHangBound);
+    ASSERT_EQ(start_unit(), "");
+    ASSERT_EQ(launch({"laser.txt", "/dev/full", "gps.txt", "-C", unit().port(), "-S",
+                      testsupport::kNoGpsPort}),
+              "");
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, 1) << status.describe() << transcript();
     EXPECT_EQ(count_of(err(), "Gyro - Error: can't write the file /dev/full: "), 1u)
         << transcript();
@@ -670,7 +612,7 @@ TEST_F(GyroE2e, AGyroFileThatCannotBeWrittenEndsTheRunWithCode1) {
     ASSERT_TRUE(summary.has_value()) << transcript();
     EXPECT_EQ(summary->records, 0u) << "no record reached the device";
     EXPECT_EQ(count_of(out(), "before hsifdllinit"), 0u) << "the laser phase is skipped";
-    EXPECT_FALSE(fs::exists(folder_.path() / "laser.txt"));
+    EXPECT_FALSE(fs::exists(dir() / "laser.txt"));
 }
 
 // A port an earlier program left with XON/XOFF on: the program turns it off, so the packets'
@@ -680,7 +622,7 @@ TEST_F(GyroE2e, APortLeftWithSoftwareFlowControlRecordsEveryPacket) {
     ASSERT_NO_FATAL_FAILURE(record_and_quit({.unit = {"--xon-xoff"}, .records = 60}));
     EXPECT_EQ(summary_.invalid, 0u) << transcript();
     EXPECT_EQ(summary_.restarts, 0u);
-    const std::vector<GyroRecord> file = records();
+    const std::vector<GyroRecord> file = gyro_records();
     ASSERT_GE(file.size(), 60u);
     for (size_t i = 1; i < file.size(); ++i) {
         ASSERT_EQ(file[i].tail, file[i - 1].tail + 1) << "record " << i << transcript();
@@ -692,34 +634,31 @@ TEST_F(GyroE2e, QuitSignalEndsLikeAnInterruptAndAClosedConsoleDoesNotStopTheReco
     if (e2e_target().wine) {
         GTEST_SKIP() << "POSIX signals";
     }
-    start_unit();
+    ASSERT_EQ(start_unit(), "");
     // The console is a pipe into a reader that reads 100 bytes and goes away.
-    ASSERT_TRUE(
-        logger_.launch("bash",
-                       {"-c", "\"$0\" \"$@\" | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}",
-                        e2e_target().exe, "laser.txt", "gyro.txt", "gps.txt", "-C", unit_.port()},
-                       {}, folder_.path().string()))
-        << logger_.error();
-    ASSERT_TRUE(wait_records(100))
+    ASSERT_EQ(launch({"-c", "\"$0\" \"$@\" | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}",
+                      e2e_target().exe, "laser.txt", "gyro.txt", "gps.txt", "-C", unit().port()},
+                     {}, "bash"),
+              "");
+    ASSERT_TRUE(wait_gyro_records(100))
         << "recording goes on after the console went away" << transcript();
-    logger_.send("q");
-    const ExitStatus piped = logger_.wait(kHangBound);
+    program().send("q");
+    const ExitStatus piped = wait();
     EXPECT_EQ(piped.code, kExitAfterGyroPhase) << piped.describe() << transcript();
 
     testsupport::TargetProgram quit_by_signal;
     ASSERT_TRUE(quit_by_signal.launch(e2e_target().exe,
-                                      {"laser.txt", "gyro2.txt", "gps.txt", "-C", unit_.port()}, {},
-                                      folder_.path().string()));
+                                      {"laser.txt", "gyro2.txt", "gps.txt", "-C", unit().port()},
+                                      {}, dir().string()));
     ASSERT_TRUE(testsupport::wait_until(
-        [&] { return count_of(testsupport::read_file(folder_.path() / "gyro2.txt"), "\n") >= 20; },
+        [&] { return count_of(testsupport::read_file(dir() / "gyro2.txt"), "\n") >= 20; },
         kHangBound, milliseconds(20)));
     quit_by_signal.signal(SIGQUIT);
     const ExitStatus status = quit_by_signal.wait(kHangBound);
     EXPECT_EQ(status.code, 130) << status.describe() << quit_by_signal.console_err();
     const std::optional<GyroSummary> summary = parse_gyro_summary(quit_by_signal.console_out());
     ASSERT_TRUE(summary.has_value());
-    EXPECT_EQ(count_of(testsupport::read_file(folder_.path() / "gyro2.txt"), "\n"),
-              summary->records)
+    EXPECT_EQ(count_of(testsupport::read_file(dir() / "gyro2.txt"), "\n"), summary->records)
         << "every record counted is in the file";
 }
 

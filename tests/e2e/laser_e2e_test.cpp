@@ -23,12 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_target.hpp"
-#include "gyro_output.hpp"
-#include "hsif_trace.hpp"
-#include "pty.hpp"
-#include "simulated_receiver.hpp"
-#include "simulated_unit.hpp"
+#include "e2e_run.hpp"
 #include "text.hpp"
 
 namespace {
@@ -38,15 +33,13 @@ using testsupport::count_of;
 using testsupport::e2e_target;
 using testsupport::ExitStatus;
 using testsupport::HsifCall;
+using testsupport::kExitInterrupted;
 using testsupport::kHangBound;
+using testsupport::kLaserCom;
 using testsupport::milliseconds;
-
-// The laser control port's number; under Wine the COM port mapped onto its pseudo-terminal.
-constexpr int kLaserCom = 8;
 
 constexpr int kSamplesPerLine = 5000;
 constexpr int kExitFailure = 2;
-constexpr int kExitInterrupted = 130;
 
 // The program's mirror wait, which every run that starts the motor pays.
 constexpr milliseconds kMirrorWaitTime(5000);
@@ -119,188 +112,111 @@ struct RunSpec {
     std::vector<std::string> tracer = {};
 };
 
-// One run's world: a folder of its own (the working directory, with the calibration file), the
-// simulated AHRS unit, the laser control port's pseudo-terminal and the program.
-class Survey {
-public:
-    Survey() = default;
-    Survey(const Survey&) = delete;
-    Survey& operator=(const Survey&) = delete;
-
-    // Prepares everything, starts the program and presses q for the gyro phase. Returns an empty
-    // text, or why it could not start.
-    std::string start(const RunSpec& run) {
-        const testsupport::E2eTarget& t = e2e_target();
-        if (!folder_.ok()) {
-            return "mkdtemp failed";
+// Prepares a whole run in run's folder (the library's folder, the calibration file, the laser
+// control port, the unit and the receiver), starts the program and presses q for the gyro phase.
+// Returns an empty text, or why it could not start.
+std::string start_survey(testsupport::E2eRun* run, const RunSpec& spec) {
+    const testsupport::E2eTarget& t = e2e_target();
+    const fs::path& dir = run->dir();
+    std::string library_dir;
+    std::error_code ec;
+    if (!spec.package.empty()) {
+        library_dir = (spec.package / "simulator").string();
+    } else if (spec.library == Library::kSimulated) {
+        library_dir = t.hsif_sim_dir;
+        const fs::path library = fs::path(library_dir) / t.hsif_file_name();
+        if (!fs::exists(library)) {
+            return "no simulated interface library at " + library.string() +
+                   (t.wine ? " (build it with: make windows)" : " (build it with: make)");
         }
-        const fs::path& dir = folder_.path();
-        std::string library_dir;
-        if (!run.package.empty()) {
-            library_dir = (run.package / "simulator").string();
-        } else if (run.library == Library::kSimulated) {
-            library_dir = t.hsif_sim_dir;
-            const fs::path library = fs::path(library_dir) / t.hsif_file_name();
-            if (!fs::exists(library)) {
-                return "no simulated interface library at " + library.string() +
-                       (t.wine ? " (build it with: make windows)" : " (build it with: make)");
-            }
-        } else if (run.library == Library::kIncomplete) {
-            // The stand-in under the interface library's file name, in a folder of its own.
-            library_dir = (dir / "incomplete").string();
-            std::error_code ec;
-            fs::create_directory(library_dir, ec);
-            fs::copy_file(t.incomplete_library, fs::path(library_dir) / t.hsif_file_name(), ec);
-            if (ec) {
-                return "cannot copy the incomplete library " + t.incomplete_library + ": " +
-                       ec.message();
-            }
+    } else if (spec.library == Library::kIncomplete) {
+        // The stand-in under the interface library's file name, in a folder of its own.
+        library_dir = (dir / "incomplete").string();
+        fs::create_directory(library_dir, ec);
+        fs::copy_file(t.incomplete_library, fs::path(library_dir) / t.hsif_file_name(), ec);
+        if (ec) {
+            return "cannot copy the incomplete library " + t.incomplete_library + ": " +
+                   ec.message();
         }
-        if (run.calibration) {
-            std::error_code ec;
-            const fs::path calibration =
-                run.package.empty() ? fs::path(t.calibration) : run.package / "simulator/LOOKUPHS";
-            fs::copy_file(calibration, dir / "LOOKUPHS", ec);
-            if (ec) {
-                return "cannot copy the calibration file " + calibration.string() + ": " +
-                       ec.message();
-            }
+    }
+    if (spec.calibration) {
+        const fs::path calibration =
+            spec.package.empty() ? fs::path(t.calibration) : spec.package / "simulator/LOOKUPHS";
+        if (fs::copy_file(calibration, dir / "LOOKUPHS", ec); ec) {
+            return "cannot copy the calibration file " + calibration.string() + ": " + ec.message();
         }
-        if (!laser_port_.ok()) {
-            return "laser control port: " + laser_port_.error();
-        }
-        laser_mapping_ =
-            std::make_unique<testsupport::TargetPort>(kLaserCom, laser_port_.slave_path());
-        if (!laser_mapping_->ok()) {
-            return laser_mapping_->error();
-        }
-        if (const std::string why = unit_.start({}); !why.empty()) {
-            return why;
-        }
-        if (run.receiver) {
-            if (const std::string why = receiver_.start(*run.receiver); !why.empty()) {
-                return why;
-            }
-        }
-
-        std::vector<std::string> env = t.library_search(library_dir);
-        env.push_back("HSIF_SIM_TRACE=trace.txt");
-        env.push_back("HSIF_SIM_SEED=11");
-        if (!t.wine) {
-            env.push_back("HSIF_SIM_PORT=" + laser_port_.slave_path());
-        }
-        env.insert(env.end(), run.sim_env.begin(), run.sim_env.end());
-        std::vector<std::string> args{run.laser_file,
-                                      "gyro.txt",
-                                      "gps.txt",
-                                      "-C",
-                                      unit_.port(),
-                                      "-c",
-                                      std::to_string(kLaserCom),
-                                      "-S",
-                                      run.receiver ? receiver_.port() : testsupport::kNoGpsPort};
-        args.insert(args.end(), run.options.begin(), run.options.end());
-        const std::string exe =
-            run.package.empty() ? t.exe : (run.package / "morvane.exe").string();
-        std::string program = exe;
-        if (!run.tracer.empty()) {
-            args.insert(args.begin(), exe);
-            args.insert(args.begin(), run.tracer.begin() + 1, run.tracer.end());
-            program = run.tracer.front();
-        }
-        if (!program_.launch(program, args, env, dir.string())) {
-            return program_.error();
-        }
-        if (run.gyro_record && !testsupport::wait_until(
-                                   [&] {
-                                       return count_of(testsupport::read_file(dir / "gyro.txt"),
-                                                       "\n") >= run.gyro_records;
-                                   },
-                                   kHangBound, milliseconds(20))) {
-            return "no gyro record came";
-        }
-        program_.send("q" + run.keys);
-        return {};
+    }
+    std::string why = run->open_laser_port();
+    if (why.empty()) {
+        why = run->start_unit();
+    }
+    if (why.empty() && spec.receiver) {
+        why = run->start_receiver(*spec.receiver);
+    }
+    if (!why.empty()) {
+        return why;
     }
 
-    testsupport::TargetProgram& program() { return program_; }
-    ExitStatus wait() { return program_.wait(kHangBound); }
-
-    // Waits until the program has written text on standard error.
-    bool wait_err(const std::string& text) {
-        return program_.wait_for_console(text, kHangBound, true);
+    std::vector<std::string> env = t.library_search(library_dir);
+    env.insert(env.end(), {"HSIF_SIM_TRACE=trace.txt", "HSIF_SIM_SEED=11"});
+    if (!t.wine) {
+        env.push_back("HSIF_SIM_PORT=" + run->laser_port().slave_path());
     }
-
-    std::string out() const { return program_.console_out(); }
-    // Standard error without the line of the GPS port that names no device.
-    std::string err() const { return testsupport::without_no_gps_line(program_.console_err()); }
-
-    // Standard output from the driver's "before hsifdllinit\n" on; empty when it never came.
-    std::string laser_out() const {
-        const std::string text = out();
-        const size_t at = text.find("before hsifdllinit\n");
-        return at == std::string::npos ? std::string() : text.substr(at);
+    env.insert(env.end(), spec.sim_env.begin(), spec.sim_env.end());
+    std::vector<std::string> options{"-c", std::to_string(kLaserCom)};
+    options.insert(options.end(), spec.options.begin(), spec.options.end());
+    std::vector<std::string> args = run->arguments(options, spec.laser_file);
+    std::string program = spec.package.empty() ? t.exe : (spec.package / "morvane.exe").string();
+    if (!spec.tracer.empty()) {
+        args.insert(args.begin(), program);
+        args.insert(args.begin(), spec.tracer.begin() + 1, spec.tracer.end());
+        program = spec.tracer.front();
     }
-
-    std::vector<HsifCall> trace() const {
-        return testsupport::parse_hsif_trace(testsupport::read_file(dir() / "trace.txt"));
+    if (why = run->launch(args, env, program); !why.empty()) {
+        return why;
     }
-
-    fs::path laser_path(const RunSpec& run) const { return dir() / run.laser_file; }
-    std::string laser_bytes() const { return testsupport::read_file(dir() / "laser.txt"); }
-    const fs::path& dir() const { return folder_.path(); }
-    test_support::Pty& laser_port() { return laser_port_; }
-
-    // The standard output of a successful set-up: the driver's line, the library's path, the
-    // line after HsifDllInit, and the range and period.
-    std::string setup_out() const {
-        return "before hsifdllinit\nUsing DLL: " + e2e_target().hsif_loaded_path() +
-               "\n\nafter hsifdllinit\n";
+    if (spec.gyro_record && !run->wait_gyro_records(spec.gyro_records)) {
+        return "no gyro record came";
     }
+    run->program().send("q" + spec.keys);
+    return {};
+}
 
-    void keep_files() { folder_.keep(); }
+// Standard output from the driver's "before hsifdllinit\n" on; empty when it never came.
+std::string laser_out(const testsupport::E2eRun& run) {
+    const std::string text = run.out();
+    const size_t at = text.find("before hsifdllinit\n");
+    return at == std::string::npos ? std::string() : text.substr(at);
+}
 
-    const testsupport::SimulatedReceiver& receiver() const { return receiver_; }
-    std::string gps_bytes() const { return testsupport::read_file(dir() / "gps.txt"); }
+// The standard output of a successful set-up: the driver's line, the library's path, the line
+// after HsifDllInit.
+std::string setup_out() {
+    return "before hsifdllinit\nUsing DLL: " + e2e_target().hsif_loaded_path() +
+           "\n\nafter hsifdllinit\n";
+}
 
-    // Everything the run printed and called, for failure messages.
-    std::string transcript() const {
-        return "\n--- stdout ---\n" + out() + "\n--- stderr ---\n" + err() + "\n--- trace ---\n" +
-               testsupport::describe(trace());
-    }
-
-private:
-    // Destroyed from the last: the program ends before the unit and the ports go, the folder last.
-    testsupport::TestFolder folder_{"laser-e2e"};
-    test_support::Pty laser_port_;
-    std::unique_ptr<testsupport::TargetPort> laser_mapping_;
-    testsupport::SimulatedUnit unit_{folder_.path()};
-    testsupport::SimulatedReceiver receiver_{folder_.path()};
-    testsupport::TargetProgram program_;
-};
-
-// The base of every test: skips when the target cannot run, keeps the files of a failed run.
-class LaserE2e : public ::testing::Test {
+// The base of the whole-run tests.
+class LaserE2e : public testsupport::E2eTest {
 protected:
-    void SetUp() override {
-        if (!e2e_target().skip_reason.empty()) {
-            GTEST_SKIP() << e2e_target().skip_reason;
-        }
-        survey_ = std::make_unique<Survey>();
-    }
-
-    // The run ends within the test, so a failed test keeps its folder.
-    void TearDown() override { survey_.reset(); }
-
     // Starts the run; false, with a failure recorded, when it could not start.
     bool start(const RunSpec& run) {
-        const std::string why = survey_->start(run);
+        const std::string why = start_survey(this, run);
         EXPECT_TRUE(why.empty()) << why;
         return why.empty();
     }
-
-    std::unique_ptr<Survey> survey_;
 };
+
+// The motor started, then stopped (power 0) on the same motor, and the card closed last.
+::testing::AssertionResult motor_stopped_and_card_closed(const std::vector<HsifCall>& calls) {
+    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
+    if (motor.size() != 2 || motor[1].int_arg(2) != 0 ||
+        motor[1].int_arg(1) != motor[0].int_arg(1) || calls.back().name != "HsifClose") {
+        return ::testing::AssertionFailure() << "the motor is not stopped and the card closed:\n"
+                                             << testsupport::describe(calls);
+    }
+    return ::testing::AssertionSuccess();
+}
 
 // The laser file as text with "\n" line ends, after checking that the target wrote its own:
 // "\r\n" in the Windows program's text mode, "\n" natively.
@@ -354,13 +270,12 @@ TEST_P(SetupFailure, PrintsItsMessageUndoesOnlyWhatWasDoneAndExits2) {
     const SetupFailureCase& c = GetParam();
     const RunSpec run{.sim_env = c.env, .calibration = c.calibration};
     ASSERT_TRUE(start(run));
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, kExitFailure)
-        << c.legend << ": " << status.describe() << survey_->transcript();
-    EXPECT_EQ(survey_->err(), c.err) << c.legend;
-    EXPECT_EQ(survey_->laser_out(), survey_->setup_out() + c.out_after_setup) << c.legend;
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, kExitFailure) << c.legend << ": " << status.describe() << transcript();
+    EXPECT_EQ(err(), c.err) << c.legend;
+    EXPECT_EQ(laser_out(*this), setup_out() + c.out_after_setup) << c.legend;
 
-    const std::vector<HsifCall> calls = survey_->trace();
+    const std::vector<HsifCall> calls = trace();
     EXPECT_EQ(testsupport::call_names(calls), expected_calls(c)) << c.legend << "\n--- trace ---\n"
                                                                  << testsupport::describe(calls);
     const std::vector<HsifCall> opens = testsupport::calls_named(calls, "HsifOpen");
@@ -370,7 +285,7 @@ TEST_P(SetupFailure, PrintsItsMessageUndoesOnlyWhatWasDoneAndExits2) {
     }
 
     // The file is created before the port is opened, and nothing is written to it.
-    const fs::path laser = survey_->laser_path(run);
+    const fs::path laser = dir() / run.laser_file;
     ASSERT_TRUE(fs::exists(laser)) << c.legend;
     EXPECT_EQ(fs::file_size(laser), 0u) << c.legend;
 }
@@ -502,12 +417,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LaserE2e, MissingLibraryIsReportedWithThePlatformsFileNameAndExits2) {
     const RunSpec run{.library = Library::kNone};
     ASSERT_TRUE(start(run));
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
-    EXPECT_EQ(survey_->err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
-    EXPECT_EQ(survey_->laser_out(), "before hsifdllinit\n") << survey_->transcript();
-    EXPECT_TRUE(survey_->trace().empty()) << "nothing of a library ran";
-    EXPECT_FALSE(fs::exists(survey_->laser_path(run))) << "the laser file is not created";
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    EXPECT_EQ(err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
+    EXPECT_EQ(laser_out(*this), "before hsifdllinit\n") << transcript();
+    EXPECT_TRUE(trace().empty()) << "nothing of a library ran";
+    EXPECT_FALSE(fs::exists(dir() / run.laser_file)) << "the laser file is not created";
 }
 
 TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
@@ -518,37 +433,32 @@ TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
     ASSERT_TRUE(fs::exists(stand_in)) << "no incomplete library at " << stand_in;
     const RunSpec run{.library = Library::kIncomplete};
     ASSERT_TRUE(start(run));
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
-    EXPECT_EQ(survey_->err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
-    EXPECT_EQ(survey_->laser_out(), "before hsifdllinit\n") << "no \"Using DLL\" line";
-    EXPECT_FALSE(fs::exists(survey_->laser_path(run))) << "the laser file is not created";
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    EXPECT_EQ(err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
+    EXPECT_EQ(laser_out(*this), "before hsifdllinit\n") << "no \"Using DLL\" line";
+    EXPECT_FALSE(fs::exists(dir() / run.laser_file)) << "the laser file is not created";
 }
 
 TEST_F(LaserE2e, LaserFileThatCannotBeCreatedIsReportedBeforeThePortOpens) {
     const RunSpec run{.laser_file = "no-such-folder/laser.txt"};
     ASSERT_TRUE(start(run));
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
-    EXPECT_EQ(survey_->err(), "Error: Can't create the file no-such-folder/laser.txt\n");
-    EXPECT_EQ(survey_->laser_out(), survey_->setup_out()) << survey_->transcript();
-    EXPECT_EQ(testsupport::call_names(survey_->trace()), std::vector<std::string>{"HsifDllInit"})
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    EXPECT_EQ(err(), "Error: Can't create the file no-such-folder/laser.txt\n");
+    EXPECT_EQ(laser_out(*this), setup_out()) << transcript();
+    EXPECT_EQ(testsupport::call_names(trace()), std::vector<std::string>{"HsifDllInit"})
         << "neither port nor card is opened";
 }
 
 TEST_F(LaserE2e, LaserFileThatCannotBeWrittenEndsWithCode2AndTheMotorStopped) {
     // Every write to the full device fails, as on a full disk.
     ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "1"}, .laser_file = "/dev/full"}));
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << survey_->transcript();
-    EXPECT_EQ(count_of(survey_->err(), "Saving Data,Please Waiting\nError: Can't close the file\n"),
-              1u)
-        << survey_->transcript();
-    const std::vector<HsifCall> calls = survey_->trace();
-    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
-    ASSERT_EQ(motor.size(), 2u) << testsupport::describe(calls);
-    EXPECT_EQ(motor[1].int_arg(2), 0) << "the motor stopped";
-    EXPECT_EQ(calls.back().name, "HsifClose") << testsupport::describe(calls);
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    EXPECT_EQ(count_of(err(), "Saving Data,Please Waiting\nError: Can't close the file\n"), 1u)
+        << transcript();
+    EXPECT_TRUE(motor_stopped_and_card_closed(trace()));
 }
 
 // --- Capture ---------------------------------------------------------------------------------
@@ -558,13 +468,13 @@ enum class CaptureEnd { kComplete, kKey, kBufferFailure, kTimeout };
 struct CaptureCase {
     const char* legend;
     const char* name;
-    int lines;                     // -l
-    std::vector<std::string> env;  // simulated library controls
-    std::string keys;              // typed right after the gyro phase's q, read one per line
-    CaptureEnd end;
-    int saved;           // lines in the laser file
-    std::set<int> lost;  // lines (counted from 1) that report lost data
-    int exit_code;
+    int lines;                          // -l
+    std::vector<std::string> env = {};  // simulated library controls
+    std::string keys = "";              // typed right after the gyro phase's q, read one per line
+    CaptureEnd end = CaptureEnd::kComplete;
+    int saved;                // lines in the laser file
+    std::set<int> lost = {};  // lines (counted from 1) that report lost data
+    int exit_code = 0;
 };
 
 // Standard error of one captured line (number from 1): the count-down, the samples read, lost
@@ -588,9 +498,8 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
     RunSpec run{.sim_env = c.env, .options = {"-l", std::to_string(c.lines)}, .keys = c.keys};
     run.sim_env.push_back(kSpeedup);
     ASSERT_TRUE(start(run));
-    const ExitStatus status = survey_->wait();
-    ASSERT_EQ(status.code, c.exit_code)
-        << c.legend << ": " << status.describe() << survey_->transcript();
+    const ExitStatus status = wait();
+    ASSERT_EQ(status.code, c.exit_code) << c.legend << ": " << status.describe() << transcript();
 
     // Console: the set-up, each line's messages, then the end of capture.
     const bool failed = c.end == CaptureEnd::kBufferFailure || c.end == CaptureEnd::kTimeout;
@@ -606,16 +515,16 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
         pattern += regex_escape("End sampling\nSampling Lines counter: " + std::to_string(counter) +
                                 "\nSaving Data,Please Waiting\n");
     }
-    EXPECT_TRUE(std::regex_match(survey_->err(), std::regex(pattern)))
+    EXPECT_TRUE(std::regex_match(err(), std::regex(pattern)))
         << c.legend << ": standard error does not match\n"
-        << pattern << survey_->transcript();
+        << pattern << transcript();
     std::string out_tail = kMaxRangeOut;
     if (c.end == CaptureEnd::kBufferFailure) {
         out_tail += "ERROR: Buffer overflow flag not getting set.\n";
     } else if (c.end == CaptureEnd::kTimeout) {
         out_tail += "ERROR: Sample measurement timeout!\n";
     }
-    EXPECT_EQ(survey_->laser_out(), survey_->setup_out() + out_tail) << c.legend;
+    EXPECT_EQ(laser_out(*this), setup_out() + out_tail) << c.legend;
 
     // Trace: the set-up, per line a read (and after lost data a clear and a re-enable) and the
     // processing, then the motor stopped and the card closed.
@@ -633,17 +542,14 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
     }
     expected.push_back("HsifSetMotorPower");
     expected.push_back("HsifClose");
-    const std::vector<HsifCall> calls = survey_->trace();
+    const std::vector<HsifCall> calls = trace();
     EXPECT_EQ(testsupport::call_names(calls), expected) << c.legend << "\n--- trace ---\n"
                                                         << testsupport::describe(calls);
-    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
-    ASSERT_EQ(motor.size(), 2u) << c.legend;
-    EXPECT_EQ(motor[1].int_arg(2), 0) << c.legend << ": the motor stopped, " << motor[1].describe();
-    EXPECT_EQ(motor[1].int_arg(1), motor[0].int_arg(1)) << "the same motor";
+    EXPECT_TRUE(motor_stopped_and_card_closed(calls)) << c.legend;
 
     // The laser file: the header and the saved lines.
     std::string fault;
-    const std::string text = laser_text(survey_->laser_bytes(), e2e_target().wine, &fault);
+    const std::string text = laser_text(laser_bytes(), e2e_target().wine, &fault);
     EXPECT_TRUE(fault.empty()) << fault;
     EXPECT_EQ(text.substr(0, std::string(kHeader).size()), kHeader) << c.legend;
     EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(c.saved * kSamplesPerLine))
@@ -655,69 +561,47 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, Capture,
     ::testing::Values(
-        CaptureCase{"lines 0: no read, the header only, counter -1",
-                    "Zero",
-                    0,
-                    {},
-                    "",
-                    CaptureEnd::kComplete,
-                    0,
-                    {},
-                    0},
-        CaptureCase{"lines 3, no key: three lines counted down 2, 1, 0, counter -1",
-                    "All",
-                    3,
-                    {},
-                    "",
-                    CaptureEnd::kComplete,
-                    3,
-                    {},
-                    0},
-        CaptureCase{"q before the first line ends: one line saved, counter N-1",
-                    "QAtLine1",
-                    4,
-                    {},
-                    "q",
-                    CaptureEnd::kKey,
-                    1,
-                    {},
-                    0},
-        CaptureCase{"Q and x are read and ignored, one per line: q ends line 3, counter N-3",
-                    "QAtLine3",
-                    5,
-                    {},
-                    "Qxq",
-                    CaptureEnd::kKey,
-                    3,
-                    {},
-                    0},
-        CaptureCase{"lost data on line 2: cleared, re-enabled, the line kept",
-                    "LostLine",
-                    3,
-                    {"HSIF_SIM_LOST_LINES=1"},
-                    "",
-                    CaptureEnd::kComplete,
-                    3,
-                    {2},
-                    0},
-        CaptureCase{"samples not delivered on line 3: motor stopped, lines 1 and 2 saved",
-                    "BufferFailure",
-                    4,
-                    {"HSIF_SIM_FAIL=HsifGetBufferedSamples#3"},
-                    "",
-                    CaptureEnd::kBufferFailure,
-                    2,
-                    {},
-                    kExitFailure},
-        CaptureCase{"timeout on line 3: motor stopped, lines 1 and 2 saved",
-                    "Timeout",
-                    4,
-                    {"HSIF_SIM_TIMEOUT_LINES=2"},
-                    "",
-                    CaptureEnd::kTimeout,
-                    2,
-                    {},
-                    kExitFailure}),
+        CaptureCase{.legend = "lines 0: no read, the header only, counter -1",
+                    .name = "Zero",
+                    .lines = 0,
+                    .saved = 0},
+        CaptureCase{.legend = "lines 3, no key: three lines counted down 2, 1, 0, counter -1",
+                    .name = "All",
+                    .lines = 3,
+                    .saved = 3},
+        CaptureCase{.legend = "q before the first line ends: one line saved, counter N-1",
+                    .name = "QAtLine1",
+                    .lines = 4,
+                    .keys = "q",
+                    .end = CaptureEnd::kKey,
+                    .saved = 1},
+        CaptureCase{
+            .legend = "Q and x are read and ignored, one per line: q ends line 3, counter N-3",
+            .name = "QAtLine3",
+            .lines = 5,
+            .keys = "Qxq",
+            .end = CaptureEnd::kKey,
+            .saved = 3},
+        CaptureCase{.legend = "lost data on line 2: cleared, re-enabled, the line kept",
+                    .name = "LostLine",
+                    .lines = 3,
+                    .env = {"HSIF_SIM_LOST_LINES=1"},
+                    .saved = 3,
+                    .lost = {2}},
+        CaptureCase{.legend = "samples not delivered on line 3: motor stopped, lines 1 and 2 saved",
+                    .name = "BufferFailure",
+                    .lines = 4,
+                    .env = {"HSIF_SIM_FAIL=HsifGetBufferedSamples#3"},
+                    .end = CaptureEnd::kBufferFailure,
+                    .saved = 2,
+                    .exit_code = kExitFailure},
+        CaptureCase{.legend = "timeout on line 3: motor stopped, lines 1 and 2 saved",
+                    .name = "Timeout",
+                    .lines = 4,
+                    .env = {"HSIF_SIM_TIMEOUT_LINES=2"},
+                    .end = CaptureEnd::kTimeout,
+                    .saved = 2,
+                    .exit_code = kExitFailure}),
     [](const ::testing::TestParamInfo<CaptureCase>& param_info) { return param_info.param.name; });
 
 // --- A complete run, looked at closely --------------------------------------------------------
@@ -731,31 +615,25 @@ protected:
         if (!e2e_target().skip_reason.empty()) {
             return;
         }
-        survey_ = new Survey();
-        run_ = new RunSpec{.sim_env = {kSpeedup},
-                           .options = {"-l", std::to_string(kLines), "-b", "3", "-r", "500", "-s",
-                                       "25", "-m", "2", "-p", "100"},
-                           .gyro_record = true};
-        start_error_ = new std::string(survey_->start(*run_));
-        if (start_error_->empty()) {
+        survey_ = std::make_unique<testsupport::E2eRun>();
+        start_error_ =
+            start_survey(survey_.get(), {.sim_env = {kSpeedup},
+                                         .options = {"-l", std::to_string(kLines), "-b", "3", "-r",
+                                                     "500", "-s", "25", "-m", "2", "-p", "100"},
+                                         .gyro_record = true});
+        if (start_error_.empty()) {
             status_ = survey_->wait();
-            port_bytes_ = new std::vector<uint8_t>(survey_->laser_port().read_until_quiet(100));
+            port_bytes_ = survey_->laser_port().read_until_quiet(100);
         }
     }
 
-    static void TearDownTestSuite() {
-        delete survey_;
-        delete run_;
-        delete start_error_;
-        delete port_bytes_;
-        survey_ = nullptr;
-    }
+    static void TearDownTestSuite() { survey_.reset(); }
 
     void SetUp() override {
         if (!e2e_target().skip_reason.empty()) {
             GTEST_SKIP() << e2e_target().skip_reason;
         }
-        ASSERT_TRUE(start_error_->empty()) << *start_error_;
+        ASSERT_TRUE(start_error_.empty()) << start_error_;
     }
 
     void TearDown() override {
@@ -764,27 +642,19 @@ protected:
         }
     }
 
-    static Survey* survey_;
-    static RunSpec* run_;
-    static std::string* start_error_;
-    static std::vector<uint8_t>* port_bytes_;
-    static ExitStatus status_;
+    static inline std::unique_ptr<testsupport::E2eRun> survey_;
+    static inline std::string start_error_;
+    static inline std::vector<uint8_t> port_bytes_;
+    static inline ExitStatus status_;
 };
-
-Survey* CompleteRun::survey_ = nullptr;
-RunSpec* CompleteRun::run_ = nullptr;
-std::string* CompleteRun::start_error_ = nullptr;
-std::vector<uint8_t>* CompleteRun::port_bytes_ = nullptr;
-ExitStatus CompleteRun::status_;
 
 TEST_F(CompleteRun, EndsWithExitCode0AfterAGyroRecord) {
     EXPECT_EQ(status_.code, 0) << status_.describe() << survey_->transcript();
-    EXPECT_GE(count_of(testsupport::read_file(survey_->dir() / "gyro.txt"), "\n"), 1u)
-        << "the gyro phase recorded before q";
+    EXPECT_GE(count_of(survey_->gyro_file(), "\n"), 1u) << "the gyro phase recorded before q";
 }
 
 TEST_F(CompleteRun, ConsoleShowsTheLibraryPathAndEveryStep) {
-    EXPECT_EQ(survey_->laser_out(), survey_->setup_out() + "max range 500 sample period 25\n");
+    EXPECT_EQ(laser_out(*survey_), setup_out() + "max range 500 sample period 25\n");
     const std::string expected = std::string(kModeInitDone) + "max_range 500 sample_period 25\n" +
                                  kMirrorWait + kSamplingStart;
     const std::string err = survey_->err();
@@ -805,7 +675,7 @@ TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
     const HsifCall port = first("HsifOpenPort");
     EXPECT_EQ(port.int_arg(1), 9600) << port.describe();
     EXPECT_EQ(port.int_arg(2), kLaserCom) << port.describe();
-    EXPECT_NE(std::string(port_bytes_->begin(), port_bytes_->end()).find('I'), std::string::npos)
+    EXPECT_NE(std::string(port_bytes_.begin(), port_bytes_.end()).find('I'), std::string::npos)
         << "\"I\" reached the laser control port";
 
     const HsifCall open = first("HsifOpen");
@@ -896,33 +766,32 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
     constexpr int kLines = 40;
     constexpr const char* kNotice = "stopping the scanner and saving, please wait\n";
     ASSERT_TRUE(start({.options = {"-l", std::to_string(kLines), "-s", "100"}}));
-    ASSERT_TRUE(survey_->wait_err("numRead ")) << survey_->transcript();
-    const size_t begun = count_of(survey_->err(), "lines = ");
-    survey_->program().signal(SIGINT);
-    ASSERT_TRUE(survey_->wait_err(kNotice)) << survey_->transcript();
-    survey_->program().signal(SIGINT);
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << survey_->transcript();
-    EXPECT_EQ(count_of(survey_->err(), kNotice), 1u) << survey_->transcript();
+    ASSERT_TRUE(wait_err("numRead ")) << transcript();
+    const size_t begun = count_of(err(), "lines = ");
+    program().signal(SIGINT);
+    ASSERT_TRUE(wait_err(kNotice)) << transcript();
+    program().signal(SIGINT);
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
+    EXPECT_EQ(count_of(err(), kNotice), 1u) << transcript();
 
     // The line under way when the interrupt came is finished and kept, and no other is begun.
     std::smatch counter;
-    const std::string err = survey_->err();
-    ASSERT_TRUE(std::regex_search(err, counter, std::regex("Sampling Lines counter: (-?[0-9]+)\n")))
-        << survey_->transcript();
+    const std::string stderr_text = err();
+    ASSERT_TRUE(
+        std::regex_search(stderr_text, counter, std::regex("Sampling Lines counter: (-?[0-9]+)\n")))
+        << transcript();
     const int saved = kLines - std::stoi(counter[1]);
     EXPECT_GE(saved, static_cast<int>(begun)) << "a line begun is finished";
     EXPECT_LT(saved, kLines) << "the capture ended early";
-    EXPECT_EQ(count_of(err, "lines = "), static_cast<size_t>(saved)) << "no line is begun after it";
-    const std::vector<HsifCall> calls = survey_->trace();
+    EXPECT_EQ(count_of(stderr_text, "lines = "), static_cast<size_t>(saved))
+        << "no line is begun after it";
+    const std::vector<HsifCall> calls = trace();
     EXPECT_EQ(testsupport::calls_named(calls, "HsifProcessSamples").size(),
               static_cast<size_t>(saved));
-    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
-    ASSERT_EQ(motor.size(), 2u) << testsupport::describe(calls);
-    EXPECT_EQ(motor[1].int_arg(2), 0) << "the motor stopped";
-    EXPECT_EQ(calls.back().name, "HsifClose") << testsupport::describe(calls);
+    EXPECT_TRUE(motor_stopped_and_card_closed(calls));
     std::string fault;
-    const std::string text = laser_text(survey_->laser_bytes(), e2e_target().wine, &fault);
+    const std::string text = laser_text(laser_bytes(), e2e_target().wine, &fault);
     EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(saved * kSamplesPerLine))
         << "the captured lines are saved";
 }
@@ -1020,9 +889,9 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
                                     "-y",   "-qq",
                                     "-e",   "signal=none",
                                     "-e",   "trace=write,fdatasync,fsync,close",
-                                    "-o",   (survey_->dir() / "sync-trace.txt").string()};
+                                    "-o",   (dir() / "sync-trace.txt").string()};
     for (const auto& [file, pattern] : c.calls) {
-        tracer.insert(tracer.end(), {"-P", (survey_->dir() / file).string()});
+        tracer.insert(tracer.end(), {"-P", (dir() / file).string()});
     }
     if (c.failing != nullptr) {
         tracer.insert(tracer.end(),
@@ -1035,14 +904,14 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
                        .gyro_records = c.gyro_records,
                        .receiver = std::vector<std::string>{},
                        .tracer = tracer}));
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, c.code) << c.legend << status.describe() << survey_->transcript();
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, c.code) << c.legend << status.describe() << transcript();
     if (!c.message.empty()) {
-        EXPECT_EQ(count_of(survey_->err(), c.message), 1u) << c.legend << survey_->transcript();
+        EXPECT_EQ(count_of(err(), c.message), 1u) << c.legend << transcript();
     }
 
     const std::vector<FileCall> calls =
-        parse_file_calls(testsupport::read_file(survey_->dir() / "sync-trace.txt"));
+        parse_file_calls(testsupport::read_file(dir() / "sync-trace.txt"));
     for (const auto& [file, pattern] : c.calls) {
         EXPECT_TRUE(std::regex_match(letters_of(calls, file), std::regex(pattern)))
             << c.legend << ": " << file << " saw \"" << letters_of(calls, file) << "\", expected "
@@ -1052,10 +921,9 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
         return;
     }
     // The summary claims the records that the last completed sync put on the device.
-    const std::optional<testsupport::GyroSummary> summary =
-        testsupport::parse_gyro_summary(survey_->out());
-    ASSERT_TRUE(summary.has_value()) << survey_->transcript();
-    const std::string gyro = testsupport::read_file(survey_->dir() / "gyro.txt");
+    const std::optional<testsupport::GyroSummary> summary = testsupport::parse_gyro_summary(out());
+    ASSERT_TRUE(summary.has_value()) << transcript();
+    const std::string gyro = gyro_file();
     EXPECT_EQ(summary->records, count_of(gyro.substr(0, synced_bytes(calls, "gyro.txt")), "\n"))
         << c.legend;
 }
@@ -1102,50 +970,46 @@ TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
     ASSERT_TRUE(start({.options = {"-l", std::to_string(kLines), "-s", "400"},
                        .gyro_record = true,
                        .receiver = std::vector<std::string>{"--rate", "5"}}));
-    ASSERT_TRUE(survey_->wait_err(kMirrorWait)) << survey_->transcript();
-    const size_t size_at_motor_start = survey_->gps_bytes().size();
-    const size_t sent_at_motor_start = survey_->receiver().sent().size();
-    ASSERT_TRUE(testsupport::wait_until(
-        [&] { return survey_->receiver().sent().size() >= sent_at_motor_start + 3; }, kHangBound,
-        milliseconds(50)));
-    const size_t size_while_running = survey_->gps_bytes().size();
+    ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
+    const size_t size_at_motor_start = gps_bytes().size();
+    const size_t sent_at_motor_start = receiver().sent().size();
+    ASSERT_TRUE(
+        testsupport::wait_until([&] { return receiver().sent().size() >= sent_at_motor_start + 3; },
+                                kHangBound, milliseconds(50)));
+    const size_t size_while_running = gps_bytes().size();
     // Only a reading taken before the motor stopped tells (a slow machine may miss the window).
-    if (count_of(survey_->err(), "Sampling Lines counter") == 0) {
+    if (count_of(err(), "Sampling Lines counter") == 0) {
         EXPECT_EQ(size_while_running, size_at_motor_start) << "written while the motor ran";
     }
-    const ExitStatus status = survey_->wait();
-    ASSERT_EQ(status.code, 0) << status.describe() << survey_->transcript();
+    const ExitStatus status = wait();
+    ASSERT_EQ(status.code, 0) << status.describe() << transcript();
 
-    const std::vector<testsupport::GpsLine> lines =
-        testsupport::parse_gps_file(survey_->gps_bytes());
+    const std::vector<testsupport::GpsLine> lines = testsupport::parse_gps_file(gps_bytes());
     std::vector<testsupport::SentSentence> kept;
-    EXPECT_EQ(testsupport::check_sentences_kept(survey_->receiver().sent(), lines, &kept), "")
-        << survey_->transcript();
-    EXPECT_EQ(count_of(survey_->gps_bytes(), "#lost"), 0u);
+    EXPECT_EQ(testsupport::check_sentences_kept(receiver().sent(), lines, &kept), "")
+        << transcript();
+    EXPECT_EQ(count_of(gps_bytes(), "#lost"), 0u);
     EXPECT_GT(kept.size(), 20u) << "sentences of the whole capture";
 }
 
 TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
     ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "3"}}));
-    ASSERT_TRUE(survey_->wait_err(kMirrorWait)) << survey_->transcript();
+    ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
     const testsupport::Clock::time_point signalled = testsupport::Clock::now();
-    survey_->program().signal(SIGINT);
-    const ExitStatus status = survey_->wait();
+    program().signal(SIGINT);
+    const ExitStatus status = wait();
     const auto took =
         std::chrono::duration_cast<milliseconds>(testsupport::Clock::now() - signalled);
-    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << survey_->transcript();
+    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
     // Only the time tells a wait cut short from one that ran out (the capture is skipped
     // either way). The interrupt comes as the wait begins; an uncut wait ends 5 s later, a cut
     // one within its 100 ms slice and the clean-up.
     EXPECT_LT(took, kMirrorWaitTime * 4 / 5) << "the 5 s wait is cut short";
-    const std::vector<HsifCall> calls = survey_->trace();
-    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
-    ASSERT_EQ(motor.size(), 2u) << testsupport::describe(calls);
-    EXPECT_EQ(motor[1].int_arg(2), 0) << "the motor stopped";
-    EXPECT_EQ(calls.back().name, "HsifClose") << testsupport::describe(calls);
+    const std::vector<HsifCall> calls = trace();
+    EXPECT_TRUE(motor_stopped_and_card_closed(calls));
     EXPECT_EQ(testsupport::calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
         << "no line is captured after the interrupt";
-    EXPECT_TRUE(fs::exists(survey_->dir() / "laser.txt"));
+    EXPECT_TRUE(fs::exists(dir() / "laser.txt"));
 }
 
 // The package as an operator unpacks it: its morvane.exe records, finds the simulated library in
@@ -1155,19 +1019,19 @@ TEST_F(LaserE2e, TheUnpackedPackageRecordsAndCapturesWithItsSimulatedLibrary) {
     if (!t.wine) {
         GTEST_SKIP() << "the package holds the Windows programs";
     }
-    const fs::path package = survey_->dir() / "package";
+    const fs::path package = dir() / "package";
     ASSERT_TRUE(fs::create_directory(package));
     ASSERT_EQ(testsupport::unpack_zip(t.dist_zip, package), "");
     ASSERT_TRUE(start(
         {.sim_env = {kSpeedup}, .options = {"-l", "2"}, .gyro_record = true, .package = package}));
-    const ExitStatus status = survey_->wait();
-    EXPECT_EQ(status.code, 0) << status.describe() << survey_->transcript();
-    EXPECT_NE(survey_->out().find("Using DLL: " + testsupport::wine_path(fs::canonical(
-                                                      package / "simulator/hsif.dll"))),
+    const ExitStatus status = wait();
+    EXPECT_EQ(status.code, 0) << status.describe() << transcript();
+    EXPECT_NE(out().find("Using DLL: " +
+                         testsupport::wine_path(fs::canonical(package / "simulator/hsif.dll"))),
               std::string::npos)
-        << survey_->transcript();
-    EXPECT_GE(count_of(testsupport::read_file(survey_->dir() / "gyro.txt"), "\n"), 1u);
-    EXPECT_EQ(count_of(survey_->laser_bytes(), "\n"), 2u * 5000u) << "the header and two lines";
+        << transcript();
+    EXPECT_GE(count_of(gyro_file(), "\n"), 1u);
+    EXPECT_EQ(count_of(laser_bytes(), "\n"), 2u * 5000u) << "the header and two lines";
 }
 
 }  // namespace

@@ -21,8 +21,10 @@ using platform::posix::line_error_mask;
 using platform::posix::LineErrorCounts;
 using platform_test::Opening;
 using platform_test::OpenPort;
+using platform_test::OwnedHandle;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
+using platform_test::wait_waiting;
 using test_support::Pty;
 
 // Bytes waiting in the port's input queue, as ClearCommError reports them.
@@ -33,17 +35,6 @@ DWORD waiting(HANDLE port) {
 }
 
 // Waits up to two seconds until `count` bytes are waiting.
-bool wait_waiting(HANDLE port, DWORD count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (waiting(port) < count) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // An overlapped request completes before the call returns (TRUE, as Windows reports a request
 // that completed at once): the count in the OVERLAPPED block and its event are set.
 TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
@@ -54,7 +45,8 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
     ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, 0, 0));
 
     OVERLAPPED write{};
-    write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const OwnedHandle write_event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    write.hEvent = write_event.get();
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(port, "abc", 3, &written, &write));
     EXPECT_EQ(written, 3u);
@@ -79,7 +71,8 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
         ASSERT_TRUE(pty.write(c.sent.data(), c.sent.size()));
         ASSERT_TRUE(wait_waiting(port, static_cast<DWORD>(c.sent.size()))) << c.legend;
         OVERLAPPED read{};
-        read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const OwnedHandle read_event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        read.hEvent = read_event.get();
         char buffer[8] = {};
         DWORD got = 99;
         Stopwatch clock;
@@ -88,9 +81,7 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
         EXPECT_EQ(std::string(buffer, got), c.expected) << c.legend;
         EXPECT_EQ(read.InternalHigh, got) << c.legend;
         EXPECT_EQ(WaitForSingleObject(read.hEvent, 0), WAIT_OBJECT_0) << c.legend;
-        CloseHandle(read.hEvent);
     }
-    CloseHandle(write.hEvent);
 }
 
 // The event mask is kept per handle: none at open, then what SetCommMask stored.
@@ -197,8 +188,9 @@ TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
     const int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
     close(fd);
-    const HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, 0);
+    const OwnedHandle owned_file(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    const HANDLE file = owned_file.get();
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     OpenPort opened(Opening::kOverlapped);
     ASSERT_EQ(opened.error(), "");
@@ -228,7 +220,6 @@ TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
             EXPECT_EQ(GetLastError(), c.error) << c.legend;
         }
     }
-    CloseHandle(file);
     unlink(name);
 }
 

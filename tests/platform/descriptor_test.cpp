@@ -28,6 +28,7 @@ namespace {
 using platform_test::OwnedHandle;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
+using platform_test::wait_waiting;
 using test_support::Pty;
 
 // Opens a pty's slave as a Linux interface library would by itself: blocking, raw, 9600 baud.
@@ -44,19 +45,6 @@ int open_like_a_library(const std::string& path) {
 
 bool is_closed(int fd) {
     return fcntl(fd, F_GETFD) == -1 && errno == EBADF;
-}
-
-// Waits up to two seconds until `count` bytes are waiting on the port.
-bool wait_waiting(HANDLE port, DWORD count) {
-    Stopwatch watch;
-    COMSTAT stat{};
-    while (ClearCommError(port, nullptr, &stat) && stat.cbInQue < count) {
-        if (watch.ms() > 2000) {
-            return false;
-        }
-        Sleep(2);
-    }
-    return stat.cbInQue == count;
 }
 
 // A pty whose slave the "library" opened itself; the descriptor is closed at the end unless the

@@ -10,6 +10,7 @@
 
 namespace {
 
+using platform_test::OwnedHandle;
 using platform_test::Stopwatch;
 
 // The state an event is in after it is made and, optionally, set or reset, seen by two waits in
@@ -53,8 +54,10 @@ TEST(Event, StateFollowsMakeSetResetAndWaits) {
 
 // Events are handles of the one table: never 0 nor INVALID_HANDLE_VALUE, each its own.
 TEST(Event, EventsAreDistinctHandles) {
-    const HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE second = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const OwnedHandle owned_first(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const OwnedHandle owned_second(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE first = owned_first.get();
+    const HANDLE second = owned_second.get();
     for (HANDLE h : {first, second}) {
         EXPECT_NE(h, 0u);
         EXPECT_NE(h, INVALID_HANDLE_VALUE);
@@ -62,24 +65,23 @@ TEST(Event, EventsAreDistinctHandles) {
     EXPECT_NE(first, second);
     EXPECT_TRUE(SetEvent(first));
     EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT) << "setting one leaves the other";
-    CloseHandle(first);
-    CloseHandle(second);
 }
 
 // A wait that times out lasts its time, not less, and not much more.
 TEST(Event, AWaitTimesOutAfterItsTime) {
-    const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const OwnedHandle owned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE event = owned.get();
     ASSERT_NE(event, 0u);
     Stopwatch clock;
     EXPECT_EQ(WaitForSingleObject(event, 100), WAIT_TIMEOUT);
     EXPECT_GE(clock.ms(), 99.0);
     EXPECT_LT(clock.ms(), 2000.0);
-    CloseHandle(event);
 }
 
 // A wait without limit ends when another thread sets the event.
 TEST(Event, SetEventOnAnotherThreadEndsAWait) {
-    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const OwnedHandle owned(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    const HANDLE event = owned.get();
     ASSERT_NE(event, 0u);
     std::thread setter([event] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -89,7 +91,6 @@ TEST(Event, SetEventOnAnotherThreadEndsAWait) {
     EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
     EXPECT_GE(clock.ms(), 40.0);
     setter.join();
-    CloseHandle(event);
 }
 
 // A closed event is no handle any more: every call on it fails with ERROR_INVALID_HANDLE.
@@ -113,7 +114,8 @@ TEST(Event, AClosedEventIsAnInvalidHandle) {
 
 // An event is not a file: reading or writing it fails with ERROR_INVALID_HANDLE.
 TEST(Event, AnEventCannotBeReadOrWritten) {
-    const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const OwnedHandle owned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE event = owned.get();
     ASSERT_NE(event, 0u);
     char byte = 0;
     DWORD count = 0;
@@ -123,7 +125,6 @@ TEST(Event, AnEventCannotBeReadOrWritten) {
     SetLastError(0);
     EXPECT_FALSE(WriteFile(event, &byte, 1, &count, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    CloseHandle(event);
 }
 
 // Named events are not part of this layer (nothing here shares events between processes): a

@@ -11,10 +11,13 @@
 #include <sstream>
 #include <string>
 
+#include "owned_handle.hpp"
 #include "platform/files.hpp"
 #include "platform/win32.hpp"
 
 namespace {
+
+using testsupport::OwnedHandle;
 
 // A fresh folder for one test, removed with what is in it.
 class Files : public ::testing::Test {
@@ -150,19 +153,17 @@ TEST_F(Files, AnExclusiveOpenRefusesOthersUntilClosed) {
     EXPECT_EQ(get(file), "content") << "the refused CREATE_ALWAYS truncated nothing";
     ASSERT_TRUE(CloseHandle(held));
 
-    const HANDLE again = open_file(file, GENERIC_READ, 0, OPEN_EXISTING);
-    EXPECT_NE(again, INVALID_HANDLE_VALUE) << GetLastError();
-    CloseHandle(again);
+    EXPECT_NE(OwnedHandle(open_file(file, GENERIC_READ, 0, OPEN_EXISTING)).get(),
+              INVALID_HANDLE_VALUE)
+        << GetLastError();
 
     // Two openers that share may hold the file together; an exclusive one is then refused.
-    const HANDLE a = open_file(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    const HANDLE b = open_file(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    EXPECT_NE(a, INVALID_HANDLE_VALUE);
-    EXPECT_NE(b, INVALID_HANDLE_VALUE);
+    const OwnedHandle a(open_file(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    const OwnedHandle b(open_file(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    EXPECT_NE(a.get(), INVALID_HANDLE_VALUE);
+    EXPECT_NE(b.get(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(open_file(file, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    CloseHandle(a);
-    CloseHandle(b);
 }
 
 // Synchronous transfers: a write moves every byte, reads go on from where the last ended, and a

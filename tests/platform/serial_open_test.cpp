@@ -35,9 +35,8 @@ TEST(OpenPort, APortAlreadyOpenInThisProcessIsAccessDenied) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     // Closing releases the port for the next opener.
     EXPECT_TRUE(CloseHandle(first));
-    HANDLE again = open_port(pty.slave_path());
-    EXPECT_NE(again, INVALID_HANDLE_VALUE) << GetLastError();
-    CloseHandle(again);
+    EXPECT_NE(OwnedHandle(open_port(pty.slave_path())).get(), INVALID_HANDLE_VALUE)
+        << GetLastError();
 }
 
 TEST(OpenPort, APortHeldByAnotherProcessIsAccessDenied) {
@@ -70,9 +69,8 @@ TEST(OpenPort, APortHeldByAnotherProcessIsAccessDenied) {
         close(fd);
     }
     // The child's exit closed its handle: the port opens again.
-    HANDLE port = open_port(pty.slave_path());
-    EXPECT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-    CloseHandle(port);
+    EXPECT_NE(OwnedHandle(open_port(pty.slave_path())).get(), INVALID_HANDLE_VALUE)
+        << GetLastError();
 }
 
 // A port name with no device behind it fails with ERROR_FILE_NOT_FOUND, as on Windows.

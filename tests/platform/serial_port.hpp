@@ -1,11 +1,12 @@
 #pragma once
 // Helpers for the serial conformance tests: opening a pty's slave as the gyro phase or the serial
-// port module opens its port, closing a handle whatever happens, and timing a call.
+// port module opens its port, and timing a call.
 
 #include <chrono>
 #include <string>
 
 #include "driver/gyro_port.hpp"
+#include "owned_handle.hpp"
 #include "platform/win32.hpp"
 #include "pty.hpp"
 
@@ -48,22 +49,7 @@ inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWO
     return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
-// Closes a handle when it goes out of scope, however the test ends.
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle() {
-        if (handle_ != 0 && handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-        }
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using testsupport::OwnedHandle;
 
 // How a test opens its pseudo-terminal's slave: as the gyro phase opens its port (open_port), or
 // as the serial port module does (overlapped, exclusive, existing device).
@@ -117,5 +103,18 @@ public:
 private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
+
+// Waits up to two seconds until count bytes are waiting on the port; true when exactly count are.
+inline bool wait_waiting(HANDLE port, DWORD count) {
+    Stopwatch watch;
+    COMSTAT stat{};
+    while (ClearCommError(port, nullptr, &stat) && stat.cbInQue < count) {
+        if (watch.ms() > 2000) {
+            return false;
+        }
+        Sleep(2);
+    }
+    return stat.cbInQue == count;
+}
 
 }  // namespace platform_test

@@ -13,6 +13,7 @@
 
 #include "platform/posix/handles.hpp"
 #include "platform/win32.hpp"
+#include "port_events.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
 #include "serial_port.hpp"
@@ -224,8 +225,7 @@ TEST(CookedPort, EveryByteValuePassesAfterTheSetUp) {
              record.handle = port;
              const bool done = serial::configure_port(&record, 38400) != 0;
              // The events its defaults made are no part of the line.
-             CloseHandle(record.read_overlapped.hEvent);
-             CloseHandle(record.write_overlapped.hEvent);
+             testsupport::close_events(record);
              return done;
          }},
     };

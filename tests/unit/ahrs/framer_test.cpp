@@ -6,15 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
 #include "packet_builder.hpp"
+#include "stream_split.hpp"
 
 namespace {
 
 using ahrs_test::make_packet;
 using Bytes = std::vector<uint8_t>;
+using testsupport::StreamSplit;
 
 // Angle-mode packet number n: its TAIL_WORD is n, and its other fields vary with n.
 Bytes packet(uint16_t n) {
@@ -44,15 +45,13 @@ struct Framed {
     unsigned realignments = 0;
 };
 
-// Feeds the bytes in pieces of at most `split` bytes (0: random pieces), as reads deliver them,
-// never more than the framer asks for. With quiet_at_end the line then falls silent.
-Framed frame(const Bytes& bytes, size_t split, bool quiet_at_end = false) {
+// Feeds the bytes in the pieces of split, as reads deliver them, never more than the framer asks
+// for. With quiet_at_end the line then falls silent.
+Framed frame(const Bytes& bytes, const StreamSplit& split, bool quiet_at_end = false) {
     ahrs::Framer framer;
     ahrs::framer_reset(&framer, 'a', ahrs::kAnglePacketLength);
-    std::mt19937 random(7);
     Framed out;
-    size_t at = 0;
-    for (;;) {
+    const auto judge_packets = [&] {
         const uint8_t* p = nullptr;
         while (ahrs::framer_next(&framer, &p)) {
             if (ahrs::packet_is_valid('a', p, framer.length)) {
@@ -63,17 +62,16 @@ Framed frame(const Bytes& bytes, size_t split, bool quiet_at_end = false) {
                 ahrs::framer_reject(&framer);
             }
         }
-        if (at == bytes.size()) {
-            if (quiet_at_end && ahrs::framer_line_quiet(&framer)) {
-                continue;
-            }
-            break;
-        }
-        size_t piece = split != 0 ? split : 1 + random() % 40;
-        piece = std::min({piece, bytes.size() - at, size_t{ahrs::framer_wanted(framer)}});
-        std::copy_n(bytes.begin() + static_cast<long>(at), piece, ahrs::framer_space(&framer));
-        ahrs::framer_received(&framer, static_cast<uint32_t>(piece));
-        at += piece;
+    };
+    testsupport::feed(bytes.data(), bytes.size(), split, [&](const uint8_t* piece, size_t count) {
+        count = std::min(count, size_t{ahrs::framer_wanted(framer)});
+        std::copy_n(piece, count, ahrs::framer_space(&framer));
+        ahrs::framer_received(&framer, static_cast<uint32_t>(count));
+        judge_packets();
+        return count;
+    });
+    while (quiet_at_end && ahrs::framer_line_quiet(&framer)) {
+        judge_packets();
     }
     out.realignments = framer.realignments;
     return out;
@@ -143,9 +141,8 @@ TEST(Framer, FindsTheBoundaryAgainAndKeepsAnAlignedStream) {
          .realignments = 0},
     };
     for (const Case& c : cases) {
-        for (size_t split : {size_t{0}, size_t{1}, size_t{7}, size_t{1000}}) {
-            SCOPED_TRACE(std::string(c.legend) + ", pieces of " +
-                         (split != 0 ? std::to_string(split) : std::string("random size")));
+        for (const StreamSplit& split : testsupport::every_split()) {
+            SCOPED_TRACE(std::string(c.legend) + ", " + split.describe());
             const Framed framed = frame(stream(kPackets, c.edit), split);
             EXPECT_EQ(framed.tails, c.tails);
             EXPECT_EQ(framed.rejected, c.rejected);
@@ -166,7 +163,7 @@ TEST(Framer, AStrayHeaderWithALuckyChecksumDoesNotMoveAGoodAlignment) {
         sum += bytes[static_cast<size_t>(i)];
     }
     bytes[static_cast<size_t>(at + kL - 1)] = static_cast<uint8_t>(sum);  // inside packet 5
-    const Framed framed = frame(bytes, 0);
+    const Framed framed = frame(bytes, {.seed = 7});
     EXPECT_EQ(framed.realignments, 0u);
     EXPECT_EQ(framed.tails, tails_except(kPackets, {4, 5}));
 }
@@ -208,8 +205,8 @@ TEST(Framer, AQuietLineDecidesTheSearchWithTheBytesHeld) {
          .realignments = 0},
     };
     for (const Case& c : cases) {
-        for (size_t split : {size_t{0}, size_t{1}, size_t{1000}}) {
-            SCOPED_TRACE(std::string(c.legend) + ", pieces of " + std::to_string(split));
+        for (const StreamSplit& split : testsupport::every_split()) {
+            SCOPED_TRACE(std::string(c.legend) + ", " + split.describe());
             const Bytes bytes = stream(c.packets, c.edit);
             EXPECT_EQ(frame(bytes, split).rejected, c.rejected_busy);
             const Framed framed = frame(bytes, split, true);

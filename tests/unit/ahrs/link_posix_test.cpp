@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ahrs/packet.hpp"
+#include "owned_handle.hpp"
 #include "packet_builder.hpp"
 #include "platform/win32.hpp"
 #include "pty.hpp"
@@ -159,6 +160,12 @@ HANDLE open_port(const test_support::Pty& pty) {
     return port;
 }
 
+// A pseudo-terminal and the port open on it (closed at the end); the unit goes on the master.
+struct Line {
+    test_support::Pty pty;
+    testsupport::OwnedHandle port{pty.ok() ? open_port(pty) : INVALID_HANDLE_VALUE};
+};
+
 struct Outcome {
     ahrs::RestartResult result;
     uint32_t packet_length;
@@ -243,11 +250,10 @@ TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        test_support::Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        FakeUnit unit(&pty, UnitScript{.mode = c.mode});
-        const HANDLE port = open_port(pty);
-        const Outcome o = run_restart(port, c.mode);
+        Line line;
+        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
+        FakeUnit unit(&line.pty, UnitScript{.mode = c.mode});
+        const Outcome o = run_restart(line.port.get(), c.mode);
         EXPECT_EQ(o.result, ahrs::kRestartOk);
         EXPECT_EQ(o.packet_length, c.length);
         EXPECT_EQ(o.out, "") << "a whole intact probe prints nothing";
@@ -265,7 +271,6 @@ TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
             // again and the late acknowledgement is drained. Still one exchange.
             EXPECT_GE(exchanges[0].stops_after_mode, 1);
         }
-        CloseHandle(port);
     }
 }
 
@@ -288,11 +293,10 @@ TEST(Restart, RepeatsStopsAndLettersUntilTheUnitAnswers) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        test_support::Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        FakeUnit unit(&pty, c.script);
-        const HANDLE port = open_port(pty);
-        const Outcome o = run_restart(port, c.script.mode);
+        Line line;
+        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
+        FakeUnit unit(&line.pty, c.script);
+        const Outcome o = run_restart(line.port.get(), c.script.mode);
         EXPECT_EQ(o.result, ahrs::kRestartOk);
         EXPECT_EQ(o.packet_length, ahrs::packet_length_of(c.script.mode));
         EXPECT_EQ(o.out, "") << "stream bytes never reach the probe";
@@ -301,7 +305,6 @@ TEST(Restart, RepeatsStopsAndLettersUntilTheUnitAnswers) {
         ASSERT_EQ(exchanges.size(), 1u) << printable(seen);
         EXPECT_GE(exchanges[0].stops, c.least_stops) << printable(seen);
         EXPECT_GE(exchanges[0].letters, c.least_letters) << printable(seen);
-        CloseHandle(port);
     }
 }
 
@@ -328,50 +331,40 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
     const std::string size0 = "packet size incorrect: 0 should be 30 for AHRS\n";
     struct {
         const char* legend;
-        std::vector<Bytes> answers;
-        ahrs::RestartResult result;
-        uint32_t length;
+        std::vector<Bytes> answers;  // the unit's answer to each probe in turn
+        ahrs::RestartResult result = ahrs::kRestartOk;
+        uint32_t length = 30;
         size_t exchanges;
         std::string out;
     } const cases[] = {
-        {"nothing, then a whole packet: the second exchange succeeds",
-         {{}, whole},
-         ahrs::kRestartOk,
-         30,
-         2,
-         size0},
-        {"a partial packet, then a whole one",
-         {partial, whole},
-         ahrs::kRestartOk,
-         30,
-         2,
-         "packet size incorrect: 10 should be 30 for AHRS\n"},
-        {"more than 255 bytes waiting: the read takes 255, the rest is drained next time",
-         {packets(10), whole},
-         ahrs::kRestartOk,
-         30,
-         2,
-         "packet size incorrect: 255 should be 30 for AHRS\n"},
-        {"three bad probes: no answer",
-         {{}, partial, {}},
-         ahrs::kRestartNoAnswer,
-         0,
-         3,
-         size0 + "packet size incorrect: 10 should be 30 for AHRS\n" + size0},
-        {"right length with a bad checksum is taken, with its complaint",
-         {bad_checksum_packet()},
-         ahrs::kRestartOk,
-         30,
-         1,
-         "\nbad checksum:ff 1 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 4 \n"},
+        {.legend = "nothing, then a whole packet: the second exchange succeeds",
+         .answers = {{}, whole},
+         .exchanges = 2,
+         .out = size0},
+        {.legend = "a partial packet, then a whole one",
+         .answers = {partial, whole},
+         .exchanges = 2,
+         .out = "packet size incorrect: 10 should be 30 for AHRS\n"},
+        {.legend = "more than 255 bytes waiting: the read takes 255, the rest is drained next time",
+         .answers = {packets(10), whole},
+         .exchanges = 2,
+         .out = "packet size incorrect: 255 should be 30 for AHRS\n"},
+        {.legend = "three bad probes: no answer",
+         .answers = {{}, partial, {}},
+         .result = ahrs::kRestartNoAnswer,
+         .exchanges = 3,
+         .out = size0 + "packet size incorrect: 10 should be 30 for AHRS\n" + size0},
+        {.legend = "right length with a bad checksum is taken, with its complaint",
+         .answers = {bad_checksum_packet()},
+         .exchanges = 1,
+         .out = "\nbad checksum:ff 1 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 4 \n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        test_support::Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        FakeUnit unit(&pty, UnitScript{.probe_answers = c.answers});
-        const HANDLE port = open_port(pty);
-        const Outcome o = run_restart(port, 'a');
+        Line line;
+        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
+        FakeUnit unit(&line.pty, UnitScript{.probe_answers = c.answers});
+        const Outcome o = run_restart(line.port.get(), 'a');
         EXPECT_EQ(o.result, c.result);
         if (c.result == ahrs::kRestartOk) {
             EXPECT_EQ(o.packet_length, c.length);
@@ -385,7 +378,6 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
             EXPECT_EQ(exchanges[i].continuous, last_of_success)
                 << "'C' only after the probe that is taken: " << printable(seen);
         }
-        CloseHandle(port);
     }
 }
 
@@ -415,19 +407,18 @@ TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
     };
     constexpr size_t kCases = std::size(cases);
     // The cases wait 5 s each; they run side by side on their own lines.
-    test_support::Pty ptys[kCases];
+    Line lines[kCases];
     std::vector<std::unique_ptr<FakeUnit>> units;
-    HANDLE ports[kCases] = {};
     for (size_t i = 0; i < kCases; ++i) {
-        ASSERT_TRUE(ptys[i].ok()) << ptys[i].error();
-        units.push_back(std::make_unique<FakeUnit>(&ptys[i], cases[i].script));
-        ports[i] = open_port(ptys[i]);
+        ASSERT_TRUE(lines[i].pty.ok()) << lines[i].pty.error();
+        units.push_back(std::make_unique<FakeUnit>(&lines[i].pty, cases[i].script));
     }
     Outcome outcomes[kCases] = {};
     testing::internal::CaptureStdout();
     std::vector<std::thread> threads;
     for (size_t i = 0; i < kCases; ++i) {
-        threads.emplace_back([&, i] { outcomes[i] = run_restart_quietly(ports[i], 'a'); });
+        threads.emplace_back(
+            [&, i] { outcomes[i] = run_restart_quietly(lines[i].port.get(), 'a'); });
     }
     for (std::thread& t : threads) {
         t.join();
@@ -441,7 +432,6 @@ TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
         const std::string seen = units[i]->seen();
         EXPECT_EQ(seen.find('G'), std::string::npos) << "no probe without an answer";
         EXPECT_EQ(seen.find('a') != std::string::npos, cases[i].letters_sent);
-        CloseHandle(ports[i]);
     }
 }
 
@@ -460,49 +450,43 @@ const platform::Poll stop_after_time{[](void*, bool) {
 TEST(Restart, StopPollEndsTheWaits) {
     {
         SCOPED_TRACE("asked to stop at the first poll: nothing is sent");
-        test_support::Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        FakeUnit unit(&pty, UnitScript{});
-        const HANDLE port = open_port(pty);
+        Line line;
+        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
+        FakeUnit unit(&line.pty, UnitScript{});
         g_polls = 0;
         g_polls_before_stop = 0;
-        const Outcome o = run_restart(port, 'a', stop_after_count);
+        const Outcome o = run_restart(line.port.get(), 'a', stop_after_count);
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_LT(o.elapsed_ms, 100);
         EXPECT_EQ(unit.seen(), "");
-        CloseHandle(port);
     }
     {
         SCOPED_TRACE("streaming unit: polled once per drain pass");
-        test_support::Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        FakeUnit unit(&pty, UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true});
-        const HANDLE port = open_port(pty);
+        Line line;
+        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
+        FakeUnit unit(&line.pty, UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true});
         g_polls = 0;
         g_polls_before_stop = 2;
-        const Outcome o = run_restart(port, 'a', stop_after_count);
+        const Outcome o = run_restart(line.port.get(), 'a', stop_after_count);
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_EQ(g_polls, 3);
         EXPECT_EQ(unit.seen(), "PP");
         EXPECT_LT(o.elapsed_ms, 2000);
-        CloseHandle(port);
     }
     {
         SCOPED_TRACE("unit that never acknowledges: polled while the letter repeats");
-        test_support::Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        FakeUnit unit(&pty, UnitScript{.acknowledges = false});
-        const HANDLE port = open_port(pty);
+        Line line;
+        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
+        FakeUnit unit(&line.pty, UnitScript{.acknowledges = false});
         g_polls = 0;
         g_stop_at = Clock::now() + std::chrono::milliseconds(400);
-        const Outcome o = run_restart(port, 'a', stop_after_time);
+        const Outcome o = run_restart(line.port.get(), 'a', stop_after_time);
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_GE(o.elapsed_ms, 400);
         EXPECT_LT(o.elapsed_ms, 2000) << "far below the 5 s bound";
         EXPECT_GE(g_polls, 2);
         const std::string seen = unit.seen();
         EXPECT_EQ(seen.find('G'), std::string::npos);
-        CloseHandle(port);
     }
 }
 
@@ -518,32 +502,28 @@ TEST(Restart, FailedPortEndsItWithTheSystemError) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        test_support::Pty pty;
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        const HANDLE port = open_port(pty);
+        Line line;
+        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
         if (c.before_call) {
-            pty.hang_up();
+            line.pty.hang_up();
         }
-        FakeUnit unit(&pty, UnitScript{.hang_up_on = c.hang_up_on});
-        const Outcome o = run_restart(port, 'a');
+        FakeUnit unit(&line.pty, UnitScript{.hang_up_on = c.hang_up_on});
+        const Outcome o = run_restart(line.port.get(), 'a');
         EXPECT_EQ(o.result, ahrs::kRestartPortFailed);
         EXPECT_NE(o.error, ERROR_SUCCESS) << "the system's reason is kept for the caller";
         EXPECT_LT(o.elapsed_ms, 2000) << "no waiting on a dead port";
         EXPECT_EQ(o.out, "") << "a failed read is no probe answer";
-        CloseHandle(port);
     }
 }
 
 TEST(Restart, UnknownModeIsNoAnswerWithoutTouchingThePort) {
-    test_support::Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    FakeUnit unit(&pty, UnitScript{});
-    const HANDLE port = open_port(pty);
-    const Outcome o = run_restart(port, 'x');
+    Line line;
+    ASSERT_TRUE(line.pty.ok()) << line.pty.error();
+    FakeUnit unit(&line.pty, UnitScript{});
+    const Outcome o = run_restart(line.port.get(), 'x');
     EXPECT_EQ(o.result, ahrs::kRestartNoAnswer);
     EXPECT_LT(o.elapsed_ms, 100);
     EXPECT_EQ(unit.seen(), "");
-    CloseHandle(port);
 }
 
 }  // namespace

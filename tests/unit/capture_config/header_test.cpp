@@ -9,12 +9,14 @@
 #include <cstring>
 #include <string>
 
+#include "owned_handle.hpp"
 #include "scratch.hpp"
 
 namespace {
 
 using capture_config::CaptureHeader;
 using capture_test::stdout_of;
+using testsupport::OwnedHandle;
 
 // A record whose every field has a distinct value, with bytes that show the byte order.
 CaptureHeader sample_header(uint8_t model) {
@@ -91,14 +93,15 @@ protected:
     // Writes the header into a new file, followed by trailer, and returns the file's bytes.
     std::string write(const CaptureHeader& h, const std::string& trailer = "") {
         path_ = scratch_path(".cap");
-        HANDLE f = CreateFileA(path_.string().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, HANDLE{});
-        EXPECT_NE(f, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(capture_config::write_capture_header(f, &h), 1);
-        EXPECT_EQ(
-            capture_config::write_block(f, trailer.data(), static_cast<uint32_t>(trailer.size())),
-            1);
-        CloseHandle(f);
+        {
+            const OwnedHandle f(CreateFileA(path_.string().c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, HANDLE{}));
+            EXPECT_NE(f.get(), INVALID_HANDLE_VALUE);
+            EXPECT_EQ(capture_config::write_capture_header(f.get(), &h), 1);
+            EXPECT_EQ(capture_config::write_block(f.get(), trailer.data(),
+                                                  static_cast<uint32_t>(trailer.size())),
+                      1);
+        }
         return bytes_of(path_);
     }
 
@@ -117,14 +120,12 @@ protected:
         HANDLE f = HANDLE{};
         r.out = stdout_of(
             [&] { r.result = capture_config::read_capture_header(path.c_str(), &f, &r.header); });
+        const OwnedHandle owned(f);
         r.opened = f != INVALID_HANDLE_VALUE;
-        if (r.opened) {
-            char buffer[64];
-            DWORD got = 0;
-            if (ReadFile(f, buffer, sizeof buffer, &got, nullptr)) {
-                r.rest.assign(buffer, got);
-            }
-            CloseHandle(f);
+        char buffer[64];
+        DWORD got = 0;
+        if (r.opened && ReadFile(f, buffer, sizeof buffer, &got, nullptr)) {
+            r.rest.assign(buffer, got);
         }
         return r;
     }
@@ -277,17 +278,20 @@ TEST_F(CaptureHeaderFile, ReportsAFileThatCannotBeOpened) {
 // handle open only for reading and an invalid handle all give 0.
 TEST_F(CaptureHeaderFile, BlocksMoveAllTheirBytesOrFail) {
     const std::string path = file_with("abc").string();
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, HANDLE{});
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
     char buffer[8] = {};
-    EXPECT_EQ(capture_config::read_block(f, buffer, 2), 1);
-    EXPECT_EQ(std::string(buffer, 2), "ab");
-    EXPECT_EQ(capture_config::read_block(f, buffer, 2), 0) << "one byte left";
-    EXPECT_EQ(capture_config::read_block(f, buffer, 0), 1) << "nothing asked, nothing missing";
-    EXPECT_EQ(capture_config::write_block(f, "xy", 2), 0) << "open for reading only";
-    const CaptureHeader h = sample_header(0);
-    EXPECT_EQ(capture_config::write_capture_header(f, &h), 0);
-    CloseHandle(f);
+    {
+        const OwnedHandle owned(
+            CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, HANDLE{}));
+        const HANDLE f = owned.get();
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(capture_config::read_block(f, buffer, 2), 1);
+        EXPECT_EQ(std::string(buffer, 2), "ab");
+        EXPECT_EQ(capture_config::read_block(f, buffer, 2), 0) << "one byte left";
+        EXPECT_EQ(capture_config::read_block(f, buffer, 0), 1) << "nothing asked, nothing missing";
+        EXPECT_EQ(capture_config::write_block(f, "xy", 2), 0) << "open for reading only";
+        const CaptureHeader h = sample_header(0);
+        EXPECT_EQ(capture_config::write_capture_header(f, &h), 0);
+    }
     EXPECT_EQ(bytes_of(path), "abc");
 
     EXPECT_EQ(capture_config::read_block(INVALID_HANDLE_VALUE, buffer, 1), 0);

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 
 #include "gps/log.hpp"
 #include "gps/sentence.hpp"
+#include "stream_split.hpp"
 
 namespace gps_test {
 
@@ -36,11 +36,10 @@ inline void PrintTo(const Split& s, std::ostream* os) {
         << " " << testing::PrintToString(s.text) << " " << testing::PrintToString(s.end) << "}";
 }
 
-// The pieces of the stream, fed to a fresh splitter in calls of `split` bytes (0: random sizes
-// from 1 to 40), then finished.
-inline std::vector<Split> split_stream(const std::string& stream, size_t split, unsigned seed = 1) {
+// The pieces of the stream, fed to a fresh splitter in the pieces of split, then finished.
+inline std::vector<Split> split_stream(const std::string& stream,
+                                       const testsupport::StreamSplit& split) {
     gps::Splitter splitter;
-    std::mt19937 random(seed);
     std::vector<Split> pieces;
     gps::Piece piece;
     const auto take = [&] {
@@ -49,16 +48,13 @@ inline std::vector<Split> split_stream(const std::string& stream, size_t split, 
                           std::string(bytes + piece.text_size, piece.size - piece.text_size)});
     };
     const auto* data = reinterpret_cast<const uint8_t*>(stream.data());
-    const uint8_t* const end = data + stream.size();
-    while (data < end) {
-        const size_t left = static_cast<size_t>(end - data);
-        size_t count = split != 0 ? split : 1 + random() % 40;
-        count = count < left ? count : left;
-        const uint8_t* const call_end = data + count;
-        while (gps::splitter_next(&splitter, &data, call_end, &piece)) {
+    testsupport::feed(data, stream.size(), split, [&](const uint8_t* call, size_t count) {
+        const uint8_t* const call_end = call + count;
+        while (gps::splitter_next(&splitter, &call, call_end, &piece)) {
             take();
         }
-    }
+        return count;
+    });
     if (gps::splitter_finish(&splitter, &piece)) {
         take();
     }

@@ -127,12 +127,9 @@ TEST(Splitter, CutsTheSameInWhateverSplitsTheStreamArrives) {
         {.legend = "nothing received", .stream = "", .pieces = {}},
     };
     for (const Case& c : cases) {
-        for (const size_t split : {size_t{1} << 20, size_t{1}, size_t{2}, size_t{7}, size_t{0}}) {
-            for (unsigned seed = 1; seed <= (split == 0 ? 4u : 1u); ++seed) {
-                SCOPED_TRACE(std::string(c.legend) + ", calls of " +
-                             (split != 0 ? std::to_string(split) : "random size") + " bytes");
-                EXPECT_EQ(gps_test::split_stream(c.stream, split, seed), c.pieces);
-            }
+        for (const testsupport::StreamSplit& split : testsupport::every_split()) {
+            SCOPED_TRACE(std::string(c.legend) + ", " + split.describe());
+            EXPECT_EQ(gps_test::split_stream(c.stream, split), c.pieces);
         }
     }
 }

@@ -9,7 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "owned_handle.hpp"
 #include "platform/posix/handles.hpp"
+#include "port_events.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
 
@@ -17,6 +19,7 @@ namespace {
 
 using serial::SerialPort;
 using test_support::Pty;
+using testsupport::close_events;
 
 std::unique_ptr<SerialPort> patterned_record() {
     auto port = std::make_unique<SerialPort>();
@@ -28,11 +31,6 @@ DWORD bytes_waiting(HANDLE handle) {
     COMSTAT stat{};
     DWORD errors = 0;
     return ClearCommError(handle, &errors, &stat) ? stat.cbInQue : MAXDWORD;
-}
-
-void close_events(const SerialPort& port) {
-    CloseHandle(port.read_overlapped.hEvent);
-    CloseHandle(port.write_overlapped.hEvent);
 }
 
 // After a successful open: the record's state, the line at the given rate with 8 data bits, no
@@ -169,9 +167,10 @@ TEST(ClosePort, ClosesTheHandleAndTouchesNothingElse) {
 TEST(OpenPortNamed, ADeviceThatCannotBeOpenedLeavesTheRecordAlone) {
     Pty pty;
     ASSERT_TRUE(pty.ok()) << pty.error();
-    const HANDLE holder = CreateFileA(pty.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const testsupport::OwnedHandle holder(CreateFileA(pty.slave_path().c_str(),
+                                                      GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    ASSERT_NE(holder.get(), INVALID_HANDLE_VALUE);
     struct Case {
         const char* legend;
         std::string device;
@@ -189,7 +188,6 @@ TEST(OpenPortNamed, ADeviceThatCannotBeOpenedLeavesTheRecordAlone) {
         EXPECT_EQ(std::memcmp(expected.get(), port.get(), sizeof(SerialPort)), 0)
             << c.legend << ": is_open and the events untouched";
     }
-    CloseHandle(holder);
 }
 
 // Line settings the device refuses (a rate of 0): 0, is_open 0, the handle closed and the

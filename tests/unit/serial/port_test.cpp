@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "port_events.hpp"
 #include "serial/port.hpp"
 
 namespace {
@@ -156,8 +157,7 @@ TEST(PortWithoutDevice, OperationsOnAnInvalidHandle) {
     port->is_open = 1;
     EXPECT_EQ(serial::purge_port(port.get(), 0x0F), 0) << "purge of no device fails";
     EXPECT_EQ(serial::configure_port(port.get(), 9600), 0) << "no device takes the settings";
-    CloseHandle(port->read_overlapped.hEvent);
-    CloseHandle(port->write_overlapped.hEvent);
+    testsupport::close_events(*port);
 
     auto before = patterned_record();
     std::memcpy(before.get(), port.get(), sizeof(SerialPort));

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "port_events.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
 #include "serial/transfer.hpp"
@@ -44,8 +45,7 @@ protected:
     void TearDown() override {
         if (port_->is_open != 0) {
             (void)serial::close_port(port_.get());
-            (void)CloseHandle(port_->read_overlapped.hEvent);
-            (void)CloseHandle(port_->write_overlapped.hEvent);
+            testsupport::close_events(*port_);
         }
     }
 
