@@ -3,8 +3,8 @@
 // renamed into it only when all are complete, so an error or Ctrl+C leaves none half written.
 
 import {
-  closeSync, fstat, mkdirSync, mkdtempSync, open, readFile, renameSync, rmSync, statSync, unlinkSync,
-  writeFileSync,
+  closeSync, fstat, mkdirSync, mkdtempSync, open, openSync, readFile, renameSync, rmSync, statSync,
+  unlinkSync, writeSync,
 } from "node:fs";
 import { Socket } from "node:net";
 import { join } from "node:path";
@@ -13,13 +13,14 @@ import { deflateSync } from "node:zlib";
 import { InputError } from "./core/errors";
 import type { Mode } from "./core/gyro";
 import type { Views } from "./core/views";
-import { pack } from "./core/pack";
+import { packPieces } from "./core/pack";
 import { pictures } from "./core/pictures";
 import { review, type OutputFile } from "./core/review";
 
 // The page, built beside this command line: report.html is it with the run's views inside.
 declare const PAGE_HTML: string;
 const DATA_SLOT = '<script id="run-data" type="application/json"></script>';
+const DATA_OPEN = DATA_SLOT.slice(0, DATA_SLOT.indexOf("</script>"));
 
 const PROG = "morvane-review";
 // Outputs this command line and the ones before it may leave in the folder, in the order they
@@ -232,7 +233,14 @@ function dropStaging(): void {
   staging = null;
 }
 
-function writeOutputs(folder: string, files: OutputFile[]): string[] {
+/** An output of the command line: its name and its bytes in pieces, made as they are written, so
+ * a file of tens of megabytes is never held whole. */
+interface Output {
+  name: string;
+  pieces: () => Iterable<Uint8Array>;
+}
+
+function writeOutputs(folder: string, files: Output[]): string[] {
   let at = folder;
   try {
     let isFile = false;
@@ -246,7 +254,14 @@ function writeOutputs(folder: string, files: OutputFile[]): string[] {
     staging = mkdtempSync(join(folder, `.${PROG}-`));
     for (const file of files) {
       at = join(staging, file.name);
-      writeFileSync(at, file.make());
+      const fd = openSync(at, "w");
+      try {
+        for (const piece of file.pieces()) {
+          for (let done = 0; done < piece.length;) done += writeSync(fd, piece, done);
+        }
+      } finally {
+        closeSync(fd);
+      }
     }
     const made: string[] = [];
     const written = new Set(files.map((f) => f.name));
@@ -274,22 +289,27 @@ function writeOutputs(folder: string, files: OutputFile[]): string[] {
 }
 
 /** The review's files with the pictures not skipped and report.html, in the order of OUTPUTS. */
-function withPictures(files: OutputFile[], views: Views, skip: Set<string>): OutputFile[] {
-  const all = [...files];
+function withPictures(files: OutputFile[], views: Views, skip: Set<string>): Output[] {
+  const all: Output[] = files.map((f) => ({ name: f.name, pieces: () => [f.make()] }));
   for (const picture of pictures(views)) {
     if (skip.has(picture.name.replace(/\.png$/, ""))) continue;
-    all.push({ name: picture.name, make: () => picture.draw().png((bytes) => deflateSync(bytes)) });
+    all.push({ name: picture.name, pieces: () => [picture.draw().png((bytes) => deflateSync(bytes))] });
   }
   all.sort((a, b) => OUTPUTS.indexOf(a.name) - OUTPUTS.indexOf(b.name));
   const names = all.map((f) => f.name);
-  // JSON with every "<" escaped cannot end the script element it sits in.
-  const data = pack({ views, files: names }).replace(/</g, "\\u003c");
-  all.push({
-    name: "report.html",
-    make: () => new TextEncoder().encode(PAGE_HTML.replace(DATA_SLOT,
-      () => `<script id="run-data" type="application/json">${data}</script>`)),
-  });
+  all.push({ name: "report.html", pieces: () => report(views, names) });
   return all;
+}
+
+/** report.html: the page with the run's views in its data slot, written a piece at a time. */
+function* report(views: Views, files: string[]): Iterable<Uint8Array> {
+  const encoder = new TextEncoder();
+  const slot = PAGE_HTML.indexOf(DATA_SLOT);
+  yield encoder.encode(PAGE_HTML.slice(0, slot) + DATA_OPEN);
+  for (const piece of packPieces({ views, files })) {
+    yield typeof piece === "string" ? encoder.encode(piece) : piece;
+  }
+  yield encoder.encode(PAGE_HTML.slice(slot + DATA_OPEN.length));
 }
 
 function interrupted(code: number): never {
