@@ -288,12 +288,16 @@ function writeOutputs(folder: string, files: Output[]): string[] {
   }
 }
 
+// zlib's level 3 deflates the pictures (flat areas, lines, text) four times as fast as its
+// default and leaves them about 40 % larger: 0.1 s less on a full run for 0.2 MB more.
+const PNG_ZLIB = { level: 3 };
+
 /** The review's files with the pictures not skipped and report.html, in the order of OUTPUTS. */
 function withPictures(files: OutputFile[], views: Views, skip: Set<string>): Output[] {
   const all: Output[] = files.map((f) => ({ name: f.name, pieces: () => [f.make()] }));
   for (const picture of pictures(views)) {
     if (skip.has(picture.name.replace(/\.png$/, ""))) continue;
-    all.push({ name: picture.name, pieces: () => [picture.draw().png((bytes) => deflateSync(bytes))] });
+    all.push({ name: picture.name, pieces: () => [picture.draw().png((bytes) => deflateSync(bytes, PNG_ZLIB))] });
   }
   all.sort((a, b) => OUTPUTS.indexOf(a.name) - OUTPUTS.indexOf(b.name));
   const names = all.map((f) => f.name);

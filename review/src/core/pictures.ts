@@ -82,8 +82,11 @@ export function imagePlot(r: Raster, area: Box, plot: ImagePlot): void {
   for (let row = 0; row < plot.rows; row++) {
     for (let c = 0; c < plot.cols; c++) {
       const v = values[row * plot.cols + c], at = 3 * ((plot.rows - 1 - row) * plot.cols + c);
-      if (Number.isNaN(v)) cells.set(EMPTY, at);
-      else colour(plot.scale, (v - lo) / (hi - lo), cells, at);
+      if (Number.isNaN(v)) {
+        cells[at] = EMPTY[0];
+        cells[at + 1] = EMPTY[1];
+        cells[at + 2] = EMPTY[2];
+      } else colour(plot.scale, (v - lo) / (hi - lo), cells, at);
     }
   }
   r.image(cells, plot.cols, plot.rows, box.x, box.y, box.w, box.h);
