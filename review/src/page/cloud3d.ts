@@ -27,7 +27,7 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
   geometry.setAttribute("position", new THREE.BufferAttribute(positions, 3));
   const colours = new Uint8Array(3 * n);
   geometry.setAttribute("color", new THREE.BufferAttribute(colours, 3, true));
-  const material = new THREE.PointsMaterial({ size: 2, sizeAttenuation: false, vertexColors: true });
+  const material = new THREE.PointsMaterial({ size: 1, sizeAttenuation: false, vertexColors: true });
   const points = new THREE.Points(geometry, material);
 
   const renderer = new THREE.WebGLRenderer({ canvas, antialias: false, preserveDrawingBuffer: true });
@@ -62,11 +62,17 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
   controls.target.set(0, 0, 0);
   controls.update();
 
-  function resize(): void {
+  let drawnW = -1, drawnH = -1;
+  /** Fits the drawing to the canvas's size; false when that has not changed. */
+  function resize(): boolean {
     const w = canvas.clientWidth, h = canvas.clientHeight;
+    if (w === drawnW && h === drawnH) return false;
+    drawnW = w;
+    drawnH = h;
     renderer.setSize(w, h, false);
     camera.aspect = w / Math.max(h, 1);
     camera.updateProjectionMatrix();
+    return true;
   }
   // One drawing per frame, however many changes asked for it: a million points in software
   // WebGL take a large part of a second, and the first frame has a recolouring and a resize.
@@ -80,9 +86,10 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
     });
   };
   controls.addEventListener("change", render);
+  // The observer also reports the size the canvas starts with, after the first frame is asked
+  // for: drawing the million points again for that would double the first frame's cost.
   new ResizeObserver(() => {
-    resize();
-    render();
+    if (resize()) render();
   }).observe(canvas);
   resize();
 
