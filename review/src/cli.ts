@@ -294,7 +294,7 @@ const PNG_ZLIB = { level: 3 };
 
 /** The review's files with the pictures not skipped and report.html, in the order of OUTPUTS. */
 function withPictures(files: OutputFile[], views: Views, skip: Set<string>): Output[] {
-  const all: Output[] = files.map((f) => ({ name: f.name, pieces: () => [f.make()] }));
+  const all: Output[] = files.map((f) => ({ name: f.name, pieces: f.pieces }));
   for (const picture of pictures(views)) {
     if (skip.has(picture.name.replace(/\.png$/, ""))) continue;
     all.push({ name: picture.name, pieces: () => [picture.draw().png((bytes) => deflateSync(bytes, PNG_ZLIB))] });

@@ -56,7 +56,7 @@ export function fromBase64(text: string): Uint8Array {
 
 export function pack(value: unknown): string {
   const decoder = new TextDecoder();
-  return packPieces(value).map((p) => (typeof p === "string" ? p : decoder.decode(p))).join("");
+  return [...packPieces(value)].map((p) => (typeof p === "string" ? p : decoder.decode(p))).join("");
 }
 
 // Stands in a typed array's place while the JSON around it is written: a NUL cannot be in a file
@@ -65,11 +65,11 @@ export function pack(value: unknown): string {
 const SLOT = "\u0000array\u0000";
 const SLOT_JSON = JSON.stringify(SLOT);
 
-/** pack's text in pieces, each typed array's base64 as bytes (ASCII) between strings of JSON,
+/** pack's text in pieces, made as they are asked for, each typed array's base64 as bytes (ASCII) between strings of JSON,
  * so a writer puts a report of tens of megabytes into its file without making it one string.
  * Every "<" in the strings is written as "\u003c" (base64 has none): the text cannot end a
  * script element it sits in. */
-export function packPieces(value: unknown): (string | Uint8Array)[] {
+export function* packPieces(value: unknown): Generator<string | Uint8Array> {
   const arrays: Uint8Array[] = [];
   const json = JSON.stringify(value, (_key, v) => {
     for (const name of Object.keys(TYPES) as TypeName[]) {
@@ -84,11 +84,13 @@ export function packPieces(value: unknown): (string | Uint8Array)[] {
     return v;
   });
   const parts = json.split(SLOT_JSON);
-  const pieces: (string | Uint8Array)[] = [parts[0].replace(/</g, "\\u003c")];
-  arrays.forEach((bytes, k) => {
-    pieces.push('"', base64Bytes(bytes), '"' + parts[k + 1].replace(/</g, "\\u003c"));
-  });
-  return pieces;
+  yield parts[0].replace(/</g, "\\u003c");
+  // One array's base64 at a time: the cloud's alone is 16 MB.
+  for (let k = 0; k < arrays.length; k++) {
+    yield '"';
+    yield base64Bytes(arrays[k]);
+    yield '"' + parts[k + 1].replace(/</g, "\\u003c");
+  }
 }
 
 export function unpack<T>(text: string): T {

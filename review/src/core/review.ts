@@ -5,9 +5,9 @@ import { buildCloud } from "./cloud";
 import { attitude, IDENTITY, scannerToEnu, type Attitude, type Matrix } from "./geometry";
 import { describeGpsCut, readGps } from "./gps";
 import { describeGyroCut, readGyro, type Mode } from "./gyro";
-import { writeLas, type LasFrame } from "./las";
+import { lasPieces, type LasFrame } from "./las";
 import { describeCut, readLaser, type LaserFile } from "./laser";
-import { writePly } from "./ply";
+import { joined, plyPieces } from "./ply";
 import { fixed } from "./text";
 import { gridAt, utmZone } from "./utm";
 import { attitudeView, gpsView, panorama, plan, type Views } from "./views";
@@ -22,11 +22,17 @@ export interface InputFile {
   bytes: Uint8Array;
 }
 
-/** An output: its name and a function that writes its bytes, called when it is wanted, so a
- * caller that stores each before asking for the next holds one at a time. */
+/** An output: its name and functions that write its bytes, called when it is wanted, so a
+ * caller that stores each before asking for the next holds one at a time: make gives them
+ * whole, pieces a piece at a time (a file writer then holds one piece). */
 export interface OutputFile {
   name: string;
   make: () => Uint8Array;
+  pieces: () => Iterable<Uint8Array>;
+}
+
+function output(name: string, pieces: () => Iterable<Uint8Array>): OutputFile {
+  return { name, pieces, make: () => joined(pieces()) };
 }
 
 export interface ReviewOptions {
@@ -75,19 +81,16 @@ export function review(laserFile: InputFile, gyroFile: InputFile,
   const las = laserFigures !== null && !options.skip.has("las")
     ? lasFrame(options.noLevel, gpsFigures, summary) : null;
   const text = summary.text();
-  files.push({ name: "summary.txt", make: () => new TextEncoder().encode(text) });
+  files.push(output("summary.txt", () => [new TextEncoder().encode(text)]));
   if (laserFigures !== null && !options.skip.has("ply")) {
     const comments = plyComments(laserFile.name, laser, options.noLevel, att, transform, gpsFigures);
-    files.push({ name: "scan.ply", make: () => writePly(cloud.points, laser, comments) });
+    files.push(output("scan.ply", () => plyPieces(cloud.points, laser, comments)));
   }
   if (las !== null) {
-    files.push({
-      name: "scan.las",
-      make: () => writeLas({
-        points: cloud.points, amplitude: laser.amplitude, frame: las, software: SOFTWARE,
-        created: options.created,
-      }),
-    });
+    files.push(output("scan.las", () => lasPieces({
+      points: cloud.points, amplitude: laser.amplitude, frame: las, software: SOFTWARE,
+      created: options.created,
+    })));
   }
   let views: Views | null = null;
   if (options.views) {
