@@ -3,8 +3,8 @@
 // renamed into it only when all are complete, so an error or Ctrl+C leaves none half written.
 
 import {
-  closeSync, fstat, mkdirSync, mkdtempSync, open, openSync, readFile, renameSync, rmSync, statSync,
-  unlinkSync, writeSync,
+  closeSync, fstat, mkdirSync, mkdtempSync, open, openSync, readFile, readSync, renameSync, rmSync,
+  statSync, unlinkSync, writeSync,
 } from "node:fs";
 import { Socket } from "node:net";
 import { join } from "node:path";
@@ -15,7 +15,8 @@ import type { Mode } from "./core/gyro";
 import type { Views } from "./core/views";
 import { packPieces } from "./core/pack";
 import { pictures } from "./core/pictures";
-import { review, type OutputFile } from "./core/review";
+import { countRows, LaserReader } from "./core/laser";
+import { review, type OutputFile, type ReadLaser } from "./core/review";
 
 // The page, built beside this command line: report.html is it with the run's views inside.
 declare const PAGE_HTML: string;
@@ -209,6 +210,66 @@ async function readInput(name: string): Promise<Uint8Array> {
   }
 }
 
+// A laser file is read this much at a time: the columns are parsed from each piece as it comes.
+const LASER_CHUNK = 4 << 20;
+
+/** The laser file parsed as it is read, a chunk at a time, so that its text (44 MB on a full
+ * run) is never held whole. A file that cannot be read throws here, as readInput does; what is
+ * wrong in its content is kept for the review to throw in its turn. A regular file is read
+ * twice, first to count its rows (the columns are then made to size), which costs less than
+ * the file's bytes held beside its columns; a pipe is read once, the columns growing. */
+async function readLaserInput(name: string): Promise<ReadLaser> {
+  let fd: number | null = null;
+  let parsed: LaserReader | null = null, wrong: InputError | null = null;
+  const take = (chunk: Uint8Array) => {
+    if (wrong !== null) return;
+    try {
+      parsed!.push(chunk);
+    } catch (error) {
+      if (!(error instanceof InputError)) throw error;
+      wrong = error;
+    }
+  };
+  try {
+    fd = await promisify(open)(name, "r");
+    const info = await promisify(fstat)(fd);
+    if (info.isFIFO() || info.isSocket()) {
+      parsed = new LaserReader(name);
+      const socket = new Socket({ fd, readable: true, writable: false });
+      fd = null; // the socket closes it
+      socket.on("data", (chunk: Buffer) => take(chunk));
+      await new Promise((resolve, reject) => {
+        socket.on("end", resolve);
+        socket.on("error", reject);
+      });
+      socket.destroy();
+    } else {
+      const chunk = new Uint8Array(LASER_CHUNK);
+      let rows = 0;
+      for (let at = 0, got; (got = readSync(fd, chunk, 0, chunk.length, at)) > 0; at += got) {
+        rows += countRows(chunk.subarray(0, got));
+      }
+      parsed = new LaserReader(name, rows);
+      for (let at = 0, got; (got = readSync(fd, chunk, 0, chunk.length, at)) > 0; at += got) {
+        take(chunk.subarray(0, got));
+      }
+    }
+  } catch (error) {
+    throw new InputError(name, null, `cannot be read: ${reason(error)}`);
+  } finally {
+    if (fd !== null) closeSync(fd);
+  }
+  if (wrong === null) {
+    try {
+      return { name, read: parsed.finish() };
+    } catch (error) {
+      if (!(error instanceof InputError)) throw error;
+      wrong = error;
+    }
+  }
+  return { name, read: wrong };
+}
+
 /** A GPS file that is not there is no error: null. */
 async function readOptional(name: string): Promise<Uint8Array | null> {
   try {
@@ -341,8 +402,7 @@ export async function main(argv: string[]): Promise<number> {
   try {
     const gyro = { name: args.gyro, bytes: await readInput(args.gyro) };
     const gps = args.gps === null ? null : { name: args.gps, bytes: await readOptional(args.gps) };
-    // Held only by the review, which lets go of the bytes once it has read them.
-    const laser = { name: args.laser, bytes: await readInput(args.laser) };
+    const laser = await readLaserInput(args.laser);
     // Signals that came during the reads are handled before the long computation starts.
     await new Promise((resolve) => setImmediate(resolve));
     const result = review(laser, gyro, gps, {
