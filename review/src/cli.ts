@@ -369,12 +369,13 @@ function withPictures(files: OutputFile[], views: Views, skip: Set<string>): Out
 /** report.html: the page with the run's views in its data slot, written a piece at a time. */
 function* report(views: Views, files: string[]): Iterable<Uint8Array> {
   const encoder = new TextEncoder();
-  const slot = PAGE_HTML.indexOf(DATA_SLOT);
-  yield encoder.encode(PAGE_HTML.slice(0, slot) + DATA_OPEN);
+  const page = PAGE_HTML; // the build writes the page's text where the name stands: once
+  const slot = page.indexOf(DATA_SLOT);
+  yield encoder.encode(page.slice(0, slot) + DATA_OPEN);
   for (const piece of packPieces({ views, files })) {
     yield typeof piece === "string" ? encoder.encode(piece) : piece;
   }
-  yield encoder.encode(PAGE_HTML.slice(slot + DATA_OPEN.length));
+  yield encoder.encode(page.slice(slot + DATA_OPEN.length));
 }
 
 function interrupted(code: number): never {
