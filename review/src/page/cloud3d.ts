@@ -14,6 +14,36 @@ export interface CloudScene {
   count: number;
 }
 
+const POINT_STYLE = { size: 1, sizeAttenuation: false, vertexColors: true };
+
+/** The renderer made ahead for a canvas, its shaders compiled. */
+let prepared: { canvas: HTMLCanvasElement; renderer: THREE.WebGLRenderer } | null = null;
+
+function newRenderer(canvas: HTMLCanvasElement): THREE.WebGLRenderer {
+  const renderer = new THREE.WebGLRenderer({ canvas, antialias: false, preserveDrawingBuffer: true });
+  renderer.setPixelRatio(window.devicePixelRatio || 1);
+  return renderer;
+}
+
+/** Makes the cloud's renderer and compiles the shaders of what it draws (the points, the
+ * scanner's cross, the north arrow) ahead of the points: in software WebGL that takes a good
+ * part of the first frame, which the page spends while its worker reads the files. */
+export function prepareCloud(canvas: HTMLCanvasElement): void {
+  if (prepared?.canvas === canvas) return;
+  const renderer = newRenderer(canvas);
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute("position", new THREE.BufferAttribute(new Float32Array(3), 3));
+  geometry.setAttribute("color", new THREE.BufferAttribute(new Uint8Array(3), 3, true));
+  const scene = new THREE.Scene();
+  scene.background = new THREE.Color(0x101418);
+  scene.add(new THREE.Points(geometry, new THREE.PointsMaterial(POINT_STYLE)));
+  scene.add(new THREE.LineSegments(new THREE.BufferGeometry().setFromPoints([new THREE.Vector3(),
+    new THREE.Vector3(1, 0, 0)]), new THREE.LineBasicMaterial({ color: 0xff3030, depthTest: false })));
+  scene.add(new THREE.ArrowHelper(new THREE.Vector3(0, 0, -1), new THREE.Vector3(), 1, 0x30ff60));
+  renderer.compile(scene, new THREE.PerspectiveCamera());
+  prepared = { canvas, renderer };
+}
+
 export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudScene {
   const n = cloud.points.length / 3;
   // Three's frame has y up: east is x, up is y, north is -z.
@@ -27,11 +57,11 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
   geometry.setAttribute("position", new THREE.BufferAttribute(positions, 3));
   const colours = new Uint8Array(3 * n);
   geometry.setAttribute("color", new THREE.BufferAttribute(colours, 3, true));
-  const material = new THREE.PointsMaterial({ size: 1, sizeAttenuation: false, vertexColors: true });
+  const material = new THREE.PointsMaterial(POINT_STYLE);
   const points = new THREE.Points(geometry, material);
 
-  const renderer = new THREE.WebGLRenderer({ canvas, antialias: false, preserveDrawingBuffer: true });
-  renderer.setPixelRatio(window.devicePixelRatio || 1);
+  const renderer = prepared?.canvas === canvas ? prepared.renderer : newRenderer(canvas);
+  prepared = null;
   const scene = new THREE.Scene();
   scene.background = new THREE.Color(0x101418);
   scene.add(points);
