@@ -46,19 +46,17 @@ export function prepareCloud(canvas: HTMLCanvasElement): void {
 
 export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudScene {
   const n = cloud.points.length / 3;
-  // Three's frame has y up: east is x, up is y, north is -z.
-  const positions = new Float32Array(3 * n);
-  for (let i = 0; i < n; i++) {
-    positions[3 * i] = cloud.points[3 * i];
-    positions[3 * i + 1] = cloud.points[3 * i + 2];
-    positions[3 * i + 2] = -cloud.points[3 * i + 1];
-  }
   const geometry = new THREE.BufferGeometry();
-  geometry.setAttribute("position", new THREE.BufferAttribute(positions, 3));
+  geometry.setAttribute("position", new THREE.BufferAttribute(cloud.points, 3));
   const colours = new Uint8Array(3 * n);
   geometry.setAttribute("color", new THREE.BufferAttribute(colours, 3, true));
   const material = new THREE.PointsMaterial(POINT_STYLE);
   const points = new THREE.Points(geometry, material);
+  // Three's frame has y up: east is x, up is y, north is -z. The points are turned into it by
+  // their object's matrix, so the GPU does it rather than a copy of the million points.
+  points.matrixAutoUpdate = false;
+  points.matrix.set(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1);
+  points.matrixWorldNeedsUpdate = true;
 
   const renderer = prepared?.canvas === canvas ? prepared.renderer : newRenderer(canvas);
   prepared = null;
