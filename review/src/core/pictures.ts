@@ -76,7 +76,12 @@ export function imagePlot(r: Raster, area: Box, plot: ImagePlot): void {
     h = Math.round(unit * spanY);
   }
   const box = { x: area.x + margin.left, y: area.y + margin.top, w, h };
-  const values = plot.log ? plot.values.map((v) => (v > 0 ? Math.log10(v) : NaN)) : plot.values;
+  let values = plot.values;
+  if (plot.log) {
+    // A plain loop: a typed array's map calls back once a cell, several times as slow.
+    values = new Float32Array(plot.values.length);
+    for (let i = 0; i < values.length; i++) values[i] = plot.values[i] > 0 ? Math.log10(plot.values[i]) : NaN;
+  }
   const [lo, hi] = plot.log ? [0, Math.max(robustRange(values)[1], 1)] : robustRange(values);
   const cells = new Uint8Array(3 * plot.cols * plot.rows);
   for (let row = 0; row < plot.rows; row++) {
