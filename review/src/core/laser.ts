@@ -153,7 +153,7 @@ export class LaserReader {
   }
 
   /** Parses the rows from start whose line feed has more bytes after it (so none of them is the
- * file's last row); returns where the first row left for later begins. */
+   * file's last row); returns where the first row left for later begins. */
   private rowsFrom(bytes: Uint8Array, start: number): number {
     const size = bytes.length, value = this.value;
     for (;;) {
@@ -181,7 +181,7 @@ export class LaserReader {
   }
 
   /** What is left once the file has ended: the last row, perhaps with its line end (an
- * editor's), perhaps cut short. */
+   * editor's), perhaps cut short. */
   private lastRow(bytes: Uint8Array): void {
     const size = bytes.length, value = this.value;
     if (fastRow(bytes, 0, this.crlf, value) >= 0) {
