@@ -83,7 +83,6 @@ bench: native review
 	build/bench/bench_line_rate
 	build/bench/bench_realignment
 	/usr/bin/python3 bench/bench_review.py
-	/usr/bin/python3 bench/bench_review_ts.py
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

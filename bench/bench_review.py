@@ -1,22 +1,29 @@
 #!/usr/bin/python3
-"""Speed and memory of the review on a full run, against numpy.loadtxt of the laser file alone,
-side by side in one run.
+"""Speed and memory of the review (review/) on a full run, against numpy.loadtxt of the laser file
+alone, side by side in one run.
 
 The run: 200 laser lines of 5000 samples from the logger against hsif-sim (a full pan turn of
 the simulated room), a gyro file of 10 minutes at 100 packets/s in mode a with the clock column
 and an hour of GPS at 1 Hz (GGA and RMC). The gyro and GPS files are made here: ahrs-sim would
-need the 10 minutes in real time, and the GPS simulator is not part of the tree yet.
+need the 10 minutes in real time. Each round times, one after the other, numpy.loadtxt of the
+laser file, the command line's whole review (node review/dist/morvane-review.js, every output)
+and the page in headless Chromium from the files handed over until the verdict and every picture
+are drawn (bench/review_page.mjs). Prints the best of each, the ratios (goals: command line at
+most 1.0, page at most 2) and the command line's peak memory against the laser file's size (goal
+at most 3). Reports, never fails on a goal.
 
-Prints the best of three rounds of each (interleaved), their ratio (goal at most 2) and the
-review's peak memory against the laser file's size (goal at most 4). Reports, never fails on a
-goal. Needs the native build (make) and Debian's python3-numpy, -matplotlib and -tqdm."""
+bench_review.py [FOLDER]: with FOLDER, its laser.txt, gyro.txt and gps.txt are the run (made by
+an earlier round, say) and no run is made. Needs the native build (make), the review's build
+(make review), Debian's chromium and python3-numpy."""
 
+import json
 import os
-import resource
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import tty
 from functools import reduce
 from operator import xor
 from pathlib import Path
@@ -24,13 +31,52 @@ from pathlib import Path
 import numpy as np
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests" / "review"))
-from simulated import simulated_run  # noqa: E402
-
 BUILD = Path(os.environ.get("MORVANE_BUILD", ROOT / "build"))
+CLI = ROOT / "review" / "dist" / "morvane-review.js"
+PAGE_DRIVER = ROOT / "bench" / "review_page.mjs"
+NAME = "bench_review"
 ROUNDS = 3
-GOAL_TIME = 2.0
-GOAL_MEMORY = 4.0
+GOAL_CLI = 1.0
+GOAL_PAGE = 2.0
+GOAL_MEMORY = 3.0
+
+
+def _drain(fd):
+    while True:
+        try:
+            if not os.read(fd, 4096):
+                break
+        except OSError:
+            break
+
+
+def simulated_run(folder: Path, lines: int) -> subprocess.CompletedProcess:
+    """Runs the logger in folder (laser.txt, gyro.txt, gps.txt) as tools/demo does: ahrs-sim on a
+    pseudo-terminal for the gyro phase, q after a second, then the laser phase against hsif-sim
+    (sped up) with a raw pseudo-terminal as the laser control port. Returns its result."""
+    sim = subprocess.Popen([str(BUILD / "ahrs-sim"), "--mode", "a", "--rate", "100", "--seed", "7",
+                            "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    master, slave = os.openpty()
+    try:
+        device = sim.stdout.readline().strip()
+        tty.setraw(slave)
+        threading.Thread(target=_drain, args=(master,), daemon=True).start()
+        env = dict(os.environ, LD_LIBRARY_PATH=str(BUILD / "sim"), HSIF_SIM_PORT=os.ttyname(slave),
+                   HSIF_SIM_SPEEDUP="100", HSIF_SIM_SEED="7",
+                   HSIF_SIM_CALIBRATION_DIR=str(ROOT / "tools" / "hsif_sim"))
+        logger = subprocess.Popen(
+            [str(BUILD / "morvane"), "laser.txt", "gyro.txt", "gps.txt", "-C", device, "-M", "a",
+             "-l", str(lines)], cwd=folder, env=env, stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # The gyro phase's length does not matter: the gyro file is made again below.
+        time.sleep(1)
+        out, err = logger.communicate(input=b"q", timeout=180)
+        return subprocess.CompletedProcess(logger.args, logger.returncode, out, err)
+    finally:
+        sim.terminate()
+        sim.wait(timeout=10)
+        os.close(slave)
+        os.close(master)
 
 
 def gyro_file(path: Path, seconds=600, rate=100):
@@ -67,64 +113,85 @@ def gps_file(path: Path, seconds=3600):
     path.write_text("\n".join(lines) + "\n")
 
 
+def full_run(folder: Path) -> Path:
+    """Makes the full run's three files in folder; returns the laser file."""
+    run = simulated_run(folder, lines=200)
+    if run.returncode != 0:
+        sys.exit(f"{NAME}: the simulated run failed ({run.returncode})")
+    gyro_file(folder / "gyro.txt")
+    gps_file(folder / "gps.txt")
+    return folder / "laser.txt"
+
+
 def time_loadtxt(laser: Path) -> float:
     started = time.perf_counter()
     np.loadtxt(laser, skiprows=1, delimiter="\t", usecols=range(8))
     return time.perf_counter() - started
 
 
-def time_review(folder: Path) -> tuple[float, int]:
-    """Wall time of the review as the program it is, and the peak resident memory (KiB) of
-    its largest process."""
+def time_cli(folder: Path, output: Path) -> tuple[float, int]:
+    """Wall time of the command line's review and its peak resident memory in KiB (one process:
+    node runs the review and any threads it starts in it)."""
     started = time.perf_counter()
-    child = subprocess.Popen([str(ROOT / "tools" / "morvane-review"), "laser.txt", "gyro.txt",
-                              "gps.txt", "-o", "review"], cwd=folder, stdout=subprocess.DEVNULL)
+    child = subprocess.Popen(["node", str(CLI), "laser.txt", "gyro.txt", "gps.txt", "-o",
+                              str(output)], cwd=folder, stdout=subprocess.DEVNULL)
     _, status, usage = os.wait4(child.pid, 0)
     took = time.perf_counter() - started
     if status != 0:
-        sys.exit("bench_review: the review failed")
+        sys.exit(f"{NAME}: the command line's review failed")
     return took, usage.ru_maxrss
 
 
-def full_run(folder: Path, name: str) -> Path:
-    """Makes the full run's three files in folder and says their sizes; returns the laser
-    file. name introduces the lines printed and the message of a failed run."""
-    run = simulated_run(BUILD, folder, lines=200, seconds=1)
-    if run.returncode != 0:
-        sys.exit(f"{name}: the simulated run failed ({run.returncode})")
-    gyro_file(folder / "gyro.txt")
-    gps_file(folder / "gps.txt")
+def time_page(folder: Path) -> float:
+    """The page's time for one round, as review_page.mjs measures it in the browser's driver."""
+    done = subprocess.run(["node", str(PAGE_DRIVER), str(folder), "1"], stdout=subprocess.PIPE,
+                          text=True, timeout=600)
+    if done.returncode != 0:
+        sys.exit(f"{NAME}: the page's review failed")
+    return json.loads(done.stdout)["times"][0]
+
+
+def listing(times: list[float]) -> str:
+    return " ".join(f"{t:.2f}" for t in times)
+
+
+def measure(folder: Path, outputs: Path):
     laser = folder / "laser.txt"
-    print(f"{name}: laser file {laser.stat().st_size / 1e6:.1f} MB (200 lines of 5000 samples), "
-          f"gyro file {(folder / 'gyro.txt').stat().st_size / 1e6:.1f} MB (60000 records), "
-          f"GPS file {(folder / 'gps.txt').stat().st_size / 1e6:.1f} MB (7200 sentences)")
-    return laser
+    size = laser.stat().st_size
+    print(f"{NAME}: laser file {size / 1e6:.1f} MB, gyro file "
+          f"{(folder / 'gyro.txt').stat().st_size / 1e6:.1f} MB, GPS file "
+          f"{(folder / 'gps.txt').stat().st_size / 1e6:.1f} MB")
+    loads, clis, pages, peaks = [], [], [], []
+    for _ in range(ROUNDS):
+        loads.append(time_loadtxt(laser))
+        took, peak = time_cli(folder, outputs)
+        clis.append(took)
+        peaks.append(peak)
+        pages.append(time_page(folder))
+    load, cli, page = min(loads), min(clis), min(pages)
+    peak = max(peaks) * 1024
+    print(f"{NAME}: numpy.loadtxt of the laser file {load:.2f} s, the command line's whole "
+          f"review {cli:.2f} s, the page {page:.2f} s (best of {ROUNDS}; all: loadtxt "
+          f"{listing(loads)}, command line {listing(clis)}, page {listing(pages)})")
+    print(f"{NAME}: command line / loadtxt = {cli / load:.2f} (goal at most {GOAL_CLI:g})")
+    print(f"{NAME}: page / loadtxt = {page / load:.2f} (goal at most {GOAL_PAGE:g})")
+    print(f"{NAME}: the command line's peak memory {peak / 1e6:.0f} MB = {peak / size:.2f} x the "
+          f"laser file (goal at most {GOAL_MEMORY:g})")
 
 
 def main():
-    if not (BUILD / "morvane").exists():
-        sys.exit(f"bench_review: {BUILD / 'morvane'} is missing; run make first")
+    given = Path(sys.argv[1]) if len(sys.argv) > 1 else None
+    needed = [(CLI, "make review"), (ROOT / "review" / "dist" / "review.html", "make review")]
+    if given is None:
+        needed.append((BUILD / "morvane", "make"))
+    for path, how in needed:
+        if not path.exists():
+            sys.exit(f"{NAME}: {path} is missing; run {how} first")
     with tempfile.TemporaryDirectory(prefix="bench-review-") as tmp:
-        folder = Path(tmp)
-        laser = full_run(folder, "bench_review")
-        size = laser.stat().st_size
-        loads, reviews, peaks = [], [], []
-        for _ in range(ROUNDS):
-            loads.append(time_loadtxt(laser))
-            took, peak = time_review(folder)
-            reviews.append(took)
-            peaks.append(peak)
-        load, review = min(loads), min(reviews)
-        peak = max(peaks) * 1024
-        print(f"bench_review: numpy.loadtxt of the laser file {load:.2f} s, the whole review "
-              f"{review:.2f} s (best of {ROUNDS}; all: loadtxt "
-              f"{' '.join(f'{t:.2f}' for t in loads)}, review "
-              f"{' '.join(f'{t:.2f}' for t in reviews)})")
-        print(f"bench_review: review / loadtxt = {review / load:.2f} (goal at most {GOAL_TIME:g})")
-        print(f"bench_review: peak memory {peak / 1e6:.0f} MB = {peak / size:.2f} x the laser "
-              f"file (goal at most {GOAL_MEMORY:g})")
-        own = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-        print(f"bench_review: (this benchmark's own peak, loadtxt included: {own / 1e6:.0f} MB)")
+        folder = given.resolve() if given else Path(tmp)
+        if given is None:
+            full_run(folder)
+        measure(folder, Path(tmp) / "review")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 // node bench/review_page.mjs FOLDER ROUNDS: the review page's time on a run, for
-// bench_review_ts.py. Opens review/dist/review.html in Debian's Chromium, headless with software
+// bench_review.py. Opens review/dist/review.html in Debian's Chromium, headless with software
 // WebGL and the flags of the page's own tests, hands it FOLDER's laser.txt, gyro.txt and gps.txt
 // through its file picker, and times from the hand-over until the page says it is done (it sets
 // body's data-state to "done" once the verdict, the pictures, the charts and the cloud are

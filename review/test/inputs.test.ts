@@ -5,6 +5,7 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 import { InputError } from "../src/core/errors";
+import { LaserReader, readLaser, type LaserFile } from "../src/core/laser";
 import { review, type ReviewOptions } from "../src/core/review";
 import { bytes, gga, gyroText, laserText, nmea } from "./helpers";
 
@@ -89,6 +90,8 @@ const CUT = [
   { legend: "laser: the last row cut within a field", files: { laser: LASER.slice(0, -9) }, samples: 2,
     finding: "the laser file is cut short: its last row (line 4) has 5 of 8 fields, as a save " +
       "interrupted by a power loss leaves it; the review reads the 2 whole rows before it" },
+  { legend: "laser: the last row cut, then an editor's line end", files: { laser: LASER.slice(0, -9) + "\n" },
+    samples: 2, finding: "its last row (line 4) has 5 of 8 fields" },
   { legend: "laser: the last row cut after its first digits", files: { laser: LASER + "\n12" },
     samples: 3, finding: "its last row (line 5) has 0 of 8 fields" },
   { legend: "laser: CR LF line ends, the file cut between CR and LF",
@@ -156,3 +159,37 @@ for (const c of COORDINATES) {
     assert.ok(text.includes(`mean position  ${c.mean}, altitude 545.40 m`), text);
   });
 }
+
+/** What reading a laser file gives, to compare: its columns and cut, or the error's message. */
+function outcome(read: () => LaserFile): unknown {
+  try {
+    const f = read();
+    return { samples: f.samples, crlf: f.crlf, size: f.size, cut: f.cut, columns: [f.distance, f.amplitude,
+      f.temperature, f.angle1, f.angle2, f.index1, f.index2].map((c) => Array.from(c)) };
+  } catch (error) {
+    assert.ok(error instanceof InputError, String(error));
+    return error.message;
+  }
+}
+
+test("a laser file read in chunks of any size gives what it gives read whole", () => {
+  const texts = [LASER, LASER + "\n", laserText(ROWS, true), laserText(ROWS, true) + "\r\n",
+    ...[...BAD, ...CUT].flatMap((c) => (c.files.laser === undefined ? [] : [c.files.laser]))];
+  let seed = 7;
+  const random = () => (seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648;
+  for (const text of texts) {
+    const whole = outcome(() => readLaser("laser.txt", bytes(text)));
+    for (const split of ["byte by byte", "random pieces"]) {
+      const chunked = outcome(() => {
+        const all = bytes(text), reader = new LaserReader("laser.txt");
+        for (let at = 0; at < all.length;) {
+          const next = split === "byte by byte" ? at + 1 : at + 1 + Math.floor(random() * 40);
+          reader.push(all.slice(at, next));
+          at = next;
+        }
+        return reader.finish();
+      });
+      assert.deepEqual(chunked, whole, `${split}: ${JSON.stringify(text.slice(-40))}`);
+    }
+  }
+});

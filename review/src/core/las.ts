@@ -3,6 +3,7 @@
 // source id, and with a projected frame the coordinate system as a GeoKeyDirectoryTag record.
 
 import { SAMPLES_PER_LINE } from "./laser";
+import { joined, POINTS_PER_PIECE } from "./ply";
 
 export const LAS_SCALE = 0.001; // metres: millimetre integers
 const HEADER_BYTES = 227; // LAS 1.2 public header block
@@ -52,41 +53,42 @@ export function geoKeys(epsg: number): Uint16Array {
 
 /** scan.las. */
 export function writeLas(input: LasInput): Uint8Array {
+  return joined(lasPieces(input));
+}
+
+/** scan.las in pieces: the header (with the bounds, from a first pass over the points), then
+ * the points POINTS_PER_PIECE at a time, so a writer holds one piece rather than the whole file. */
+export function* lasPieces(input: LasInput): Generator<Uint8Array> {
   const { points, amplitude, frame } = input;
   const n = amplitude.length;
   const keys = frame.epsg !== null ? geoKeys(frame.epsg) : null;
   const vlrBytes = keys ? VLR_HEADER_BYTES + keys.byteLength : 0;
   const offsetToPoints = HEADER_BYTES + vlrBytes;
-  const out = new Uint8Array(offsetToPoints + n * POINT_BYTES);
-  const view = new DataView(out.buffer);
 
   // Offsets: the origin to whole metres, so the integers stay small and the header readable.
   const offset = frame.origin.map((v) => Math.round(v));
   const [g0, g1, g2, g3] = frame.ground;
-  const lo = [Infinity, Infinity, Infinity], hi = [-Infinity, -Infinity, -Infinity];
   const xyz = [0, 0, 0];
-  for (let i = 0; i < n; i++) {
+  /** The scaled integers of point i, into xyz. */
+  const scaled = (i: number) => {
     const e = points[3 * i], nn = points[3 * i + 1], u = points[3 * i + 2];
-    const coords = [frame.origin[0] + g0 * e + g1 * nn, frame.origin[1] + g2 * e + g3 * nn,
-      frame.origin[2] + u];
-    const at = offsetToPoints + i * POINT_BYTES;
+    xyz[0] = Math.round((frame.origin[0] + g0 * e + g1 * nn - offset[0]) / LAS_SCALE);
+    xyz[1] = Math.round((frame.origin[1] + g2 * e + g3 * nn - offset[1]) / LAS_SCALE);
+    xyz[2] = Math.round((frame.origin[2] + u - offset[2]) / LAS_SCALE);
+  };
+  const lo = [Infinity, Infinity, Infinity], hi = [-Infinity, -Infinity, -Infinity];
+  for (let i = 0; i < n; i++) {
+    scaled(i);
     for (let k = 0; k < 3; k++) {
-      xyz[k] = Math.round((coords[k] - offset[k]) / LAS_SCALE);
-      view.setInt32(at + 4 * k, xyz[k], true);
       const stored = xyz[k] * LAS_SCALE + offset[k];
       if (stored < lo[k]) lo[k] = stored;
       if (stored > hi[k]) hi[k] = stored;
     }
-    const intensity = Math.round(Math.max(0, amplitude[i]) * INTENSITY_PER_AMPLITUDE);
-    view.setUint16(at + 12, Math.min(intensity, 65535), true);
-    out[at + 14] = 1 | (1 << 3); // return 1 of 1, scan direction and edge 0
-    out[at + 15] = 0; // classification: created, never classified
-    out[at + 16] = 0; // scan angle rank
-    out[at + 17] = 0; // user data
-    view.setUint16(at + 18, Math.floor(i / SAMPLES_PER_LINE), true); // point source id: the line
   }
   if (n === 0) lo.fill(0), hi.fill(0);
 
+  const out = new Uint8Array(offsetToPoints);
+  const view = new DataView(out.buffer);
   ascii(out, 0, 5, "LASF");
   // File source id, global encoding and the project GUID stay 0.
   out[24] = 1; // version 1.2
@@ -119,5 +121,24 @@ export function writeLas(input: LasInput): Uint8Array {
     ascii(out, at + 22, 32, `EPSG ${frame.epsg}`);
     keys.forEach((v, k) => view.setUint16(at + VLR_HEADER_BYTES + 2 * k, v, true));
   }
-  return out;
+  yield out;
+
+  for (let first = 0; first < n; first += POINTS_PER_PIECE) {
+    const count = Math.min(POINTS_PER_PIECE, n - first);
+    const piece = new Uint8Array(count * POINT_BYTES);
+    const pv = new DataView(piece.buffer);
+    for (let k = 0; k < count; k++) {
+      const i = first + k, at = k * POINT_BYTES;
+      scaled(i);
+      pv.setInt32(at, xyz[0], true);
+      pv.setInt32(at + 4, xyz[1], true);
+      pv.setInt32(at + 8, xyz[2], true);
+      const intensity = Math.round(Math.max(0, amplitude[i]) * INTENSITY_PER_AMPLITUDE);
+      pv.setUint16(at + 12, Math.min(intensity, 65535), true);
+      piece[at + 14] = 1 | (1 << 3); // return 1 of 1, scan direction and edge 0
+      // Classification (created, never classified), scan angle rank and user data stay 0.
+      pv.setUint16(at + 18, Math.floor(i / SAMPLES_PER_LINE), true); // point source id: the line
+    }
+    yield piece;
+  }
 }

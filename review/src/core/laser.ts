@@ -1,7 +1,7 @@
 // The laser file: a header row of eight titles, each followed by a tab, then one row per sample,
 // each introduced by a line end and ending in a tab. Read straight from the bytes, one row at a
-// time; any row that is not exactly as the logger writes it is looked at again field by field,
-// which names what is wrong.
+// time and a chunk of the file at a time; any row that is not exactly as the logger writes it is
+// looked at again field by field, which names what is wrong.
 
 import { InputError } from "./errors";
 import { latin1, plural, shown, shownBytes } from "./text";
@@ -52,80 +52,182 @@ function looksLikeGyro(first: string): boolean {
  * that is not one; a last row with fewer fields than a row has (a save cut short) is left out
  * and described in `cut`. */
 export function readLaser(name: string, bytes: Uint8Array): LaserFile {
-  const size = bytes.length;
-  if (size === 0) {
-    throw new InputError(name, null, "the file is empty: expected the laser file's header row " +
-      "(Distance(inches), Raw Range(bits), ... each followed by a tab)");
-  }
-  let firstEnd = bytes.indexOf(LF);
-  const crlf = firstEnd > 0 && bytes[firstEnd - 1] === CR;
-  if (firstEnd < 0) firstEnd = size;
-  const header = latin1(bytes, 0, crlf ? firstEnd - 1 : firstEnd);
-  if (header !== LASER_HEADER) {
-    const hint = looksLikeGyro(header) ? "this is a gyro record, not the laser file's header row"
-      : `found ${shown(header, 100)}`;
-    throw new InputError(name, 1, "expected the laser file's header row: the eight titles " +
-      `${LASER_TITLES.join(", ")}, each followed by a tab; ${hint}`);
+  const reader = new LaserReader(name, countRows(bytes));
+  reader.push(bytes);
+  return reader.finish();
+}
+
+/** The rows a laser file's bytes can hold at most: one per line feed. A reader that is told
+ * this (from a first pass over a file) needs no room beyond it. */
+export function countRows(bytes: Uint8Array, from = 0): number {
+  let n = 0;
+  for (let at = bytes.indexOf(LF, from); at >= 0; at = bytes.indexOf(LF, at + 1)) n++;
+  return n;
+}
+
+/** A laser file read a chunk at a time (of any size, in order): push each, then finish. Rows
+ * are parsed as their bytes arrive, so the file's text is never held whole; the columns grow
+ * when the rows outnumber `capacity`. What it accepts and the errors it throws are readLaser's:
+ * a row is taken as the last only once the file has ended. */
+export class LaserReader {
+  private file: LaserFile;
+  private carry = new Uint8Array(0); // bytes from the start of a row (or the header) not yet used
+  private header = false; // the header row has been checked
+  private crlf = false;
+  private rows = 0; // rows stored
+  private size = 0;
+  private readonly value = new Float64Array(FIELDS);
+
+  constructor(readonly name: string, capacity = 0) {
+    this.file = {
+      name, size: 0, crlf: false, samples: 0, cut: null,
+      distance: new Float64Array(capacity), amplitude: new Float32Array(capacity),
+      temperature: new Float32Array(capacity), angle1: new Float64Array(capacity),
+      angle2: new Float64Array(capacity), index1: new Uint8Array(capacity), index2: new Uint8Array(capacity),
+    };
   }
 
-  // Each line end introduces a row; one after the last row (an editor's) makes no row.
-  let rows = 0;
-  for (let at = firstEnd; at < size; at = bytes.indexOf(LF, at + 1)) {
-    if (at < 0) break;
-    rows++;
-  }
-  if (rows > 0 && bytes[size - 1] === LF) rows--;
-
-  const file: LaserFile = {
-    name, size, crlf, samples: rows, cut: null,
-    distance: new Float64Array(rows), amplitude: new Float32Array(rows),
-    temperature: new Float32Array(rows), angle1: new Float64Array(rows),
-    angle2: new Float64Array(rows), index1: new Uint8Array(rows), index2: new Uint8Array(rows),
-  };
-  const value = new Float64Array(FIELDS);
-  let lineEnd = firstEnd; // the line end that introduces the next row
-  for (let row = 0; row < rows; row++) {
-    const start = lineEnd + 1;
-    const next = fastRow(bytes, start, crlf, value);
-    if (next >= 0) {
-      lineEnd = next;
-      store(file, row, value);
-      continue;
+  push(chunk: Uint8Array): void {
+    this.size += chunk.length;
+    let bytes = chunk;
+    if (this.carry.length) {
+      bytes = new Uint8Array(this.carry.length + chunk.length);
+      bytes.set(this.carry);
+      bytes.set(chunk, this.carry.length);
     }
-    let end = bytes.indexOf(LF, start);
+    let start = 0;
+    if (!this.header) {
+      const firstEnd = bytes.indexOf(LF);
+      if (firstEnd < 0) {
+        this.carry = bytes.slice();
+        return;
+      }
+      this.checkHeader(bytes, firstEnd);
+      start = firstEnd + 1;
+    }
+    start = this.rowsFrom(bytes, start);
+    // A copy: the caller may reuse its chunk's memory.
+    this.carry = bytes.slice(start);
+  }
+
+  finish(): LaserFile {
+    const bytes = this.carry;
+    this.carry = new Uint8Array(0);
+    const file = this.file;
+    file.size = this.size;
+    if (!this.header) {
+      if (this.size === 0) {
+        throw new InputError(this.name, null, "the file is empty: expected the laser file's " +
+          "header row (Distance(inches), Raw Range(bits), ... each followed by a tab)");
+      }
+      this.checkHeader(bytes, bytes.length);
+    } else if (bytes.length) {
+      this.lastRow(bytes);
+    }
+    const n = this.rows;
+    file.samples = n;
+    if (file.distance.length !== n) {
+      file.distance = file.distance.subarray(0, n);
+      file.amplitude = file.amplitude.subarray(0, n);
+      file.temperature = file.temperature.subarray(0, n);
+      file.angle1 = file.angle1.subarray(0, n);
+      file.angle2 = file.angle2.subarray(0, n);
+      file.index1 = file.index1.subarray(0, n);
+      file.index2 = file.index2.subarray(0, n);
+    }
+    return file;
+  }
+
+  /** The first line, which ends at firstEnd (its line feed, or the end of the file). */
+  private checkHeader(bytes: Uint8Array, firstEnd: number): void {
+    this.crlf = firstEnd > 0 && firstEnd < bytes.length && bytes[firstEnd - 1] === CR;
+    this.file.crlf = this.crlf;
+    const header = latin1(bytes, 0, this.crlf ? firstEnd - 1 : firstEnd);
+    if (header !== LASER_HEADER) {
+      const hint = looksLikeGyro(header) ? "this is a gyro record, not the laser file's header row"
+        : `found ${shown(header, 100)}`;
+      throw new InputError(this.name, 1, "expected the laser file's header row: the eight titles " +
+        `${LASER_TITLES.join(", ")}, each followed by a tab; ${hint}`);
+    }
+    this.header = true;
+  }
+
+  /** Parses the rows from start whose line feed has more bytes after it (so none of them is the
+   * file's last row); returns where the first row left for later begins. */
+  private rowsFrom(bytes: Uint8Array, start: number): number {
+    const size = bytes.length, value = this.value;
+    for (;;) {
+      const next = fastRow(bytes, start, this.crlf, value);
+      if (next >= 0 && next < size - 1) {
+        this.store(value);
+        start = next + 1;
+        continue;
+      }
+      if (next >= 0) return start; // a whole row, but perhaps the last
+      const end = bytes.indexOf(LF, start);
+      if (end < 0 || end === size - 1) return start;
+      let stop = end;
+      if (this.crlf) {
+        if (bytes[end - 1] !== CR) {
+          throw new InputError(this.name, this.rows + 2,
+            "a line end without CR where the file's first line ends in CR LF");
+        }
+        stop--;
+      }
+      slowRow(this.name, bytes, start, stop, this.rows + 2, false, value);
+      this.store(value);
+      start = end + 1;
+    }
+  }
+
+  /** What is left once the file has ended: the last row, perhaps with its line end (an
+   * editor's), perhaps cut short. */
+  private lastRow(bytes: Uint8Array): void {
+    const size = bytes.length, value = this.value;
+    if (fastRow(bytes, 0, this.crlf, value) >= 0) {
+      this.store(value);
+      return;
+    }
+    let end = bytes.indexOf(LF);
     if (end < 0) {
-      // The last row; a CR after it is a line end cut in two, which introduces no row.
-      end = crlf && bytes[size - 1] === CR ? size - 1 : size;
-      lineEnd = size;
-    } else if (crlf) {
-      lineEnd = end;
+      // A CR after the row is a line end cut in two, which introduces no row.
+      end = this.crlf && bytes[size - 1] === CR ? size - 1 : size;
+    } else if (this.crlf) {
       if (bytes[end - 1] !== CR) {
-        throw new InputError(name, row + 2,
+        throw new InputError(this.name, this.rows + 2,
           "a line end without CR where the file's first line ends in CR LF");
       }
       end--;
-    } else {
-      lineEnd = end;
     }
-    const cutFields = slowRow(name, bytes, start, end, row + 2, row === rows - 1, value);
+    const cutFields = slowRow(this.name, bytes, 0, end, this.rows + 2, true, value);
     if (cutFields !== null) {
-      file.cut = { line: row + 2, fields: cutFields };
-      file.samples = row;
-      break;
+      this.file.cut = { line: this.rows + 2, fields: cutFields };
+      return;
     }
-    store(file, row, value);
+    this.store(value);
   }
-  if (file.samples !== rows) {
-    const n = file.samples;
-    file.distance = file.distance.subarray(0, n);
-    file.amplitude = file.amplitude.subarray(0, n);
-    file.temperature = file.temperature.subarray(0, n);
-    file.angle1 = file.angle1.subarray(0, n);
-    file.angle2 = file.angle2.subarray(0, n);
-    file.index1 = file.index1.subarray(0, n);
-    file.index2 = file.index2.subarray(0, n);
+
+  private store(value: Float64Array): void {
+    if (this.rows === this.file.distance.length) this.grow();
+    store(this.file, this.rows++, value);
   }
-  return file;
+
+  /** Room for half as many rows again (a pipe, whose size is not known ahead). */
+  private grow(): void {
+    const f = this.file, n = Math.max(1024, Math.ceil(f.distance.length * 1.5));
+    const more = <T extends Float64Array | Float32Array | Uint8Array>(a: T, make: new (n: number) => T): T => {
+      const b = new make(n);
+      b.set(a);
+      return b;
+    };
+    f.distance = more(f.distance, Float64Array);
+    f.amplitude = more(f.amplitude, Float32Array);
+    f.temperature = more(f.temperature, Float32Array);
+    f.angle1 = more(f.angle1, Float64Array);
+    f.angle2 = more(f.angle2, Float64Array);
+    f.index1 = more(f.index1, Uint8Array);
+    f.index2 = more(f.index2, Uint8Array);
+  }
 }
 
 function store(file: LaserFile, row: number, value: Float64Array): void {

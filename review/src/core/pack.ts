@@ -7,10 +7,16 @@ type TypeName = keyof typeof TYPES;
 const ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const CODES = Uint8Array.from(ALPHABET, (c) => c.charCodeAt(0));
 
-/** Bytes as base64: the characters' codes written into one byte array and decoded as ASCII at
- * the end. A view of a full run carries megabytes; a string built a piece at a time (btoa of
- * String.fromCharCode chunks) costs several times as long. */
+/** Bytes as base64 text. */
 export function toBase64(bytes: Uint8Array): string {
+  return new TextDecoder().decode(base64Bytes(bytes));
+}
+
+/** Bytes as base64, the characters' ASCII codes written straight into one byte array: a view of
+ * a full run carries megabytes, which a string built a piece at a time (btoa of
+ * String.fromCharCode chunks) costs several times as long to make, and a writer can put these
+ * bytes into a file as they are. */
+export function base64Bytes(bytes: Uint8Array): Uint8Array {
   const n = bytes.length;
   const out = new Uint8Array(Math.ceil(n / 3) * 4);
   const whole = n - (n % 3);
@@ -31,7 +37,7 @@ export function toBase64(bytes: Uint8Array): string {
     out[o + 2] = rest === 2 ? CODES[(triple >>> 6) & 63] : 61; // "="
     out[o + 3] = 61;
   }
-  return new TextDecoder().decode(out);
+  return out;
 }
 
 /** Base64 as bytes, a chunk of whole quadruples at a time. */
@@ -49,17 +55,42 @@ export function fromBase64(text: string): Uint8Array {
 }
 
 export function pack(value: unknown): string {
-  return JSON.stringify(value, (_key, v) => {
+  const decoder = new TextDecoder();
+  return [...packPieces(value)].map((p) => (typeof p === "string" ? p : decoder.decode(p))).join("");
+}
+
+// Stands in a typed array's place while the JSON around it is written: a NUL cannot be in a file
+// name or in the verdict's text (both show control bytes escaped), so none of the text is taken
+// for it.
+const SLOT = "\u0000array\u0000";
+const SLOT_JSON = JSON.stringify(SLOT);
+
+/** pack's text in pieces, made as they are asked for, each typed array's base64 as bytes (ASCII) between strings of JSON,
+ * so a writer puts a report of tens of megabytes into its file without making it one string.
+ * Every "<" in the strings is written as "\u003c" (base64 has none): the text cannot end a
+ * script element it sits in. */
+export function* packPieces(value: unknown): Generator<string | Uint8Array> {
+  const arrays: Uint8Array[] = [];
+  const json = JSON.stringify(value, (_key, v) => {
     for (const name of Object.keys(TYPES) as TypeName[]) {
       if (v instanceof TYPES[name]) {
         const a = v as ArrayBufferView;
-        return { $array: name, base64: toBase64(new Uint8Array(a.buffer, a.byteOffset, a.byteLength)) };
+        arrays.push(new Uint8Array(a.buffer, a.byteOffset, a.byteLength));
+        return { $array: name, base64: SLOT };
       }
     }
     // JSON has no NaN: a non-finite number is written as a string.
     if (typeof v === "number" && !Number.isFinite(v)) return { $number: String(v) };
     return v;
   });
+  const parts = json.split(SLOT_JSON);
+  yield parts[0].replace(/</g, "\\u003c");
+  // One array's base64 at a time: the cloud's alone is 16 MB.
+  for (let k = 0; k < arrays.length; k++) {
+    yield '"';
+    yield base64Bytes(arrays[k]);
+    yield '"' + parts[k + 1].replace(/</g, "\\u003c");
+  }
 }
 
 export function unpack<T>(text: string): T {

@@ -76,14 +76,22 @@ export function imagePlot(r: Raster, area: Box, plot: ImagePlot): void {
     h = Math.round(unit * spanY);
   }
   const box = { x: area.x + margin.left, y: area.y + margin.top, w, h };
-  const values = plot.log ? plot.values.map((v) => (v > 0 ? Math.log10(v) : NaN)) : plot.values;
+  let values = plot.values;
+  if (plot.log) {
+    // A plain loop: a typed array's map calls back once a cell, several times as slow.
+    values = new Float32Array(plot.values.length);
+    for (let i = 0; i < values.length; i++) values[i] = plot.values[i] > 0 ? Math.log10(plot.values[i]) : NaN;
+  }
   const [lo, hi] = plot.log ? [0, Math.max(robustRange(values)[1], 1)] : robustRange(values);
   const cells = new Uint8Array(3 * plot.cols * plot.rows);
   for (let row = 0; row < plot.rows; row++) {
     for (let c = 0; c < plot.cols; c++) {
       const v = values[row * plot.cols + c], at = 3 * ((plot.rows - 1 - row) * plot.cols + c);
-      if (Number.isNaN(v)) cells.set(EMPTY, at);
-      else colour(plot.scale, (v - lo) / (hi - lo), cells, at);
+      if (Number.isNaN(v)) {
+        cells[at] = EMPTY[0];
+        cells[at + 1] = EMPTY[1];
+        cells[at + 2] = EMPTY[2];
+      } else colour(plot.scale, (v - lo) / (hi - lo), cells, at);
     }
   }
   r.image(cells, plot.cols, plot.rows, box.x, box.y, box.w, box.h);

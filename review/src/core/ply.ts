@@ -19,21 +19,44 @@ export function plyHeader(count: number, comments: string[]): string {
   return asciiEscaped(lines.join("\n") + "\n");
 }
 
-/** scan.ply: the points (x y z in metres, one triple per sample of the laser file). */
-export function writePly(points: Float32Array, laser: LaserFile, comments: string[]): Uint8Array {
-  const n = laser.samples;
-  const header = new TextEncoder().encode(plyHeader(n, comments));
-  const out = new Uint8Array(header.length + n * VERTEX_BYTES);
-  out.set(header);
-  const view = new DataView(out.buffer, header.length);
-  for (let i = 0; i < n; i++) {
-    const at = i * VERTEX_BYTES;
-    view.setFloat32(at, points[3 * i], true);
-    view.setFloat32(at + 4, points[3 * i + 1], true);
-    view.setFloat32(at + 8, points[3 * i + 2], true);
-    view.setFloat32(at + 12, laser.amplitude[i], true);
-    view.setFloat32(at + 16, laser.distance[i] * METRES_PER_INCH, true);
-    view.setInt32(at + 20, Math.floor(i / SAMPLES_PER_LINE), true);
+/** Points a piece of a written cloud holds: 1.5 MB of PLY vertices, 1.25 MB of LAS points. */
+export const POINTS_PER_PIECE = 1 << 16;
+
+/** Pieces (Uint8Arrays) as one. */
+export function joined(pieces: Iterable<Uint8Array>): Uint8Array {
+  const all = [...pieces];
+  const out = new Uint8Array(all.reduce((s, p) => s + p.length, 0));
+  let at = 0;
+  for (const p of all) {
+    out.set(p, at);
+    at += p.length;
   }
   return out;
+}
+
+/** scan.ply: the points (x y z in metres, one triple per sample of the laser file). */
+export function writePly(points: Float32Array, laser: LaserFile, comments: string[]): Uint8Array {
+  return joined(plyPieces(points, laser, comments));
+}
+
+/** scan.ply in pieces: the header, then the vertices POINTS_PER_PIECE at a time, so a writer
+ * holds one piece rather than the whole file. */
+export function* plyPieces(points: Float32Array, laser: LaserFile, comments: string[]): Generator<Uint8Array> {
+  const n = laser.samples;
+  yield new TextEncoder().encode(plyHeader(n, comments));
+  for (let first = 0; first < n; first += POINTS_PER_PIECE) {
+    const count = Math.min(POINTS_PER_PIECE, n - first);
+    const out = new Uint8Array(count * VERTEX_BYTES);
+    const view = new DataView(out.buffer);
+    for (let k = 0; k < count; k++) {
+      const i = first + k, at = k * VERTEX_BYTES;
+      view.setFloat32(at, points[3 * i], true);
+      view.setFloat32(at + 4, points[3 * i + 1], true);
+      view.setFloat32(at + 8, points[3 * i + 2], true);
+      view.setFloat32(at + 12, laser.amplitude[i], true);
+      view.setFloat32(at + 16, laser.distance[i] * METRES_PER_INCH, true);
+      view.setInt32(at + 20, Math.floor(i / SAMPLES_PER_LINE), true);
+    }
+    yield out;
+  }
 }

@@ -39,6 +39,14 @@ export class Raster {
   blend(x: number, y: number, rgb: RGB, share = 1): void {
     if (x < 0 || y < 0 || x >= this.width || y >= this.height) return;
     const at = 3 * (y * this.width + x);
+    if (share === 1) {
+      // The same bytes as the mix below gives, without its arithmetic: most pixels drawn are
+      // opaque (lines, boxes, images).
+      this.pixels[at] = rgb[0];
+      this.pixels[at + 1] = rgb[1];
+      this.pixels[at + 2] = rgb[2];
+      return;
+    }
     for (let k = 0; k < 3; k++) this.pixels[at + k] += (rgb[k] - this.pixels[at + k]) * share;
   }
 
@@ -95,11 +103,20 @@ export class Raster {
 
   /** cells (RGB bytes, cols by rows, row 0 at the top) scaled into the box, nearest cell. */
   image(cells: Uint8Array, cols: number, rows: number, x: number, y: number, w: number, h: number): void {
+    const column = new Int32Array(w);
+    for (let i = 0; i < w; i++) column[i] = 3 * Math.min(Math.floor((i / w) * cols), cols - 1);
+    const px = this.pixels;
     for (let j = 0; j < h; j++) {
-      const r = Math.min(Math.floor((j / h) * rows), rows - 1);
+      const yy = y + j;
+      if (yy < 0 || yy >= this.height) continue;
+      const row = 3 * cols * Math.min(Math.floor((j / h) * rows), rows - 1);
       for (let i = 0; i < w; i++) {
-        const c = Math.min(Math.floor((i / w) * cols), cols - 1), at = 3 * (r * cols + c);
-        this.blend(x + i, y + j, [cells[at], cells[at + 1], cells[at + 2]]);
+        const xx = x + i;
+        if (xx < 0 || xx >= this.width) continue;
+        const at = row + column[i], to = 3 * (yy * this.width + xx);
+        px[to] = cells[at];
+        px[to + 1] = cells[at + 1];
+        px[to + 2] = cells[at + 2];
       }
     }
   }

@@ -2,12 +2,13 @@
 // outputs written, bytes in and bytes out, so the command line and the page share it whole.
 
 import { buildCloud } from "./cloud";
+import { InputError } from "./errors";
 import { attitude, IDENTITY, scannerToEnu, type Attitude, type Matrix } from "./geometry";
 import { describeGpsCut, readGps } from "./gps";
 import { describeGyroCut, readGyro, type Mode } from "./gyro";
-import { writeLas, type LasFrame } from "./las";
+import { lasPieces, type LasFrame } from "./las";
 import { describeCut, readLaser, type LaserFile } from "./laser";
-import { writePly } from "./ply";
+import { joined, plyPieces } from "./ply";
 import { fixed } from "./text";
 import { gridAt, utmZone } from "./utm";
 import { attitudeView, gpsView, panorama, plan, type Views } from "./views";
@@ -22,11 +23,17 @@ export interface InputFile {
   bytes: Uint8Array;
 }
 
-/** An output: its name and a function that writes its bytes, called when it is wanted, so a
- * caller that stores each before asking for the next holds one at a time. */
+/** An output: its name and functions that write its bytes, called when it is wanted, so a
+ * caller that stores each before asking for the next holds one at a time: make gives them
+ * whole, pieces a piece at a time (a file writer then holds one piece). */
 export interface OutputFile {
   name: string;
   make: () => Uint8Array;
+  pieces: () => Iterable<Uint8Array>;
+}
+
+function output(name: string, pieces: () => Iterable<Uint8Array>): OutputFile {
+  return { name, pieces, make: () => joined(pieces()) };
 }
 
 export interface ReviewOptions {
@@ -47,23 +54,40 @@ export interface ReviewResult {
   views: Views | null; // with options.views
 }
 
+/** The laser file read ahead by the caller a chunk at a time (LaserReader), so its text is never
+ * held whole: the columns, or the InputError the reading threw, which the review throws where
+ * it reads the laser file (after the gyro and GPS files, whose errors come first). */
+export interface ReadLaser {
+  name: string;
+  read: LaserFile | InputError;
+}
+
 /** The review of a run. gps: null when no GPS file was given; bytes null when the named file
  * is not there (no error: the review leaves GPS out). Throws InputError for a file that is not
- * what the review expects. The laser file's bytes are let go once read (laserFile.bytes is
- * emptied), so the largest input is not held beside the columns and outputs made from it. */
-export function review(laserFile: InputFile, gyroFile: InputFile,
+ * what the review expects. Each file's bytes are let go once read (its bytes are emptied), so
+ * the inputs are not held beside the columns and outputs made from them. */
+export function review(laserFile: InputFile | ReadLaser, gyroFile: InputFile,
   gpsFile: { name: string; bytes: Uint8Array | null } | null, options: ReviewOptions): ReviewResult {
   const summary = new Summary();
   const gyro = readGyro(gyroFile.name, gyroFile.bytes, options.mode);
+  gyroFile.bytes = new Uint8Array(0);
   const gps = readGps(gpsFile?.name ?? "", gpsFile?.bytes ?? null);
+  if (gpsFile?.bytes) gpsFile.bytes = new Uint8Array(0);
   const att = attitude(gyro, options.declination);
   const gyroFigures = reviewGyro(gyro, att, summary);
   if (gyro.cut) summary.problem(GYRO_CUT, describeGyroCut(gyro));
   const gpsFigures = reviewGps(gps, summary);
   if (gps.cut) summary.problem(GPS_CUT, describeGpsCut(gps));
 
-  const laser = readLaser(laserFile.name, laserFile.bytes);
-  laserFile.bytes = new Uint8Array(0);
+  let laser: LaserFile;
+  if ("bytes" in laserFile) {
+    laser = readLaser(laserFile.name, laserFile.bytes);
+    laserFile.bytes = new Uint8Array(0);
+  } else if (laserFile.read instanceof InputError) {
+    throw laserFile.read;
+  } else {
+    laser = laserFile.read;
+  }
   const transform: Matrix = options.noLevel ? IDENTITY
     : scannerToEnu(att.meanRoll, att.meanPitch, att.meanHeading);
   const cloud = buildCloud(laser, transform);
@@ -75,19 +99,16 @@ export function review(laserFile: InputFile, gyroFile: InputFile,
   const las = laserFigures !== null && !options.skip.has("las")
     ? lasFrame(options.noLevel, gpsFigures, summary) : null;
   const text = summary.text();
-  files.push({ name: "summary.txt", make: () => new TextEncoder().encode(text) });
+  files.push(output("summary.txt", () => [new TextEncoder().encode(text)]));
   if (laserFigures !== null && !options.skip.has("ply")) {
     const comments = plyComments(laserFile.name, laser, options.noLevel, att, transform, gpsFigures);
-    files.push({ name: "scan.ply", make: () => writePly(cloud.points, laser, comments) });
+    files.push(output("scan.ply", () => plyPieces(cloud.points, laser, comments)));
   }
   if (las !== null) {
-    files.push({
-      name: "scan.las",
-      make: () => writeLas({
-        points: cloud.points, amplitude: laser.amplitude, frame: las, software: SOFTWARE,
-        created: options.created,
-      }),
-    });
+    files.push(output("scan.las", () => lasPieces({
+      points: cloud.points, amplitude: laser.amplitude, frame: las, software: SOFTWARE,
+      created: options.created,
+    })));
   }
   let views: Views | null = null;
   if (options.views) {

@@ -181,18 +181,26 @@ export function plan(points: Float32Array, levelled: boolean): Plan {
   return { top, side, points: points.length / 3 };
 }
 
+/** f of every value, as Float32Array.from(values, f) gives it, in a plain loop: the iterator
+ * that from() goes through costs several times as much on series of a recording's length. */
+function mapped(values: ArrayLike<number>, f: (v: number) => number): Float32Array {
+  const out = new Float32Array(values.length);
+  for (let i = 0; i < values.length; i++) out[i] = f(values[i]);
+  return out;
+}
+
 export function attitudeView(gyro: GyroFile, att: Attitude, gaps: number[]): AttitudeView {
   const deg = 180 / Math.PI;
   const x = gyro.time ?? gyro.count;
-  const heading = Float32Array.from(att.heading, (h) => (((h * deg) % 360) + 360) % 360);
+  const heading = mapped(att.heading, (h) => (((h * deg) % 360) + 360) % 360);
   const sign = (v: number) => (v >= 0 ? "+" : "") + fixed(v, 2);
   return {
-    x: Float64Array.from(x),
+    x: new Float64Array(x),
     xlabel: gyro.time ? "time (s)" : "packet count (the file has no time column)",
-    roll: Float32Array.from(att.roll, (v) => v * deg),
-    pitch: Float32Array.from(att.pitch, (v) => v * deg),
+    roll: mapped(att.roll, (v) => v * deg),
+    pitch: mapped(att.pitch, (v) => v * deg),
     heading,
-    rates: att.rates.map((r) => Float32Array.from(r)),
+    rates: att.rates.map((r) => new Float32Array(r)),
     gaps: Float64Array.from(gaps, (i) => x[i]),
     title: `Attitude: ${gyro.records} records, mode ${gyro.mode}; mean roll ${sign(att.meanRoll * deg)}, ` +
       `pitch ${sign(att.meanPitch * deg)}, heading ${fixed((((att.meanHeading * deg) % 360) + 360) % 360, 1)} deg`,
@@ -211,8 +219,8 @@ export function gpsView(gps: GpsFile, figures: GpsFigures | null): GpsView | nul
   }
   return {
     east: Float32Array.from(east), north: Float32Array.from(north), quality: Int32Array.from(quality),
-    time: Float64Array.from(gps.time), hdop: Float32Array.from(gps.hdop),
-    satellites: Float32Array.from(gps.satellites), qualityNames: { ...FIX_QUALITY },
+    time: new Float64Array(gps.time), hdop: new Float32Array(gps.hdop),
+    satellites: new Float32Array(gps.satellites), qualityNames: { ...FIX_QUALITY },
     title: `GPS: ${east.length} fixes of ${gps.time.length} reports around ` +
       `${fixed(figures.meanLat, 6)}, ${fixed(figures.meanLon, 6)}`,
     fixes: east.length, reports: gps.time.length,

@@ -22,24 +22,52 @@ export function canDrawCloud(): boolean {
   return gl !== null;
 }
 
-export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudScene {
-  const n = cloud.points.length / 3;
-  // Three's frame has y up: east is x, up is y, north is -z.
-  const positions = new Float32Array(3 * n);
-  for (let i = 0; i < n; i++) {
-    positions[3 * i] = cloud.points[3 * i];
-    positions[3 * i + 1] = cloud.points[3 * i + 2];
-    positions[3 * i + 2] = -cloud.points[3 * i + 1];
-  }
-  const geometry = new THREE.BufferGeometry();
-  geometry.setAttribute("position", new THREE.BufferAttribute(positions, 3));
-  const colours = new Uint8Array(3 * n);
-  geometry.setAttribute("color", new THREE.BufferAttribute(colours, 3, true));
-  const material = new THREE.PointsMaterial({ size: 2, sizeAttenuation: false, vertexColors: true });
-  const points = new THREE.Points(geometry, material);
+const POINT_STYLE = { size: 1, sizeAttenuation: false, vertexColors: true };
 
+/** The renderer made ahead for a canvas, its shaders compiled. */
+let prepared: { canvas: HTMLCanvasElement; renderer: THREE.WebGLRenderer } | null = null;
+
+function newRenderer(canvas: HTMLCanvasElement): THREE.WebGLRenderer {
   const renderer = new THREE.WebGLRenderer({ canvas, antialias: false, preserveDrawingBuffer: true });
   renderer.setPixelRatio(window.devicePixelRatio || 1);
+  return renderer;
+}
+
+/** Makes the cloud's renderer and compiles the shaders of what it draws (the points, the
+ * scanner's cross, the north arrow) ahead of the points: in software WebGL that takes a good
+ * part of the first frame, which the page spends while its worker reads the files. */
+export function prepareCloud(canvas: HTMLCanvasElement): void {
+  if (prepared?.canvas === canvas) return;
+  const renderer = newRenderer(canvas);
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute("position", new THREE.BufferAttribute(new Float32Array(3), 3));
+  geometry.setAttribute("color", new THREE.BufferAttribute(new Uint8Array(3), 3, true));
+  const scene = new THREE.Scene();
+  scene.background = new THREE.Color(0x101418);
+  scene.add(new THREE.Points(geometry, new THREE.PointsMaterial(POINT_STYLE)));
+  scene.add(new THREE.LineSegments(new THREE.BufferGeometry().setFromPoints([new THREE.Vector3(),
+    new THREE.Vector3(1, 0, 0)]), new THREE.LineBasicMaterial({ color: 0xff3030, depthTest: false })));
+  scene.add(new THREE.ArrowHelper(new THREE.Vector3(0, 0, -1), new THREE.Vector3(), 1, 0x30ff60));
+  renderer.compile(scene, new THREE.PerspectiveCamera());
+  prepared = { canvas, renderer };
+}
+
+export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudScene {
+  const n = cloud.points.length / 3;
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute("position", new THREE.BufferAttribute(cloud.points, 3));
+  const colours = new Uint8Array(3 * n);
+  geometry.setAttribute("color", new THREE.BufferAttribute(colours, 3, true));
+  const material = new THREE.PointsMaterial(POINT_STYLE);
+  const points = new THREE.Points(geometry, material);
+  // Three's frame has y up: east is x, up is y, north is -z. The points are turned into it by
+  // their object's matrix, so the GPU does it rather than a copy of the million points.
+  points.matrixAutoUpdate = false;
+  points.matrix.set(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1);
+  points.matrixWorldNeedsUpdate = true;
+
+  const renderer = prepared?.canvas === canvas ? prepared.renderer : newRenderer(canvas);
+  prepared = null;
   const scene = new THREE.Scene();
   scene.background = new THREE.Color(0x101418);
   scene.add(points);
@@ -70,11 +98,17 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
   controls.target.set(0, 0, 0);
   controls.update();
 
-  function resize(): void {
+  let drawnW = -1, drawnH = -1;
+  /** Fits the drawing to the canvas's size; false when that has not changed. */
+  function resize(): boolean {
     const w = canvas.clientWidth, h = canvas.clientHeight;
+    if (w === drawnW && h === drawnH) return false;
+    drawnW = w;
+    drawnH = h;
     renderer.setSize(w, h, false);
     camera.aspect = w / Math.max(h, 1);
     camera.updateProjectionMatrix();
+    return true;
   }
   // One drawing per frame, however many changes asked for it: a million points in software
   // WebGL take a large part of a second, and the first frame has a recolouring and a resize.
@@ -88,9 +122,10 @@ export function showCloud(canvas: HTMLCanvasElement, cloud: CloudView): CloudSce
     });
   };
   controls.addEventListener("change", render);
+  // The observer also reports the size the canvas starts with, after the first frame is asked
+  // for: drawing the million points again for that would double the first frame's cost.
   new ResizeObserver(() => {
-    resize();
-    render();
+    if (resize()) render();
   }).observe(canvas);
   resize();
 

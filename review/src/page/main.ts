@@ -5,7 +5,7 @@
 import { unpack } from "../core/pack";
 import type { Views } from "../core/views";
 import { attitudeCharts, gpsCharts } from "./charts";
-import { canDrawCloud, showCloud, type ColourBy } from "./cloud3d";
+import { canDrawCloud, prepareCloud, showCloud, type ColourBy } from "./cloud3d";
 import { densityPlot, imagePlot, panoramaPlots, type ImagePlot } from "../core/pictures";
 import { Raster } from "../core/raster";
 import type { FromWorker, ToWorker } from "./messages";
@@ -167,6 +167,8 @@ function take(files: File[]): void {
     body.dataset.state = "error";
   };
   own.postMessage({ type: "files", files: pending } satisfies ToWorker);
+  // While the worker reads and reviews.
+  if (canDrawCloud()) prepareCloud($("cloud"));
 }
 
 function start(): void {

@@ -3,7 +3,8 @@
 
 import { InputError } from "../core/errors";
 import { identify, type Kind } from "../core/identify";
-import { review, type ReviewResult } from "../core/review";
+import { LaserReader } from "../core/laser";
+import { review, type ReadLaser, type ReviewResult } from "../core/review";
 import type { FromWorker, ToWorker } from "./messages";
 
 declare const self: {
@@ -35,6 +36,33 @@ async function readAll(file: File, done: number, total: number): Promise<Uint8Ar
   return out.subarray(0, at);
 }
 
+/** The laser file parsed as its chunks arrive (LaserReader), so its text is never held whole
+ * and the parsing goes on while the browser reads; what is wrong in it is kept for the review
+ * to throw in its turn. */
+async function readLaserFile(file: File, done: number, total: number): Promise<ReadLaser> {
+  // Rows of the logger's files are about 44 bytes; the columns grow if there are more.
+  const reader = new LaserReader(file.name, Math.ceil(file.size / 40));
+  const stream = file.stream().getReader();
+  let at = 0, shown = 0;
+  try {
+    for (;;) {
+      const { done: end, value } = await stream.read();
+      if (end) break;
+      reader.push(value);
+      at += value.length;
+      if (at - shown > 4 << 20) {
+        shown = at;
+        post({ type: "progress", share: (0.6 * (done + at)) / total, what: `reading ${file.name}` });
+      }
+    }
+    return { name: file.name, read: reader.finish() };
+  } catch (error) {
+    if (!(error instanceof InputError)) throw error;
+    await stream.cancel();
+    return { name: file.name, read: error };
+  }
+}
+
 async function run(files: File[]): Promise<void> {
   const kinds = new Map<Kind, File>();
   for (const file of files) {
@@ -57,13 +85,15 @@ async function run(files: File[]): Promise<void> {
   const total = [...kinds.values()].reduce((s, f) => s + f.size, 0) || 1;
   let done = 0;
   const bytes = new Map<Kind, Uint8Array>();
+  let laser: ReadLaser | null = null;
   for (const [kind, file] of kinds) {
-    bytes.set(kind, await readAll(file, done, total));
+    if (kind === "laser") laser = await readLaserFile(file, done, total);
+    else bytes.set(kind, await readAll(file, done, total));
     done += file.size;
   }
   post({ type: "progress", share: 0.65, what: "reviewing the run" });
   const gps = kinds.get("gps");
-  result = review({ name: kinds.get("laser")!.name, bytes: bytes.get("laser")! },
+  result = review(laser!,
     { name: kinds.get("gyro")!.name, bytes: bytes.get("gyro")! },
     gps ? { name: gps.name, bytes: bytes.get("gps")! } : null,
     { mode: null, noLevel: false, declination: 0, skip: new Set(), created: new Date(), views: true });
