@@ -28,9 +28,7 @@ class TempFolder {
 public:
     TempFolder() {
         std::string pattern = (fs::temp_directory_path() / "morvane-loader-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
+        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     ~TempFolder() {
         std::error_code ignored;
