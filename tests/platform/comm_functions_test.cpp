@@ -19,6 +19,7 @@ namespace {
 
 using platform::posix::line_error_mask;
 using platform::posix::LineErrorCounts;
+using platform_test::failure_of;
 using platform_test::Opening;
 using platform_test::OpenPort;
 using platform_test::OwnedHandle;
@@ -27,14 +28,6 @@ using platform_test::Stopwatch;
 using platform_test::wait_waiting;
 using test_support::Pty;
 
-// Bytes waiting in the port's input queue, as ClearCommError reports them.
-DWORD waiting(HANDLE port) {
-    COMSTAT stat{};
-    DWORD errors = 0;
-    return ClearCommError(port, &errors, &stat) ? stat.cbInQue : 0;
-}
-
-// Waits up to two seconds until `count` bytes are waiting.
 // An overlapped request completes before the call returns (TRUE, as Windows reports a request
 // that completed at once): the count in the OVERLAPPED block and its event are set.
 TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
@@ -122,7 +115,7 @@ TEST(PurgeComm, ClearFlagsEmptyTheirQueue) {
         ASSERT_TRUE(pty.write("hello", 5));
         ASSERT_TRUE(wait_waiting(port, 5)) << c.legend;
         EXPECT_TRUE(PurgeComm(port, c.flags)) << c.legend;
-        EXPECT_EQ(waiting(port), c.left_waiting) << c.legend;
+        EXPECT_TRUE(wait_waiting(port, c.left_waiting)) << c.legend;
     }
 }
 
@@ -208,16 +201,11 @@ TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
         {"a port, with a flag PurgeComm does not know", port, 0x10, ERROR_INVALID_PARAMETER},
     };
     for (const Case& c : cases) {
-        SetLastError(0);
-        EXPECT_FALSE(PurgeComm(c.handle, c.purge_flags)) << c.legend;
-        EXPECT_EQ(GetLastError(), c.error) << c.legend;
+        SCOPED_TRACE(c.legend);
+        EXPECT_EQ(failure_of([&] { return PurgeComm(c.handle, c.purge_flags); }), c.error);
         if (c.handle != port) {
-            SetLastError(0);
-            EXPECT_FALSE(SetCommMask(c.handle, EV_RXCHAR)) << c.legend;
-            EXPECT_EQ(GetLastError(), c.error) << c.legend;
-            SetLastError(0);
-            EXPECT_FALSE(EscapeCommFunction(c.handle, SETDTR)) << c.legend;
-            EXPECT_EQ(GetLastError(), c.error) << c.legend;
+            EXPECT_EQ(failure_of([&] { return SetCommMask(c.handle, EV_RXCHAR); }), c.error);
+            EXPECT_EQ(failure_of([&] { return EscapeCommFunction(c.handle, SETDTR); }), c.error);
         }
     }
     unlink(name);

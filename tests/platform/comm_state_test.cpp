@@ -195,9 +195,9 @@ TEST_F(CommState, InvalidValuesAreRefusedAndChangeNothing) {
     for (const Case& c : cases) {
         DCB bad = before;
         c.change(bad);
-        SetLastError(0);
-        EXPECT_FALSE(SetCommState(port, &bad)) << c.legend;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << c.legend;
+        EXPECT_EQ(platform_test::failure_of([&] { return SetCommState(port, &bad); }),
+                  ERROR_INVALID_PARAMETER)
+            << c.legend;
         const DCB after = current();
         EXPECT_EQ(std::memcmp(&after, &before, sizeof before), 0) << c.legend;
         const termios line_after = line();
@@ -223,9 +223,8 @@ TEST_F(CommState, TimeoutsRoundTrip) {
             << wanted.ReadTotalTimeoutConstant;
     }
     COMMTIMEOUTS refused{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
-    SetLastError(0);
-    EXPECT_FALSE(SetCommTimeouts(port, &refused));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(platform_test::failure_of([&] { return SetCommTimeouts(port, &refused); }),
+              ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 
 namespace {
 
+using platform_test::failure_of;
 using platform_test::OwnedHandle;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
@@ -103,13 +104,10 @@ TEST_F(LibraryDescriptor, TheCallsWorkOnItUntilCloseHandleClosesIt) {
     closed_by_layer = true;
     EXPECT_TRUE(is_closed(fd)) << "CloseHandle closed the library's descriptor";
     for (const Case& c : cases) {
-        SetLastError(0);
-        EXPECT_FALSE(c.call(handle())) << c.legend;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
+        EXPECT_EQ(failure_of([&] { return c.call(handle()); }), ERROR_INVALID_HANDLE) << c.legend;
     }
-    SetLastError(0);
-    EXPECT_FALSE(CloseHandle(handle())) << "closed once";
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return CloseHandle(handle()); }), ERROR_INVALID_HANDLE)
+        << "closed once";
 }
 
 // A descriptor the layer has not seen has the state a fresh handle has, with the DCB read from
@@ -177,9 +175,8 @@ TEST_F(LibraryDescriptor, TransfersAndQueuesWorkOnIt) {
     EXPECT_TRUE(PurgeComm(handle(), PURGE_RXCLEAR));
     EXPECT_TRUE(wait_waiting(handle(), 0)) << "the purge emptied the input queue";
 
-    SetLastError(0);
-    EXPECT_FALSE(EscapeCommFunction(handle(), CLRDTR)) << "a pseudo-terminal has no DTR line";
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(failure_of([&] { return EscapeCommFunction(handle(), CLRDTR); }), ERROR_NOT_SUPPORTED)
+        << "a pseudo-terminal has no DTR line";
 }
 
 // The program's close_port on a record whose handle the library opened with open() closes the
@@ -233,9 +230,7 @@ TEST(Handles, EventsNeverCollideWithDescriptors) {
          ERROR_INVALID_HANDLE},
     };
     for (const Case& c : cases) {
-        SetLastError(0);
-        EXPECT_FALSE(c.call()) << c.legend;
-        EXPECT_EQ(GetLastError(), c.error) << c.legend;
+        EXPECT_EQ(failure_of(c.call), c.error) << c.legend;
     }
     EXPECT_EQ(WaitForSingleObject(descriptor, 0), WAIT_OBJECT_0) << "a file is always signalled";
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);

@@ -10,6 +10,7 @@
 
 namespace {
 
+using platform_test::failure_of;
 using platform_test::OwnedHandle;
 using platform_test::Stopwatch;
 
@@ -98,15 +99,9 @@ TEST(Event, AClosedEventIsAnInvalidHandle) {
     const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event, 0u);
     ASSERT_TRUE(CloseHandle(event));
-    SetLastError(0);
-    EXPECT_FALSE(CloseHandle(event));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    SetLastError(0);
-    EXPECT_FALSE(SetEvent(event));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    SetLastError(0);
-    EXPECT_FALSE(ResetEvent(event));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return CloseHandle(event); }), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return SetEvent(event); }), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return ResetEvent(event); }), ERROR_INVALID_HANDLE);
     SetLastError(0);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
@@ -119,20 +114,17 @@ TEST(Event, AnEventCannotBeReadOrWritten) {
     ASSERT_NE(event, 0u);
     char byte = 0;
     DWORD count = 0;
-    SetLastError(0);
-    EXPECT_FALSE(ReadFile(event, &byte, 1, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    SetLastError(0);
-    EXPECT_FALSE(WriteFile(event, &byte, 1, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return ReadFile(event, &byte, 1, &count, nullptr); }),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return WriteFile(event, &byte, 1, &count, nullptr); }),
+              ERROR_INVALID_HANDLE);
 }
 
 // Named events are not part of this layer (nothing here shares events between processes): a
 // name fails with ERROR_NOT_SUPPORTED and 0, the failure value of CreateEventA.
 TEST(Event, ANamedEventIsRefused) {
-    SetLastError(0);
-    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, "morvane"), 0u);
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(failure_of([] { return CreateEventA(nullptr, TRUE, FALSE, "morvane"); }),
+              ERROR_NOT_SUPPORTED);
 }
 
 }  // namespace

@@ -16,19 +16,19 @@
 #include "platform/win32.hpp"
 #include "process.hpp"
 #include "pty.hpp"
+#include "serial_port.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using platform_test::failure_of;
 
 // A fresh folder under the temporary directory, removed with everything in it.
 class TempFolder {
 public:
     TempFolder() {
         std::string pattern = (fs::temp_directory_path() / "morvane-loader-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
+        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     ~TempFolder() {
         std::error_code ignored;
@@ -90,9 +90,8 @@ TEST(LoadLibrary, FailuresReturnNullWithTheLoadersCode) {
         {"a library that imports a name nobody exports", NEEDY_LIBRARY, ERROR_PROC_NOT_FOUND},
     };
     for (const Case& c : cases) {
-        SetLastError(0);
-        EXPECT_EQ(LoadLibraryExA(c.name.c_str(), 0, 0), nullptr) << c.legend;
-        EXPECT_EQ(GetLastError(), c.error) << c.legend;
+        EXPECT_EQ(failure_of([&] { return LoadLibraryExA(c.name.c_str(), 0, 0); }), c.error)
+            << c.legend;
     }
 }
 
@@ -114,9 +113,8 @@ TEST(LoadLibrary, EntryPointsAreFoundByExactName) {
         {"a prefix of a name", "probe_ans"},
     };
     for (const Case& c : missing) {
-        SetLastError(0);
-        EXPECT_EQ(GetProcAddress(probe, c.name), nullptr) << c.legend;
-        EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND) << c.legend;
+        EXPECT_EQ(failure_of([&] { return GetProcAddress(probe, c.name); }), ERROR_PROC_NOT_FOUND)
+            << c.legend;
     }
     EXPECT_TRUE(FreeLibrary(probe));
 }
@@ -140,9 +138,7 @@ TEST(LoadLibrary, FreeLibraryReleasesOneLoad) {
     ASSERT_NE(answer, nullptr);
     EXPECT_EQ(answer(), 42);
     EXPECT_TRUE(FreeLibrary(second));
-    SetLastError(0);
-    EXPECT_FALSE(FreeLibrary(nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([] { return FreeLibrary(nullptr); }), ERROR_INVALID_HANDLE);
 }
 
 // A loaded library calls the program's own Windows-named functions, so a handle it opens is one

@@ -20,6 +20,7 @@
 
 namespace {
 
+using platform_test::failure_of;
 using platform_test::open_port;
 using platform_test::OwnedHandle;
 using test_support::Pty;
@@ -204,21 +205,16 @@ TEST(CloseHandle, AnUnknownOrClosedHandleIsInvalid) {
         {"a handle already closed", closed},
     };
     for (const Case& c : cases) {
-        SetLastError(0);
-        EXPECT_FALSE(CloseHandle(c.handle)) << c.legend;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
+        SCOPED_TRACE(c.legend);
+        const HANDLE h = c.handle;
         uint8_t byte = 0;
         DWORD count = 0;
-        SetLastError(0);
-        EXPECT_FALSE(ReadFile(c.handle, &byte, 1, &count, nullptr)) << c.legend;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
         DCB dcb{};
-        SetLastError(0);
-        EXPECT_FALSE(GetCommState(c.handle, &dcb)) << c.legend;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
-        SetLastError(0);
-        EXPECT_FALSE(SetupComm(c.handle, 4096, 4096)) << c.legend;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.legend;
+        EXPECT_EQ(failure_of([&] { return CloseHandle(h); }), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(failure_of([&] { return ReadFile(h, &byte, 1, &count, nullptr); }),
+                  ERROR_INVALID_HANDLE);
+        EXPECT_EQ(failure_of([&] { return GetCommState(h, &dcb); }), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(failure_of([&] { return SetupComm(h, 4096, 4096); }), ERROR_INVALID_HANDLE);
     }
 }
 

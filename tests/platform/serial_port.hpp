@@ -104,6 +104,15 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// The last error a call leaves when it fails, cleared before the call; kSucceeded, which is no
+// error code, when the call succeeds.
+constexpr DWORD kSucceeded = 0xFFFFFFFF;
+template <typename Call>
+DWORD failure_of(Call call) {
+    SetLastError(0);
+    return call() ? kSucceeded : GetLastError();
+}
+
 // Waits up to two seconds until count bytes are waiting on the port; true when exactly count are.
 inline bool wait_waiting(HANDLE port, DWORD count) {
     Stopwatch watch;

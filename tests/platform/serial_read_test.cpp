@@ -2,7 +2,6 @@
 // for, with a pseudo-terminal as the device.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -11,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/handles.hpp"
 #include "platform/win32.hpp"
 #include "port_events.hpp"
 #include "pty.hpp"
@@ -21,9 +19,11 @@
 namespace {
 
 using platform_test::configure_like_gyro_phase;
+using platform_test::failure_of;
 using platform_test::OpenPort;
 using platform_test::set_read_timeouts;
 using platform_test::Stopwatch;
+using platform_test::wait_waiting;
 using test_support::Pty;
 
 class SerialPort : public ::testing::Test {
@@ -31,13 +31,6 @@ protected:
     void SetUp() override {
         ASSERT_EQ(opened.error(), "");
         ASSERT_TRUE(configure_like_gyro_phase(port)) << "error " << GetLastError();
-    }
-
-    // Waits until `count` bytes written on the master are readable on the slave, so a test
-    // about "bytes already waiting" does not race the pty's internal transfer.
-    void wait_until_waiting() const {
-        pollfd p{platform::posix::descriptor_of(port), POLLIN, 0};
-        ASSERT_EQ(poll(&p, 1, 2000), 1);
     }
 
     OpenPort opened;
@@ -90,8 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SerialPort, BytesAlreadyWaitingAreReturnedAtOnceAndNoMoreThanAsked) {
     ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, MAXDWORD, 1000));
     ASSERT_TRUE(pty.write({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-    wait_until_waiting();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let all ten arrive
+    ASSERT_TRUE(wait_waiting(port, 10));
 
     struct Step {
         const char* legend;
@@ -273,9 +265,8 @@ TEST_F(SerialPort, AHungUpDeviceMakesReadAndWriteFail) {
     }
     const uint8_t command = 'P';
     DWORD written = 99;
-    SetLastError(0);
-    EXPECT_FALSE(WriteFile(port, &command, 1, &written, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(failure_of([&] { return WriteFile(port, &command, 1, &written, nullptr); }),
+              ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(written, 0u);
 }
 
@@ -284,7 +275,7 @@ TEST_F(SerialPort, AHungUpDeviceMakesReadAndWriteFail) {
 TEST_F(SerialPort, ClearCommErrorCountsWaitingBytesAndFailsAfterAHangUp) {
     const uint8_t bytes[] = {0xFF, 0x00, 0x13};
     ASSERT_TRUE(pty.write(bytes, sizeof bytes, 1000));
-    wait_until_waiting();
+    ASSERT_TRUE(wait_waiting(port, sizeof bytes));
     DWORD errors = 99;
     COMSTAT stat{};
     ASSERT_TRUE(ClearCommError(port, &errors, &stat));
@@ -292,9 +283,8 @@ TEST_F(SerialPort, ClearCommErrorCountsWaitingBytesAndFailsAfterAHangUp) {
     EXPECT_EQ(stat.cbInQue, sizeof bytes);
 
     pty.hang_up();
-    SetLastError(0);
-    EXPECT_FALSE(ClearCommError(port, &errors, &stat));
-    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(failure_of([&] { return ClearCommError(port, &errors, &stat); }),
+              ERROR_DEVICE_NOT_CONNECTED);
 }
 
 // A hang-up while a read waits ends the wait with the failure.
@@ -413,8 +403,7 @@ TEST(Sleep, LastsItsWholeDurationDespiteASignal) {
 // byte count.
 TEST_F(SerialPort, AnOverlappedRequestCompletesAtOnce) {
     ASSERT_TRUE(pty.write({0xA1, 0xB2}));
-    wait_until_waiting();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(wait_waiting(port, 2));
     OVERLAPPED overlapped{};
     overlapped.Internal = 77;
     uint8_t buffer[4] = {};

@@ -49,15 +49,17 @@ Process::~Process() {
         }
         reaped_ = true;
     }
+    stop_reader();
+    close_stdin();
+}
+
+void Process::stop_reader() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         exited_ = true;
     }
     if (reader_.joinable()) {
         reader_.join();
-    }
-    if (stdin_fd_ >= 0) {
-        close(stdin_fd_);
     }
 }
 
@@ -71,19 +73,17 @@ bool Process::start(const std::vector<std::string>& argv, const std::vector<std:
 
     // Everything the child needs is built before fork: after it, only exec-safe calls.
     std::map<std::string, std::string> merged;
-    for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry(*e);
+    const auto add = [&merged](const std::string& entry) {
         merged[entry.substr(0, entry.find('='))] = entry;
+    };
+    for (char** e = environ; *e != nullptr; ++e) {
+        add(*e);
     }
     for (const std::string& entry : env) {
-        merged[entry.substr(0, entry.find('='))] = entry;
-    }
-    std::vector<std::string> env_strings;
-    for (auto& [name, entry] : merged) {
-        env_strings.push_back(entry);
+        add(entry);
     }
     std::vector<char*> envp;
-    for (std::string& entry : env_strings) {
+    for (auto& [name, entry] : merged) {
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);
@@ -97,11 +97,8 @@ bool Process::start(const std::vector<std::string>& argv, const std::vector<std:
     int in_pipe[2];
     int out_pipe[2];
     int err_pipe[2];
-    if (pipe2(in_pipe, O_CLOEXEC) != 0) {
-        error_ = std::string("pipe: ") + std::strerror(errno);
-        return false;
-    }
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+        pipe2(err_pipe, O_CLOEXEC) != 0) {
         error_ = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
@@ -268,10 +265,7 @@ ExitStatus Process::wait(milliseconds timeout) {
         rusage usage{};
         for (;;) {
             const pid_t done = wait4(pid_, &status, WNOHANG, &usage);
-            if (done == pid_) {
-                break;
-            }
-            if (done < 0 && errno != EINTR) {
+            if (done == pid_ || (done < 0 && errno != EINTR)) {
                 break;
             }
             if (Clock::now() >= deadline) {
@@ -297,13 +291,7 @@ ExitStatus Process::wait(milliseconds timeout) {
                 status_.signal = WTERMSIG(status);
             }
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            exited_ = true;
-        }
-        if (reader_.joinable()) {
-            reader_.join();
-        }
+        stop_reader();
         close_stdin();
     }
     return status_;

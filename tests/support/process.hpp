@@ -75,6 +75,8 @@ public:
 
 private:
     void reader_loop(int out_fd, int err_fd);
+    // Tells the reader the process has ended and waits until it has drained the streams.
+    void stop_reader();
     void kill_group();
 
     pid_t pid_ = -1;

@@ -174,16 +174,21 @@ struct Outcome {
     std::string out;  // standard output during the call
 };
 
-Outcome run_restart(HANDLE port, char mode, platform::Poll stop = {}) {
+// Without capture, standard output is left alone, for calls on several threads at once.
+Outcome run_restart(HANDLE port, char mode, platform::Poll stop = {}, bool capture = true) {
     Outcome o{};
     o.packet_length = 0xDEADBEEF;
-    testing::internal::CaptureStdout();
+    if (capture) {
+        testing::internal::CaptureStdout();
+    }
     const auto start = Clock::now();
     o.result = ahrs::restart(port, mode, &o.packet_length, stop);
     o.error = GetLastError();
     o.elapsed_ms = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-    o.out = testing::internal::GetCapturedStdout();
+    if (capture) {
+        o.out = testing::internal::GetCapturedStdout();
+    }
     return o;
 }
 
@@ -383,17 +388,6 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
 
 // --- Bounds, stop and failure ------------------------------------------------------------------
 
-// Outcome of restart without capturing standard output, for calls on several threads at once.
-Outcome run_restart_quietly(HANDLE port, char mode) {
-    Outcome o{};
-    const auto start = Clock::now();
-    o.result = ahrs::restart(port, mode, &o.packet_length, {});
-    o.error = GetLastError();
-    o.elapsed_ms = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-    return o;
-}
-
 TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
     struct Case {
         const char* legend;
@@ -418,7 +412,7 @@ TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
     std::vector<std::thread> threads;
     for (size_t i = 0; i < kCases; ++i) {
         threads.emplace_back(
-            [&, i] { outcomes[i] = run_restart_quietly(lines[i].port.get(), 'a'); });
+            [&, i] { outcomes[i] = run_restart(lines[i].port.get(), 'a', {}, false); });
     }
     for (std::thread& t : threads) {
         t.join();

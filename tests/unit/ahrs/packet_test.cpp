@@ -48,14 +48,17 @@ struct CheckCase {
     std::string out;  // standard output, byte for byte
 };
 
-void expect_case(const CheckCase& c) {
-    SCOPED_TRACE(c.legend);
-    ASSERT_GE(c.bytes.size(), c.length);
-    testing::internal::CaptureStdout();
-    const int result = ahrs::check_packet(c.mode, c.bytes.data(), c.length);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result, c.result);
-    EXPECT_EQ(out, c.out);
+template <size_t N>
+void expect_cases(const CheckCase (&cases)[N]) {
+    for (const CheckCase& c : cases) {
+        SCOPED_TRACE(c.legend);
+        ASSERT_GE(c.bytes.size(), c.length);
+        testing::internal::CaptureStdout();
+        const int result = ahrs::check_packet(c.mode, c.bytes.data(), c.length);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(out, c.out);
+    }
 }
 
 TEST(CheckPacket, AcceptsIntactPacketsSilently) {
@@ -77,9 +80,7 @@ TEST(CheckPacket, AcceptsIntactPacketsSilently) {
          }(),
          24, 1, ""},
     };
-    for (const CheckCase& c : cases) {
-        expect_case(c);
-    }
+    expect_cases(cases);
 }
 
 TEST(CheckPacket, ReportsHeaderAndChecksumWithOneDump) {
@@ -104,9 +105,7 @@ TEST(CheckPacket, ReportsHeaderAndChecksumWithOneDump) {
          newline_angle(0x8D), 30, 0,
          "\nbad checksum:ff a 0 a 0 a 0 a 0 a 0 a 0 a 0 a 0 a 0 a 0 a 0 a 0 a 0 a 0 8d \n"},
     };
-    for (const CheckCase& c : cases) {
-        expect_case(c);
-    }
+    expect_cases(cases);
 }
 
 TEST(CheckPacket, RejectsWrongLengthWithoutDump) {
@@ -124,9 +123,7 @@ TEST(CheckPacket, RejectsWrongLengthWithoutDump) {
         {"one byte short in voltage mode", 'r', kZeroSensor, 23, 0,
          "packet size incorrect: 23 should be 24 for AHRS\n"},
     };
-    for (const CheckCase& c : cases) {
-        expect_case(c);
-    }
+    expect_cases(cases);
 }
 
 TEST(CheckPacket, RejectsEveryPacketOfAnUnknownModeBeforeTheLengthTest) {
@@ -137,9 +134,7 @@ TEST(CheckPacket, RejectsEveryPacketOfAnUnknownModeBeforeTheLengthTest) {
         {"upper-case C with an intact scaled packet", 'C', kZeroSensor, 24, 0,
          "\nunrecognized packet type: C"},
     };
-    for (const CheckCase& c : cases) {
-        expect_case(c);
-    }
+    expect_cases(cases);
 }
 
 TEST(PacketChecksum, SumsBytesBetweenHeaderAndChecksumModulo256) {

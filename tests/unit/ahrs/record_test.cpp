@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,32 +21,21 @@ using ahrs::TimeColumn;
 using ahrs::TimeColumnState;
 
 // Everything written to a temporary file, as the gyro file receives it.
-class FileCapture {
-public:
-    FileCapture() : file_(std::tmpfile()) {}
-    ~FileCapture() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-        }
-    }
-    FileCapture(const FileCapture&) = delete;
-    FileCapture& operator=(const FileCapture&) = delete;
+struct FileCapture {
+    std::unique_ptr<FILE, int (*)(FILE*)> owned{std::tmpfile(),
+                                                [](FILE* f) { return std::fclose(f); }};
 
-    FILE* file() const { return file_; }
+    FILE* file() const { return owned.get(); }
     std::string text() const {
-        std::fflush(file_);
-        std::rewind(file_);
+        std::rewind(file());
         std::string text;
         char buffer[512];
         size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) {
+        while ((n = std::fread(buffer, 1, sizeof buffer, file())) > 0) {
             text.append(buffer, n);
         }
         return text;
     }
-
-private:
-    FILE* file_;
 };
 
 struct Written {
