@@ -166,7 +166,7 @@ protected:
 // Values within their range are taken, stored and echoed; a value is echoed with "%d", so an
 // unsigned field given -1 shows -1.
 TEST_F(CaptureConfig, ValuesInRangeAreTakenAndEchoed) {
-    const std::vector<LineCase> cases = {
+    check_taken({
         {"version 3 is any number", 1, "3", field::kVersion, 3, "Configuration version = 3\n"},
         {"com port 254, the highest", 2, "254", field::kComport, 254, "Comport = 254\n"},
         {"com port 1, the lowest", 2, "1", field::kComport, 1, "Comport = 1\n"},
@@ -201,14 +201,13 @@ TEST_F(CaptureConfig, ValuesInRangeAreTakenAndEchoed) {
          "Write .raw file if runing rt_cap = 1\n"},
         {"write .raw 2 leaves write_raw 0", 16, "2", field::kWriteRaw, 0,
          "Write .raw file if runing rt_cap = 2\n"},
-    };
-    check_taken(cases);
+    });
 }
 
 // How a number is read: after white space, with a sign, up to the first non-digit; a value
 // beyond 32 bits is held at the nearest 32-bit limit, as strtol with a 32-bit long holds it.
 TEST_F(CaptureConfig, NumbersAreReadAsLeadingDecimalIntegers) {
-    const std::vector<LineCase> cases = {
+    check_taken({
         {"leading blanks and tabs", 10, " \t 42", field::kMotor1Ppr, 42,
          "Motor 1 encoder ppr = 42\n"},
         {"text straight after the digits", 10, "42abc", field::kMotor1Ppr, 42,
@@ -226,15 +225,14 @@ TEST_F(CaptureConfig, NumbersAreReadAsLeadingDecimalIntegers) {
          -2147483648LL, "Motor 1 encoder ppr = -2147483648\n"},
         {"4294967295 is held at the largest signed value", 4, "4294967295", field::kSamplingPeriod,
          2147483647, "Sampling period = 2147483647 us\n"},
-    };
-    check_taken(cases);
+    });
 }
 
 // A value out of range fails its parameter with its description and fails the parse. Parameters
 // 2, 8 and 9 keep the caller's value; 4 to 7 keep the rejected value; a line without a number
 // changes nothing.
 TEST_F(CaptureConfig, ValuesOutOfRangeFailTheirParameter) {
-    const std::vector<LineCase> cases = {
+    check_refused({
         {"com port 255 is kept out", 2, "255", field::kComport, 77, "Com port"},
         {"com port 0 is kept out", 2, "0", field::kComport, 77, "Com port"},
         {"com port -1 is kept out", 2, "-1", field::kComport, 77, "Com port"},
@@ -266,19 +264,16 @@ TEST_F(CaptureConfig, ValuesOutOfRangeFailTheirParameter) {
          "Process affinity - set to 1 for single CPU, else set to 0 for multiple CPUs"},
         {"write .raw without a number", 16, "yes", field::kWriteRaw, 0,
          "Write \".raw\" file - set to 1 to write this file for rt_cap utility"},
-    };
-    check_refused(cases);
+    });
 }
 
 // A card number outside 0 to 15 is no failure: the earlier number stays and is echoed.
 TEST_F(CaptureConfig, CardNumberOutOfRangeIsPassedOver) {
-    const char* values[] = {"16", "-1", "255"};
-    for (const char* value : values) {
-        const Parse p = parse_lines(with_line(3, value));
-        EXPECT_EQ(p.result, 1) << value << "\n" << p.out;
-        EXPECT_EQ(p.header.card_number, 7) << value;
-        EXPECT_NE(p.out.find("Card number = 7\n"), std::string::npos) << value;
-    }
+    check_taken({
+        {"card 16", 3, "16", field::kCardNumber, 7, "Card number = 7\n"},
+        {"card -1", 3, "-1", field::kCardNumber, 7, "Card number = 7\n"},
+        {"card 255", 3, "255", field::kCardNumber, 7, "Card number = 7\n"},
+    });
 }
 
 // A blank line fails its own parameter only; the next line is the next parameter.
