@@ -15,10 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,7 @@
 #include "platform/win32.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -432,7 +431,7 @@ TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
             dir + "hsif_cal_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
         std::remove(path.c_str());
         if (c.text != nullptr) {
-            std::ofstream(path, std::ios::binary) << c.text;
+            ASSERT_TRUE(testsupport::write_file(path, c.text));
         }
         EXPECT_EQ(api().HsifLoadCalibrationData(kCard, path.c_str()), c.result) << c.legend;
         std::remove(path.c_str());
@@ -597,10 +596,7 @@ TEST_F(HsifSim, TraceHasOneLinePerCallWithArgumentsAndResult) {
     api().HsifClose(kCard);
     api().HsifClosePort(&port_);
     api().HsifClose(kCard);
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    EXPECT_EQ(text.str(),
+    EXPECT_EQ(testsupport::read_file(path),
               "HsifDllInit -> 1\n"
               "HsifOpenPort ptr 9600 1 -> 1\n"
               "HsifSendStr ptr \"I\" -> 1\n"
