@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,28 +39,26 @@ const std::vector<std::string> kValidLines = {
 
 // The values the caller's variables hold before a parse: none of them is a value a line of the
 // test files gives, so whatever a parse leaves alone shows.
-CaptureHeader sentinel_header() {
-    CaptureHeader h{};
-    h.version = 2;
-    h.sampling_period = 777;
-    h.max_range = 777;
-    h.buf_size = 777;
-    h.num_samples = 777;
-    h.calibration_value = -777;
-    h.motor1_encoder_ppr = 777;
-    h.motor2_encoder_ppr = 777;
-    h.motor1_power = 77;
-    h.motor2_power = 77;
-    h.comport = 77;
-    h.card_number = 7;
-    std::strcpy(h.cal_file, "caller-cal");
-    h.sensor_model = 1;
-    return h;
-}
+const CaptureHeader kSentinelHeader = {
+    .version = 2,
+    .sampling_period = 777,
+    .max_range = 777,
+    .buf_size = 777,
+    .num_samples = 777,
+    .calibration_value = -777,
+    .motor1_encoder_ppr = 777,
+    .motor2_encoder_ppr = 777,
+    .motor1_power = 77,
+    .motor2_power = 77,
+    .comport = 77,
+    .card_number = 7,
+    .cal_file = "caller-cal",
+    .sensor_model = 1,
+};
 
 struct Parse {
     int32_t result = -1;
-    CaptureHeader header = sentinel_header();
+    CaptureHeader header = kSentinelHeader;
     int32_t motor_delay_ms = -777;
     char raw_name[capture_config::kCaptureNameSize] = "caller.raw";
     char prc_name[capture_config::kCaptureNameSize] = "caller.prc";
