@@ -135,10 +135,10 @@ protected:
         api().HsifClosePort(&port_);
     }
 
-    // The laser phase's set-up, as far as sampling: every step must succeed.
+    // Starts the library and makes the laser phase's set-up, as far as sampling: every step must
+    // succeed.
     void set_up_card(int32_t max_range = 650, int32_t period = 20) {
-        ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
-        ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+        ASSERT_NO_FATAL_FAILURE(open_card());
         ASSERT_NE(api().HsifResetBoard(kCard), 0);
         ASSERT_EQ(api().HsifSamplingModeInit(kCard), 1);
         ASSERT_EQ(api().HsifClearEncoder(kCard, 3, 1), 1);
@@ -469,7 +469,6 @@ TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
     };
     for (const Case& c : cases) {
         setenv("HSIF_SIM_SPEEDUP", c.speedup, 1);
-        start();
         set_up_card();
         const auto begin = Clock::now();
         std::vector<RawSample> raw(kLine);
@@ -489,7 +488,6 @@ TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
 TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
     setenv("HSIF_SIM_LOST_LINES", "1,3", 1);
     setenv("HSIF_SIM_TIMEOUT_LINES", "2", 1);
-    start();
     set_up_card();
     struct Expect {
         bool lost;
@@ -513,7 +511,6 @@ TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
 // temperature near 70 F, the mirror's index pulse once a turn where its angle is 0 (20 turns/s:
 // two turns a line).
 TEST_F(HsifSim, SamplesLookLikeARoomScan) {
-    start();
     set_up_card();
     std::vector<RawSample> raw;
     std::vector<LaserSample> samples;
@@ -546,7 +543,6 @@ TEST_F(HsifSim, SamplesLookLikeARoomScan) {
 }
 
 TEST_F(HsifSim, DistancesStopAtTheMaximumRange) {
-    start();
     set_up_card(/*max_range=*/100);
     std::vector<RawSample> raw;
     std::vector<LaserSample> samples;
@@ -567,7 +563,6 @@ TEST_F(HsifSim, SameSeedSameSamples) {
     Run runs[] = {{"7", {}}, {"7", {}}, {"8", {}}};
     for (Run& run : runs) {
         setenv("HSIF_SIM_SEED", run.seed, 1);
-        start();
         set_up_card();
         std::vector<RawSample> raw;
         capture_line(&raw, &run.samples);
