@@ -184,9 +184,8 @@ TEST_F(CaptureHeaderFile, RoundTripsAndLists) {
 TEST_F(CaptureHeaderFile, OtherVersionsEndBeforeTheModelByte) {
     const uint32_t versions[] = {2, 0, 4, 0xFFFFFFFFu};
     for (uint32_t version : versions) {
-        const std::string path =
-            file_with(header_bytes(version, "LOOKUPHS", false, 0) + "data").string();
-        const Read r = read(path);
+        const Read r =
+            read(file_with(header_bytes(version, "LOOKUPHS", false, 0) + "data").string());
         EXPECT_EQ(r.result, 1) << version;
         EXPECT_EQ(r.header.version, version);
         EXPECT_EQ(r.header.sensor_model, capture_config::kModelUnknown) << version;
@@ -200,8 +199,7 @@ TEST_F(CaptureHeaderFile, OtherVersionsEndBeforeTheModelByte) {
 // A name that fills all 256 bytes with no terminator is listed as its 256 characters.
 TEST_F(CaptureHeaderFile, ListsAnUnterminatedNameAsItsBytes) {
     const std::string name(256, 'N');
-    const std::string path = file_with(header_bytes(3, name, true, 0) + "tail").string();
-    const Read r = read(path);
+    const Read r = read(file_with(header_bytes(3, name, true, 0) + "tail").string());
     EXPECT_EQ(r.result, 1);
     EXPECT_EQ(r.out, listing_of("3", name, "50 kHz\n"));
 }
@@ -251,8 +249,7 @@ TEST_F(CaptureHeaderFile, RefusesAHeaderCutShortAtAnyField) {
                 if (length >= c.whole.size()) {
                     continue;
                 }
-                const std::string path = file_with(c.whole.substr(0, length)).string();
-                const Read r = read(path);
+                const Read r = read(file_with(c.whole.substr(0, length)).string());
                 EXPECT_EQ(r.result, 0) << c.legend << " cut to " << length;
                 EXPECT_EQ(r.out, "") << c.legend << " cut to " << length;
                 EXPECT_TRUE(r.opened) << c.legend << " cut to " << length;

@@ -111,46 +111,44 @@ TEST(TuningFailure, PrintsTheCodeAndTheSystemsText) {
 
 // Where the system permits it, each operation succeeds silently and has its effect.
 TEST(TuningSuccess, EachOperationTakesEffect) {
-    {
-        const Outcome o = in_child([] { return true; },
-                                   [] {
-                                       const int32_t result = capture_config::set_priority_normal();
-                                       return getpriority(PRIO_PROCESS, 0) == 0 ? result : 2;
-                                   });
-        EXPECT_EQ(o.exit_code, 1) << "priority normal: nice 0";
-        EXPECT_EQ(o.out, "");
-    }
-    {
+    struct Case {
+        const char* legend;
+        std::function<bool()> prepare;  // false: the case cannot run here
+        int32_t (*operation)();         // the operation's result, or 2 when it had no effect
+    };
+    const Case cases[] = {
+        {"priority normal: nice 0", [] { return true; },
+         [] {
+             const int32_t result = capture_config::set_priority_normal();
+             return getpriority(PRIO_PROCESS, 0) == 0 ? result : 2;
+         }},
         // Raising the priority needs the right to; as root it is there.
-        const Outcome o = in_child([] { return geteuid() == 0; },
-                                   [] {
-                                       const int32_t result =
-                                           capture_config::set_priority_above_normal();
-                                       return getpriority(PRIO_PROCESS, 0) < 0 ? result : 2;
-                                   });
-        if (o.exit_code != kCannotPrepare) {
-            EXPECT_EQ(o.exit_code, 1) << "priority above normal: a negative nice value\n" << o.out;
-            EXPECT_EQ(o.out, "");
-        }
-    }
-    {
+        {"priority above normal: a negative nice value", [] { return geteuid() == 0; },
+         [] {
+             const int32_t result = capture_config::set_priority_above_normal();
+             return getpriority(PRIO_PROCESS, 0) < 0 ? result : 2;
+         }},
         // The first processor must be one this process may use.
-        const Outcome o = in_child(
-            [] {
-                cpu_set_t set;
-                CPU_ZERO(&set);
-                return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_ISSET(0, &set);
-            },
-            [] {
-                const int32_t result = capture_config::set_affinity_first_cpu();
-                cpu_set_t set;
-                CPU_ZERO(&set);
-                const bool only_first = sched_getaffinity(0, sizeof set, &set) == 0 &&
-                                        CPU_COUNT(&set) == 1 && CPU_ISSET(0, &set);
-                return only_first ? result : 2;
-            });
+        {"affinity: processor 0 alone",
+         [] {
+             cpu_set_t set;
+             CPU_ZERO(&set);
+             return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_ISSET(0, &set);
+         },
+         [] {
+             const int32_t result = capture_config::set_affinity_first_cpu();
+             cpu_set_t set;
+             CPU_ZERO(&set);
+             const bool only_first = sched_getaffinity(0, sizeof set, &set) == 0 &&
+                                     CPU_COUNT(&set) == 1 && CPU_ISSET(0, &set);
+             return only_first ? result : 2;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const Outcome o = in_child(c.prepare, c.operation);
         if (o.exit_code != kCannotPrepare) {
-            EXPECT_EQ(o.exit_code, 1) << "affinity: processor 0 alone\n" << o.out;
+            EXPECT_EQ(o.exit_code, 1) << o.out;
             EXPECT_EQ(o.out, "");
         }
     }

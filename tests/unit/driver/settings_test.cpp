@@ -133,6 +133,9 @@ TEST(CommandLine, OptionWordsSetTheirFields) {
         {"a negative decimation keeps its bit pattern",
          {"-d", "-1"},
          [](const RunSettings& s) { EXPECT_EQ(s.decimation, 0xFFFFFFFFu); }},
+        {"RateGoesToItsSetting: -f sets the spacing",
+         {"-f", "0.5"},
+         [](const RunSettings& s) { EXPECT_EQ(s.time_rate, 0.5); }},
         {"every remaining option",
          {"-B", "921600", "-p", "100", "-R", "4800", "-N", "7", "-P", "2", "-n", "1", "-t", "0.01"},
          [](const RunSettings& s) {
@@ -152,10 +155,6 @@ TEST(CommandLine, OptionWordsSetTheirFields) {
         EXPECT_EQ(parsed.output, "");
         c.check(parsed.settings);
     }
-}
-
-TEST(CommandLine, RateGoesToItsSetting) {
-    EXPECT_EQ(parse(with_files({"-f", "0.5"})).settings.time_rate, 0.5);
 }
 
 TEST(CommandLine, BadWordsEndTheRunWithAMessage) {

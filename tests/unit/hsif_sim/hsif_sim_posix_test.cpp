@@ -15,10 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,7 @@
 #include "platform/win32.hpp"
 #include "pty.hpp"
 #include "serial/port.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -136,10 +135,10 @@ protected:
         api().HsifClosePort(&port_);
     }
 
-    // The laser phase's set-up, as far as sampling: every step must succeed.
+    // Starts the library and makes the laser phase's set-up, as far as sampling: every step must
+    // succeed.
     void set_up_card(int32_t max_range = 650, int32_t period = 20) {
-        ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0);
-        ASSERT_EQ(api().HsifOpen(kBoard, &port_), kCard);
+        ASSERT_NO_FATAL_FAILURE(open_card());
         ASSERT_NE(api().HsifResetBoard(kCard), 0);
         ASSERT_EQ(api().HsifSamplingModeInit(kCard), 1);
         ASSERT_EQ(api().HsifClearEncoder(kCard, 3, 1), 1);
@@ -174,46 +173,37 @@ TEST_F(HsifSim, ExportsEveryEntryPointUnderItsPlainName) {
 TEST_F(HsifSim, SetUpSequenceGivesTheResultsTheLaserPhaseTests) {
     setenv("HSIF_SIM_CALIBRATION_DIR", demo_calibration_dir().c_str(), 1);
     start();
-    enum class Want { kNonZero, kOne, kCardHandle };
+    constexpr int32_t kNonZero = -999;  // any result but 0
     struct Step {
         const char* legend;
         std::function<int32_t()> call;
-        Want want;
+        int32_t want;
     };
     int32_t model = -1;
     int32_t min_period = -1;
     const Step steps[] = {
-        {"port open", [&] { return api().HsifOpenPort(&port_, 9600, 1); }, Want::kNonZero},
-        {"send I", [&] { return api().HsifSendStr(&port_, "I"); }, Want::kNonZero},
-        {"card open", [&] { return api().HsifOpen(kBoard, &port_); }, Want::kCardHandle},
-        {"reset", [&] { return api().HsifResetBoard(kCard); }, Want::kNonZero},
+        {"port open", [&] { return api().HsifOpenPort(&port_, 9600, 1); }, kNonZero},
+        {"send I", [&] { return api().HsifSendStr(&port_, "I"); }, kNonZero},
+        {"card open", [&] { return api().HsifOpen(kBoard, &port_); }, kCard},
+        {"reset", [&] { return api().HsifResetBoard(kCard); }, kNonZero},
         {"demo calibration", [&] { return api().HsifLoadCalibrationData(kCard, "LOOKUPHS"); },
-         Want::kNonZero},
-        {"first period", [&] { return api().HsifSetSamplePeriod(kCard, 0, 650, 20); },
-         Want::kNonZero},
-        {"model", [&] { return api().HsifGetCardModel(kCard, &model); }, Want::kNonZero},
-        {"min period", [&] { return api().HsifGetMinSamplePeriod(kCard, &min_period); },
-         Want::kNonZero},
-        {"calibrate", [&] { return api().HsifCalibrate(kCard); }, Want::kOne},
-        {"sampling mode", [&] { return api().HsifSamplingModeInit(kCard); }, Want::kOne},
-        {"clear encoders", [&] { return api().HsifClearEncoder(kCard, 3, 1); }, Want::kOne},
-        {"mirror encoder", [&] { return api().HsifCalibrateEncoder(kCard, 1, 0, 4096); },
-         Want::kOne},
-        {"pan encoder", [&] { return api().HsifCalibrateEncoder(kCard, 2, 0, 200); }, Want::kOne},
-        {"second period", [&] { return api().HsifSetSamplePeriod(kCard, 0, 650, 20); }, Want::kOne},
+         kNonZero},
+        {"first period", [&] { return api().HsifSetSamplePeriod(kCard, 0, 650, 20); }, kNonZero},
+        {"model", [&] { return api().HsifGetCardModel(kCard, &model); }, kNonZero},
+        {"min period", [&] { return api().HsifGetMinSamplePeriod(kCard, &min_period); }, kNonZero},
+        {"calibrate", [&] { return api().HsifCalibrate(kCard); }, 1},
+        {"sampling mode", [&] { return api().HsifSamplingModeInit(kCard); }, 1},
+        {"clear encoders", [&] { return api().HsifClearEncoder(kCard, 3, 1); }, 1},
+        {"mirror encoder", [&] { return api().HsifCalibrateEncoder(kCard, 1, 0, 4096); }, 1},
+        {"pan encoder", [&] { return api().HsifCalibrateEncoder(kCard, 2, 0, 200); }, 1},
+        {"second period", [&] { return api().HsifSetSamplePeriod(kCard, 0, 650, 20); }, 1},
     };
     for (const Step& step : steps) {
         const int32_t result = step.call();
-        switch (step.want) {
-            case Want::kNonZero:
-                EXPECT_NE(result, 0) << step.legend;
-                break;
-            case Want::kOne:
-                EXPECT_EQ(result, 1) << step.legend;
-                break;
-            case Want::kCardHandle:
-                EXPECT_EQ(result, kCard) << step.legend;
-                break;
+        if (step.want == kNonZero) {
+            EXPECT_NE(result, 0) << step.legend;
+        } else {
+            EXPECT_EQ(result, step.want) << step.legend;
         }
     }
     EXPECT_EQ(model, 1);
@@ -234,28 +224,6 @@ TEST_F(HsifSim, PortOpenFailsOnADeviceThatIsNotThere) {
     EXPECT_EQ(port_.handle, INVALID_HANDLE_VALUE);
     // Without an open port the card cannot be reached.
     EXPECT_EQ(api().HsifOpen(kBoard, &port_), -1);
-}
-
-// What `action` writes on standard error (file descriptor 2), where the library reports.
-std::string standard_error_of(const std::function<void()>& action) {
-    char path[] = "/tmp/hsif_sim_stderr_XXXXXX";
-    const int file = mkstemp(path);
-    if (file < 0) {
-        return "(cannot capture standard error)";
-    }
-    std::fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    dup2(file, STDERR_FILENO);
-    action();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    close(file);
-    std::ifstream captured(path, std::ios::binary);
-    std::stringstream text;
-    text << captured.rdbuf();
-    std::remove(path);
-    return text.str();
 }
 
 // A control the library cannot honour is named on standard error with its value and what is
@@ -295,12 +263,11 @@ TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
     };
     for (const Case& c : cases) {
         setenv(c.name, c.value, 1);
-        int32_t init = -1;
-        int32_t open = -1;
-        const std::string err = standard_error_of([&] {
-            init = api().HsifDllInit();
-            open = api().HsifOpenPort(&port_, 9600, 1);
-        });
+        // The library reports on file descriptor 2, which the capture replaces.
+        testing::internal::CaptureStderr();
+        const int32_t init = api().HsifDllInit();
+        const int32_t open = api().HsifOpenPort(&port_, 9600, 1);
+        const std::string err = testing::internal::GetCapturedStderr();
         if (c.accepted == nullptr) {
             EXPECT_EQ(err, "") << c.legend;
             EXPECT_EQ(init, 1) << c.legend;
@@ -464,7 +431,7 @@ TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
             dir + "hsif_cal_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
         std::remove(path.c_str());
         if (c.text != nullptr) {
-            std::ofstream(path, std::ios::binary) << c.text;
+            ASSERT_TRUE(testsupport::write_file(path, c.text));
         }
         EXPECT_EQ(api().HsifLoadCalibrationData(kCard, path.c_str()), c.result) << c.legend;
         std::remove(path.c_str());
@@ -502,7 +469,6 @@ TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
     };
     for (const Case& c : cases) {
         setenv("HSIF_SIM_SPEEDUP", c.speedup, 1);
-        start();
         set_up_card();
         const auto begin = Clock::now();
         std::vector<RawSample> raw(kLine);
@@ -522,7 +488,6 @@ TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
 TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
     setenv("HSIF_SIM_LOST_LINES", "1,3", 1);
     setenv("HSIF_SIM_TIMEOUT_LINES", "2", 1);
-    start();
     set_up_card();
     struct Expect {
         bool lost;
@@ -546,7 +511,6 @@ TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
 // temperature near 70 F, the mirror's index pulse once a turn where its angle is 0 (20 turns/s:
 // two turns a line).
 TEST_F(HsifSim, SamplesLookLikeARoomScan) {
-    start();
     set_up_card();
     std::vector<RawSample> raw;
     std::vector<LaserSample> samples;
@@ -579,7 +543,6 @@ TEST_F(HsifSim, SamplesLookLikeARoomScan) {
 }
 
 TEST_F(HsifSim, DistancesStopAtTheMaximumRange) {
-    start();
     set_up_card(/*max_range=*/100);
     std::vector<RawSample> raw;
     std::vector<LaserSample> samples;
@@ -600,7 +563,6 @@ TEST_F(HsifSim, SameSeedSameSamples) {
     Run runs[] = {{"7", {}}, {"7", {}}, {"8", {}}};
     for (Run& run : runs) {
         setenv("HSIF_SIM_SEED", run.seed, 1);
-        start();
         set_up_card();
         std::vector<RawSample> raw;
         capture_line(&raw, &run.samples);
@@ -629,10 +591,7 @@ TEST_F(HsifSim, TraceHasOneLinePerCallWithArgumentsAndResult) {
     api().HsifClose(kCard);
     api().HsifClosePort(&port_);
     api().HsifClose(kCard);
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    EXPECT_EQ(text.str(),
+    EXPECT_EQ(testsupport::read_file(path),
               "HsifDllInit -> 1\n"
               "HsifOpenPort ptr 9600 1 -> 1\n"
               "HsifSendStr ptr \"I\" -> 1\n"

@@ -71,22 +71,16 @@ protected:
         return content.str();
     }
 
-    // The laser file through fprintf, one formatted value at a time, in text mode.
+    // The laser file through fprintf, in text mode.
     void save_reference(int32_t lines) const {
         FILE* file = std::fopen(reference_path().string().c_str(), "w");
         ASSERT_NE(file, nullptr);
         std::fprintf(file, "%s", kHeader);
         for (int32_t i = 0; i < lines * laser::kSamplesPerLine; ++i) {
             const laser::LaserSample& s = laser::sample_array[i];
-            std::fprintf(file, "\n");
-            std::fprintf(file, "%.2f\t", s.distance);
-            std::fprintf(file, "%.0f\t", static_cast<double>(s.raw_range));
-            std::fprintf(file, "%.1f\t", s.amplitude);
-            std::fprintf(file, "%.1f\t", s.temperature);
-            std::fprintf(file, "%.4f\t", s.angle1);
-            std::fprintf(file, "%.4f\t", s.angle2);
-            std::fprintf(file, "%d\t", (s.flags >> 2) & 1);
-            std::fprintf(file, "%d\t", (s.flags >> 3) & 1);
+            std::fprintf(file, "\n%.2f\t%.0f\t%.1f\t%.1f\t%.4f\t%.4f\t%d\t%d\t", s.distance,
+                         static_cast<double>(s.raw_range), s.amplitude, s.temperature, s.angle1,
+                         s.angle2, (s.flags >> 2) & 1, (s.flags >> 3) & 1);
         }
         ASSERT_EQ(std::fclose(file), 0);
     }
@@ -95,11 +89,7 @@ protected:
 };
 
 size_t count(const std::string& text, char c) {
-    size_t n = 0;
-    for (char t : text) {
-        n += t == c ? 1 : 0;
-    }
-    return n;
+    return static_cast<size_t>(std::count(text.begin(), text.end(), c));
 }
 
 std::string repeat(const std::string& text, size_t times) {
