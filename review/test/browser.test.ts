@@ -7,13 +7,12 @@
 
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
-import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
-import { tmpdir } from "node:os";
+import { existsSync, readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import { inflateSync } from "node:zlib";
 import { chromium, type Browser, type Page } from "playwright-core";
-import { REVIEW, roomRun, runCli } from "./helpers";
+import { REVIEW, roomRun, runCli, tempFolder } from "./helpers";
 
 const CHROMIUM = "/usr/bin/chromium";
 const PAGE = join(REVIEW, "dist", "review.html");
@@ -27,7 +26,7 @@ let browser: Browser | null = null;
 let folder = "";
 
 before(async () => {
-  folder = mkdtempSync(join(tmpdir(), "review-page-"));
+  folder = tempFolder("page");
   for (const [name, text] of Object.entries(roomRun(LINES))) writeFileSync(join(folder, `${name}.txt`), text, "latin1");
   const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out"], folder);
   assert.equal(result.status, 0, result.stderr);
@@ -198,12 +197,11 @@ test("report.html in Firefox: a headless screenshot shows the page drawn to its 
   skip: existsSync(FIREFOX) ? false : `${FIREFOX} missing: apt-get install firefox-esr`, timeout: 120_000,
 }, () => {
   // A profile of its own: Firefox refuses a second instance on a profile in use.
-  const profile = mkdtempSync(join(tmpdir(), "review-firefox-")), shot = join(profile, "report.png");
+  const profile = tempFolder("firefox"), shot = join(profile, "report.png");
   const run = spawnSync(FIREFOX, ["--headless", "--no-remote", "--profile", profile, "--window-size=1366,3600",
     "--screenshot", shot, `file://${join(folder, "out", "report.html")}`], { encoding: "utf8", timeout: 100_000 });
   assert.equal(run.status, 0, run.stderr);
   const { width, height, channels, pixels } = decodePng(readFileSync(shot));
-  rmSync(profile, { recursive: true, force: true });
   assert.deepEqual([width, height], [1366, 3600]);
   // Bands of 600 rows from the verdict down to the charts: each shows text and pictures, where a
   // page that stopped halfway leaves its background.

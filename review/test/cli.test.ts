@@ -6,12 +6,12 @@
 import assert from "node:assert/strict";
 import { execFileSync, spawn, spawnSync } from "node:child_process";
 import {
-  chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, realpathSync, rmSync, writeFileSync,
+  chmodSync, copyFileSync, existsSync, mkdirSync, readdirSync, readFileSync, realpathSync, writeFileSync,
 } from "node:fs";
 import { open } from "node:fs/promises";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { after, test } from "node:test";
+import { test } from "node:test";
 import { inflateSync } from "node:zlib";
 import { unpack } from "../src/core/pack";
 import type { Views } from "../src/core/views";
@@ -19,12 +19,12 @@ import { buildCloud } from "../src/core/cloud";
 import { attitude, IDENTITY } from "../src/core/geometry";
 import { readGyro } from "../src/core/gyro";
 import { readLaser } from "../src/core/laser";
-import { CLI, gga, gpsText, gyroText, laserText, NEEDS_BUILD, ROOT, runCli, simulatedRun } from "./helpers";
+import { CLI, gga, gpsText, gyroText, laserText, NEEDS_BUILD, ROOT, runCli, simulatedRun, tempFolder } from "./helpers";
 
 const RECORD = [1, -2, 45, 0, 0, 0, 0, 0, -1, 0.2, 0, 0.45];
 
 function folderWithRun(): string {
-  const folder = mkdtempSync(join(tmpdir(), "review-cli-"));
+  const folder = tempFolder("cli");
   writeFileSync(join(folder, "laser.txt"), laserText([[100, 2000, 0.1, 0.2], [120.5, 1500, 0.2, 0.2]]));
   writeFileSync(join(folder, "gyro.txt"), gyroText(Array(3).fill(RECORD)));
   writeFileSync(join(folder, "gps.txt"), gpsText(48.1, 11.5));
@@ -67,7 +67,7 @@ test("tools/morvane-review runs the command line; without its build it says to r
   assert.equal(help.status, 0, help.stderr);
   assert.equal(help.stdout, runCli(["--help"], tmpdir()).stdout);
   // The launcher in a tree of its own, with no review/dist.
-  const tree = realpathSync(mkdtempSync(join(tmpdir(), "review-launcher-")));
+  const tree = realpathSync(tempFolder("launcher"));
   mkdirSync(join(tree, "tools"));
   copyFileSync(launcher, join(tree, "tools", "morvane-review"));
   chmodSync(join(tree, "tools", "morvane-review"), 0o755);
@@ -199,14 +199,7 @@ function gpsFile(seconds: number, silent: [number, number] = [0, 0], invalid = 0
   return lines.join("\n") + "\n";
 }
 
-// The real runs' folders hold a laser file of up to 44 MB and the review's outputs: removed at the end.
-const runFolders: string[] = [];
-after(() => runFolders.forEach((folder) => rmSync(folder, { recursive: true, force: true })));
-
-function runFolder(): string {
-  runFolders.push(mkdtempSync(join(tmpdir(), "review-run-")));
-  return runFolders.at(-1)!;
-}
+const runFolder = () => tempFolder("run");
 
 /** A full turn of the pan head (200 lines) in mode a, with a GPS file of ten minutes of fixes cut
  * as the logger cuts them: the bytes before the port opened, the sentence the end stopped. Made

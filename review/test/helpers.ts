@@ -3,7 +3,8 @@
 // simulators.
 
 import { spawn, spawnSync, type ChildProcess, type SpawnSyncReturns } from "node:child_process";
-import { existsSync, mkdirSync, readFileSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { setTimeout as sleep } from "node:timers/promises";
 import { fileURLToPath } from "node:url";
@@ -12,6 +13,17 @@ export const REVIEW = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
 export const ROOT = resolve(REVIEW, "..");
 export const CLI = join(REVIEW, "dist", "morvane-review.js");
 export const INCH = 0.0254;
+
+const folders: string[] = [];
+// Each test file runs in a process of its own: its folders go when it ends, passed or not.
+process.on("exit", () => folders.forEach((folder) => rmSync(folder, { recursive: true, force: true })));
+
+/** A new folder of the system's temporary folder for a test, removed when the test file ends. */
+export function tempFolder(kind: string): string {
+  const folder = mkdtempSync(join(tmpdir(), `review-${kind}-`));
+  folders.push(folder);
+  return folder;
+}
 
 export const LASER_HEADER = "Distance(inches)\tRaw Range(bits)\tAmplitude\tTemp(F)\tAngle1(radins)\t" +
   "Angle2(radins\tIndex1\tIndex2\t";

@@ -4,8 +4,7 @@
 
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
-import { mkdtempSync, readFileSync, writeFileSync } from "node:fs";
-import { tmpdir } from "node:os";
+import { readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { test } from "node:test";
 import { parse } from "@loaders.gl/core";
@@ -16,7 +15,7 @@ import { attitude, scannerToEnu } from "../src/core/geometry";
 import { readGyro } from "../src/core/gyro";
 import { readLaser } from "../src/core/laser";
 import { toUtm, utmZone } from "../src/core/utm";
-import { bytes, gpsText, gyroText, laserText, runCli, sensors } from "./helpers";
+import { bytes, gpsText, gyroText, laserText, runCli, sensors, tempFolder } from "./helpers";
 
 const LAT = 48.383, LON = -4.495, ALT = 545.4; // the fixes of gpsText's sentences (to 1e-4 min)
 
@@ -62,7 +61,7 @@ async function readBoth(path: string) {
 }
 
 test("scan.las with a fix: UTM of the mean position, read back by two LAS readers", async () => {
-  const folder = mkdtempSync(join(tmpdir(), "review-las-"));
+  const folder = tempFolder("las");
   run(folder, true);
   const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out"], folder);
   assert.equal(result.status, 0, result.stderr);
@@ -113,7 +112,7 @@ test("scan.las with a fix: UTM of the mean position, read back by two LAS reader
 });
 
 test("scan.las without a fix: the local levelled frame, no coordinate-system record", async () => {
-  const folder = mkdtempSync(join(tmpdir(), "review-las-"));
+  const folder = tempFolder("las");
   run(folder, false);
   const result = runCli(["laser.txt", "gyro.txt", "-o", "out", "--skip", "ply"], folder);
   assert.equal(result.status, 0, result.stderr);
@@ -135,7 +134,7 @@ const OPEN3D = spawnSync("/usr/bin/python3", ["-c", "import open3d"]).status ===
 test("scan.ply read back by Open3D: every point, amplitude, distance and line", {
   skip: OPEN3D ? false : "Open3D is not installed for /usr/bin/python3 (python3-open3d, tools/setup)",
 }, () => {
-  const folder = mkdtempSync(join(tmpdir(), "review-ply-"));
+  const folder = tempFolder("ply");
   run(folder, true);
   const result = runCli(["laser.txt", "gyro.txt", "gps.txt", "-o", "out", "--skip", "las"], folder);
   assert.equal(result.status, 0, result.stderr);
