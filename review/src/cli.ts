@@ -80,8 +80,8 @@ interface Args {
 
 class UsageError extends Error {}
 
-/** The command line as the earlier tool took it: options before, between or after the file
- * names, "--opt=value" and "-oDIR" forms, "--" ending the options. */
+/** The command line: options before, between or after the file names, "--opt=value" and "-oDIR"
+ * forms, "--" ending the options. */
 export function parse(argv: string[]): Args | "help" {
   const positional: string[] = [];
   const args: Args = {
@@ -169,7 +169,7 @@ function longOption(name: string, word: string): string {
   return match;
 }
 
-// Texts of the system's error numbers, as the earlier tool printed them.
+// Texts of the system's error numbers, as the C library words them (the messages name them so).
 const REASONS: Record<string, string> = {
   ENOENT: "No such file or directory", EACCES: "Permission denied", EISDIR: "Is a directory",
   ENOTDIR: "Not a directory", ENOSPC: "No space left on device", EROFS: "Read-only file system",

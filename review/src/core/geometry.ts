@@ -52,8 +52,8 @@ export function scannerToEnu(roll: number, pitch: number, heading: number): Matr
  * M (distance x 0.0254) (cos a1 cos a2, cos a1 sin a2, sin a1). */
 export function samplePoint(m: Matrix, inches: number, angle1: number, angle2: number,
   out: Float64Array | Float32Array = new Float64Array(3), at = 0): Float64Array | Float32Array {
-  // The unit vector first, then its length: the order the earlier tool computed in, so both
-  // give the same float32 values.
+  // The unit vector first, then its length: scan.ply's float32 values have always been computed
+  // in this order, so a run reviewed again gives the same bytes.
   const d = inches * METRES_PER_INCH;
   const c1 = Math.cos(angle1);
   const x = c1 * Math.cos(angle2) * d, y = c1 * Math.sin(angle2) * d, z = Math.sin(angle1) * d;
