@@ -90,7 +90,7 @@ enum class Library {
 };
 
 // How one run is started.
-struct RunSpec {
+struct SurveyPlan {
     std::vector<std::string> sim_env = {};  // HSIF_SIM_* controls for this run
     std::vector<std::string> options = {};  // option words after the ports
     Library library = Library::kSimulated;
@@ -115,21 +115,21 @@ struct RunSpec {
 // Prepares a whole run in run's folder (the library's folder, the calibration file, the laser
 // control port, the unit and the receiver), starts the program and presses q for the gyro phase.
 // Returns an empty text, or why it could not start.
-std::string start_survey(testsupport::E2eRun* run, const RunSpec& spec) {
+std::string start_survey(testsupport::E2eRun* run, const SurveyPlan& plan) {
     const testsupport::E2eTarget& t = e2e_target();
     const fs::path& dir = run->dir();
     std::string library_dir;
     std::error_code ec;
-    if (!spec.package.empty()) {
-        library_dir = (spec.package / "simulator").string();
-    } else if (spec.library == Library::kSimulated) {
+    if (!plan.package.empty()) {
+        library_dir = (plan.package / "simulator").string();
+    } else if (plan.library == Library::kSimulated) {
         library_dir = t.hsif_sim_dir;
         const fs::path library = fs::path(library_dir) / t.hsif_file_name();
         if (!fs::exists(library)) {
             return "no simulated interface library at " + library.string() +
                    (t.wine ? " (build it with: make windows)" : " (build it with: make)");
         }
-    } else if (spec.library == Library::kIncomplete) {
+    } else if (plan.library == Library::kIncomplete) {
         // The stand-in under the interface library's file name, in a folder of its own.
         library_dir = (dir / "incomplete").string();
         fs::create_directory(library_dir, ec);
@@ -139,9 +139,9 @@ std::string start_survey(testsupport::E2eRun* run, const RunSpec& spec) {
                    ec.message();
         }
     }
-    if (spec.calibration) {
+    if (plan.calibration) {
         const fs::path calibration =
-            spec.package.empty() ? fs::path(t.calibration) : spec.package / "simulator/LOOKUPHS";
+            plan.package.empty() ? fs::path(t.calibration) : plan.package / "simulator/LOOKUPHS";
         if (fs::copy_file(calibration, dir / "LOOKUPHS", ec); ec) {
             return "cannot copy the calibration file " + calibration.string() + ": " + ec.message();
         }
@@ -150,8 +150,8 @@ std::string start_survey(testsupport::E2eRun* run, const RunSpec& spec) {
     if (why.empty()) {
         why = run->start_unit();
     }
-    if (why.empty() && spec.receiver) {
-        why = run->start_receiver(*spec.receiver);
+    if (why.empty() && plan.receiver) {
+        why = run->start_receiver(*plan.receiver);
     }
     if (!why.empty()) {
         return why;
@@ -162,23 +162,23 @@ std::string start_survey(testsupport::E2eRun* run, const RunSpec& spec) {
     if (!t.wine) {
         env.push_back("HSIF_SIM_PORT=" + run->laser_port().slave_path());
     }
-    env.insert(env.end(), spec.sim_env.begin(), spec.sim_env.end());
+    env.insert(env.end(), plan.sim_env.begin(), plan.sim_env.end());
     std::vector<std::string> options{"-c", std::to_string(kLaserCom)};
-    options.insert(options.end(), spec.options.begin(), spec.options.end());
-    std::vector<std::string> args = run->arguments(options, spec.laser_file);
-    std::string program = spec.package.empty() ? t.exe : (spec.package / "morvane.exe").string();
-    if (!spec.tracer.empty()) {
+    options.insert(options.end(), plan.options.begin(), plan.options.end());
+    std::vector<std::string> args = run->arguments(options, plan.laser_file);
+    std::string program = plan.package.empty() ? t.exe : (plan.package / "morvane.exe").string();
+    if (!plan.tracer.empty()) {
         args.insert(args.begin(), program);
-        args.insert(args.begin(), spec.tracer.begin() + 1, spec.tracer.end());
-        program = spec.tracer.front();
+        args.insert(args.begin(), plan.tracer.begin() + 1, plan.tracer.end());
+        program = plan.tracer.front();
     }
     if (why = run->launch(args, env, program); !why.empty()) {
         return why;
     }
-    if (spec.gyro_record && !run->wait_gyro_records(spec.gyro_records)) {
+    if (plan.gyro_record && !run->wait_gyro_records(plan.gyro_records)) {
         return "no gyro record came";
     }
-    run->program().send("q" + spec.keys);
+    run->program().send("q" + plan.keys);
     return {};
 }
 
@@ -200,7 +200,7 @@ std::string setup_out() {
 class LaserE2e : public testsupport::E2eTest {
 protected:
     // Starts the run; false, with a failure recorded, when it could not start.
-    bool start(const RunSpec& run) {
+    bool start(const SurveyPlan& run) {
         const std::string why = start_survey(this, run);
         EXPECT_TRUE(why.empty()) << why;
         return why.empty();
@@ -268,7 +268,7 @@ class SetupFailure : public LaserE2e, public ::testing::WithParamInterface<Setup
 
 TEST_P(SetupFailure, PrintsItsMessageUndoesOnlyWhatWasDoneAndExits2) {
     const SetupFailureCase& c = GetParam();
-    const RunSpec run{.sim_env = c.env, .calibration = c.calibration};
+    const SurveyPlan run{.sim_env = c.env, .calibration = c.calibration};
     ASSERT_TRUE(start(run));
     const ExitStatus status = wait();
     EXPECT_EQ(status.code, kExitFailure) << c.legend << ": " << status.describe() << transcript();
@@ -415,7 +415,7 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Before the port: the library and the laser file ---------------------------------------
 
 TEST_F(LaserE2e, MissingLibraryIsReportedWithThePlatformsFileNameAndExits2) {
-    const RunSpec run{.library = Library::kNone};
+    const SurveyPlan run{.library = Library::kNone};
     ASSERT_TRUE(start(run));
     const ExitStatus status = wait();
     EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
@@ -431,7 +431,7 @@ TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
         GTEST_SKIP() << "HSIF_INCOMPLETE_LIBRARY is not set";
     }
     ASSERT_TRUE(fs::exists(stand_in)) << "no incomplete library at " << stand_in;
-    const RunSpec run{.library = Library::kIncomplete};
+    const SurveyPlan run{.library = Library::kIncomplete};
     ASSERT_TRUE(start(run));
     const ExitStatus status = wait();
     EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
@@ -441,7 +441,7 @@ TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
 }
 
 TEST_F(LaserE2e, LaserFileThatCannotBeCreatedIsReportedBeforeThePortOpens) {
-    const RunSpec run{.laser_file = "no-such-folder/laser.txt"};
+    const SurveyPlan run{.laser_file = "no-such-folder/laser.txt"};
     ASSERT_TRUE(start(run));
     const ExitStatus status = wait();
     EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
@@ -495,7 +495,7 @@ class Capture : public LaserE2e, public ::testing::WithParamInterface<CaptureCas
 
 TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
     const CaptureCase& c = GetParam();
-    RunSpec run{.sim_env = c.env, .options = {"-l", std::to_string(c.lines)}, .keys = c.keys};
+    SurveyPlan run{.sim_env = c.env, .options = {"-l", std::to_string(c.lines)}, .keys = c.keys};
     run.sim_env.push_back(kSpeedup);
     ASSERT_TRUE(start(run));
     const ExitStatus status = wait();
