@@ -3,7 +3,7 @@
 // source id, and with a projected frame the coordinate system as a GeoKeyDirectoryTag record.
 
 import { SAMPLES_PER_LINE } from "./laser";
-import { joined, POINTS_PER_PIECE } from "./ply";
+import { joined, recordPieces } from "./ply";
 
 export const LAS_SCALE = 0.001; // metres: millimetre integers
 const HEADER_BYTES = 227; // LAS 1.2 public header block
@@ -57,7 +57,8 @@ export function writeLas(input: LasInput): Uint8Array {
 }
 
 /** scan.las in pieces: the header (with the bounds, from a first pass over the points), then
- * the points POINTS_PER_PIECE at a time, so a writer holds one piece rather than the whole file. */
+ * the points a piece at a time (recordPieces), so a writer holds one piece rather than the whole
+ * file. */
 export function* lasPieces(input: LasInput): Generator<Uint8Array> {
   const { points, amplitude, frame } = input;
   const n = amplitude.length;
@@ -123,22 +124,15 @@ export function* lasPieces(input: LasInput): Generator<Uint8Array> {
   }
   yield out;
 
-  for (let first = 0; first < n; first += POINTS_PER_PIECE) {
-    const count = Math.min(POINTS_PER_PIECE, n - first);
-    const piece = new Uint8Array(count * POINT_BYTES);
-    const pv = new DataView(piece.buffer);
-    for (let k = 0; k < count; k++) {
-      const i = first + k, at = k * POINT_BYTES;
-      scaled(i);
-      pv.setInt32(at, xyz[0], true);
-      pv.setInt32(at + 4, xyz[1], true);
-      pv.setInt32(at + 8, xyz[2], true);
-      const intensity = Math.round(Math.max(0, amplitude[i]) * INTENSITY_PER_AMPLITUDE);
-      pv.setUint16(at + 12, Math.min(intensity, 65535), true);
-      piece[at + 14] = 1 | (1 << 3); // return 1 of 1, scan direction and edge 0
-      // Classification (created, never classified), scan angle rank and user data stay 0.
-      pv.setUint16(at + 18, Math.floor(i / SAMPLES_PER_LINE), true); // point source id: the line
-    }
-    yield piece;
-  }
+  yield* recordPieces(n, POINT_BYTES, (view, bytes, at, i) => {
+    scaled(i);
+    view.setInt32(at, xyz[0], true);
+    view.setInt32(at + 4, xyz[1], true);
+    view.setInt32(at + 8, xyz[2], true);
+    const intensity = Math.round(Math.max(0, amplitude[i]) * INTENSITY_PER_AMPLITUDE);
+    view.setUint16(at + 12, Math.min(intensity, 65535), true);
+    bytes[at + 14] = 1 | (1 << 3); // return 1 of 1, scan direction and edge 0
+    // Classification (created, never classified), scan angle rank and user data stay 0.
+    view.setUint16(at + 18, Math.floor(i / SAMPLES_PER_LINE), true); // point source id: the line
+  });
 }

@@ -20,7 +20,21 @@ export function plyHeader(count: number, comments: string[]): string {
 }
 
 /** Points a piece of a written cloud holds: 1.5 MB of PLY vertices, 1.25 MB of LAS points. */
-export const POINTS_PER_PIECE = 1 << 16;
+const POINTS_PER_PIECE = 1 << 16;
+
+/** Fixed-size records of points 0 to n - 1, POINTS_PER_PIECE to a piece, so that a writer holds
+ * one piece rather than the whole file: `write` fills point i's record at byte `at` of the piece
+ * (`view` and `bytes` both over it). */
+export function* recordPieces(n: number, recordBytes: number,
+  write: (view: DataView, bytes: Uint8Array, at: number, i: number) => void): Generator<Uint8Array> {
+  for (let first = 0; first < n; first += POINTS_PER_PIECE) {
+    const count = Math.min(POINTS_PER_PIECE, n - first);
+    const piece = new Uint8Array(count * recordBytes);
+    const view = new DataView(piece.buffer);
+    for (let k = 0; k < count; k++) write(view, piece, k * recordBytes, first + k);
+    yield piece;
+  }
+}
 
 /** Pieces (Uint8Arrays) as one. */
 export function joined(pieces: Iterable<Uint8Array>): Uint8Array {
@@ -39,24 +53,17 @@ export function writePly(points: Float32Array, laser: LaserFile, comments: strin
   return joined(plyPieces(points, laser, comments));
 }
 
-/** scan.ply in pieces: the header, then the vertices POINTS_PER_PIECE at a time, so a writer
+/** scan.ply in pieces: the header, then the vertices a piece at a time (recordPieces), so a writer
  * holds one piece rather than the whole file. */
 export function* plyPieces(points: Float32Array, laser: LaserFile, comments: string[]): Generator<Uint8Array> {
   const n = laser.samples;
   yield new TextEncoder().encode(plyHeader(n, comments));
-  for (let first = 0; first < n; first += POINTS_PER_PIECE) {
-    const count = Math.min(POINTS_PER_PIECE, n - first);
-    const out = new Uint8Array(count * VERTEX_BYTES);
-    const view = new DataView(out.buffer);
-    for (let k = 0; k < count; k++) {
-      const i = first + k, at = k * VERTEX_BYTES;
-      view.setFloat32(at, points[3 * i], true);
-      view.setFloat32(at + 4, points[3 * i + 1], true);
-      view.setFloat32(at + 8, points[3 * i + 2], true);
-      view.setFloat32(at + 12, laser.amplitude[i], true);
-      view.setFloat32(at + 16, laser.distance[i] * METRES_PER_INCH, true);
-      view.setInt32(at + 20, Math.floor(i / SAMPLES_PER_LINE), true);
-    }
-    yield out;
-  }
+  yield* recordPieces(n, VERTEX_BYTES, (view, _bytes, at, i) => {
+    view.setFloat32(at, points[3 * i], true);
+    view.setFloat32(at + 4, points[3 * i + 1], true);
+    view.setFloat32(at + 8, points[3 * i + 2], true);
+    view.setFloat32(at + 12, laser.amplitude[i], true);
+    view.setFloat32(at + 16, laser.distance[i] * METRES_PER_INCH, true);
+    view.setInt32(at + 20, Math.floor(i / SAMPLES_PER_LINE), true);
+  });
 }
