@@ -14,12 +14,18 @@ export interface CloudScene {
   count: number;
 }
 
+let webgl2: boolean | null = null;
+
 /** Whether this browser can draw the cloud: three.js needs WebGL 2, which a browser may have
- * switched off or have no driver for. The context asked for here is given back at once. */
+ * switched off or have no driver for. Asked once (the context asked for is given back at once);
+ * the page asks before it prepares the cloud and again before it draws it. */
 export function canDrawCloud(): boolean {
-  const gl = document.createElement("canvas").getContext("webgl2");
-  gl?.getExtension("WEBGL_lose_context")?.loseContext();
-  return gl !== null;
+  if (webgl2 === null) {
+    const gl = document.createElement("canvas").getContext("webgl2");
+    gl?.getExtension("WEBGL_lose_context")?.loseContext();
+    webgl2 = gl !== null;
+  }
+  return webgl2;
 }
 
 const POINT_STYLE = { size: 1, sizeAttenuation: false, vertexColors: true };
