@@ -58,8 +58,9 @@ TEST(PortName, IsComAndTheNumberCutToNineCharacters) {
 }
 
 // set_port_defaults writes every default of the record and nothing else, and makes two
-// manual-reset events that start not signalled.
-TEST(PortDefaults, WritesEveryDefaultAndMakesTwoEvents) {
+// manual-reset events that start not signalled; each call makes new ones, since the record's
+// holder owns the ones made before.
+TEST(PortDefaults, WritesEveryDefaultAndMakesTwoNewEventsEachCall) {
     auto port = patterned_record();
     EXPECT_EQ(serial::set_port_defaults(port.get()), 1);
 
@@ -123,7 +124,11 @@ TEST(PortDefaults, WritesEveryDefaultAndMakesTwoEvents) {
     ASSERT_NE(read_event, HANDLE{});
     ASSERT_NE(write_event, HANDLE{});
     EXPECT_NE(read_event, write_event);
-    for (HANDLE event : {read_event, write_event}) {
+    ASSERT_EQ(serial::set_port_defaults(port.get()), 1);
+    EXPECT_NE(port->read_overlapped.hEvent, read_event) << "a second call makes new events";
+    EXPECT_NE(port->write_overlapped.hEvent, write_event);
+    for (HANDLE event :
+         {read_event, write_event, port->read_overlapped.hEvent, port->write_overlapped.hEvent}) {
         EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT))
             << "not signalled";
         EXPECT_TRUE(SetEvent(event));
@@ -134,31 +139,20 @@ TEST(PortDefaults, WritesEveryDefaultAndMakesTwoEvents) {
     }
 }
 
-// Each call makes new events: the record's holder owns the ones made before.
-TEST(PortDefaults, EveryCallMakesNewEvents) {
+// A port number with no device behind it: 0, INVALID_HANDLE_VALUE in handle, nothing else
+// written and no events made. On that record the device calls fail, and close_port still
+// reports 1 and only clears is_open.
+TEST(OpenPort, APortThatDoesNotExistLeavesTheRecordAloneAndItsCallsFail) {
     auto port = patterned_record();
-    ASSERT_EQ(serial::set_port_defaults(port.get()), 1);
-    const HANDLE first_read = port->read_overlapped.hEvent;
-    const HANDLE first_write = port->write_overlapped.hEvent;
-    ASSERT_EQ(serial::set_port_defaults(port.get()), 1);
-    EXPECT_NE(port->read_overlapped.hEvent, first_read);
-    EXPECT_NE(port->write_overlapped.hEvent, first_write);
-    for (HANDLE event :
-         {first_read, first_write, port->read_overlapped.hEvent, port->write_overlapped.hEvent}) {
-        EXPECT_TRUE(CloseHandle(event));
-    }
-}
+    EXPECT_EQ(serial::open_port(port.get(), 9600, 199), 0);
+    EXPECT_EQ(port->handle, INVALID_HANDLE_VALUE);
+    port->handle = patterned_record()->handle;
+    EXPECT_TRUE(all_sentinel(port.get(), sizeof(SerialPort)));
 
-// A port that no open filled: the device calls fail, and close_port still reports 1 and only
-// clears is_open.
-TEST(PortWithoutDevice, OperationsOnAnInvalidHandle) {
-    auto port = patterned_record();
     port->handle = INVALID_HANDLE_VALUE;
-    port->is_open = 1;
     EXPECT_EQ(serial::purge_port(port.get(), 0x0F), 0) << "purge of no device fails";
     EXPECT_EQ(serial::configure_port(port.get(), 9600), 0) << "no device takes the settings";
     testsupport::close_events(*port);
-
     auto before = patterned_record();
     std::memcpy(before.get(), port.get(), sizeof(SerialPort));
     EXPECT_EQ(serial::close_port(port.get()), 1);
@@ -166,16 +160,6 @@ TEST(PortWithoutDevice, OperationsOnAnInvalidHandle) {
     before->is_open = 0;
     EXPECT_EQ(std::memcmp(before.get(), port.get(), sizeof(SerialPort)), 0)
         << "close_port writes nothing but is_open";
-}
-
-// A port number with no device behind it: 0, INVALID_HANDLE_VALUE in handle, nothing else
-// written and no events made.
-TEST(OpenPort, APortThatDoesNotExistLeavesTheRecordAlone) {
-    auto port = patterned_record();
-    EXPECT_EQ(serial::open_port(port.get(), 9600, 199), 0);
-    EXPECT_EQ(port->handle, INVALID_HANDLE_VALUE);
-    port->handle = patterned_record()->handle;
-    EXPECT_TRUE(all_sentinel(port.get(), sizeof(SerialPort)));
 }
 
 }  // namespace
