@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,9 +101,7 @@ TEST_F(Transfer, PartialReadTakesWhatIsWaiting) {
     for (const Case& c : cases) {
         ASSERT_TRUE(serial::purge_port(port_.get(), PURGE_RXCLEAR));
         std::vector<uint8_t> sent(c.sent);
-        for (size_t i = 0; i < sent.size(); ++i) {
-            sent[i] = static_cast<uint8_t>(0x30 + i);
-        }
+        std::iota(sent.begin(), sent.end(), uint8_t{0x30});
         send_and_settle(sent);
         std::vector<uint8_t> buffer(32, kUntouched);
         EXPECT_EQ(serial::read_port(port_.get(), buffer.data(), c.length, 0), c.result) << c.legend;
@@ -157,8 +156,9 @@ TEST_F(Transfer, WholeReadOnASilentLineTimesOutAfter602EmptyPolls) {
 }
 
 // A line read stores the line feed as 0 and, with strip_cr, each carriage return as 0 too; the
-// count leaves both out. Bytes behind the line feed stay in the queue. Each line is sent at once
-// and a byte at a time.
+// count leaves both out. A line longer than the buffer stops the read when the buffer is full,
+// unterminated, the count the bytes stored. Bytes behind stay in the queue. Each line is sent at
+// once and a byte at a time.
 TEST_F(Transfer, LineReadEndsAtTheLineFeed) {
     struct Case {
         const char* legend;
@@ -167,6 +167,7 @@ TEST_F(Transfer, LineReadEndsAtTheLineFeed) {
         int32_t result;
         std::string stored;  // the buffer's first bytes after the read
         DWORD left;
+        uint32_t length = 32;
     };
     const Case cases[] = {
         {"CR LF stripped", "AB\r\n", 1, 2, std::string("AB\0\0", 4), 0},
@@ -175,6 +176,7 @@ TEST_F(Transfer, LineReadEndsAtTheLineFeed) {
         {"an empty line", "\n", 0, 0, std::string("\0", 1), 0},
         {"a CR inside the line, stripped", "a\rb\n", 1, 2, std::string("a\0b\0", 4), 0},
         {"the next line stays queued", "x\nyz\n", 0, 1, std::string("x\0", 2), 3},
+        {"longer than the buffer", "ABCDEFGHIJ\n", 1, 4, "ABCD", 7, 4},
     };
     for (const bool slowly : {false, true}) {
         for (const Case& c : cases) {
@@ -188,7 +190,7 @@ TEST_F(Transfer, LineReadEndsAtTheLineFeed) {
             }
             std::vector<char> buffer(32, static_cast<char>(kUntouched));
             const int32_t result =
-                serial::read_port_line(port_.get(), buffer.data(), 32, c.strip_cr, 1000);
+                serial::read_port_line(port_.get(), buffer.data(), c.length, c.strip_cr, 1000);
             if (sender.joinable()) {
                 sender.join();
             }
@@ -201,16 +203,6 @@ TEST_F(Transfer, LineReadEndsAtTheLineFeed) {
             EXPECT_EQ(waiting(), c.left) << legend;
         }
     }
-}
-
-// A line longer than the buffer stops the read when the buffer is full: the buffer is not
-// terminated, the count is the bytes stored, and the bytes behind stay in the queue.
-TEST_F(Transfer, LineLongerThanTheBufferStopsWhenItIsFull) {
-    send_and_settle(bytes_of("ABCDEFGHIJ\n"));
-    std::vector<char> buffer(8, static_cast<char>(kUntouched));
-    EXPECT_EQ(serial::read_port_line(port_.get(), buffer.data(), 4, 1, 1000), 4);
-    EXPECT_EQ(std::string(buffer.data(), 5), "ABCD\xEE");
-    EXPECT_EQ(waiting(), 7u);
 }
 
 // Line and byte reads give up once the line has been silent for more than timeout_ms: with 100
