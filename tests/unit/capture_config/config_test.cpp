@@ -465,12 +465,7 @@ TEST_F(CaptureConfig, OddInputStaysWithinItsBuffers) {
         EXPECT_EQ(p.result, 0);
     }
     {
-        std::string text;
-        for (size_t i = 0; i < kValidLines.size(); ++i) {
-            text += i == 12 ? std::string("ab\0cd ; x", 9) : kValidLines[i];
-            text += "\n";
-        }
-        const Parse p = parse_bytes(text);
+        const Parse p = parse_lines(with_line(13, std::string("ab\0cd ; x", 9)));
         EXPECT_EQ(p.result, 1) << p.out;
         EXPECT_STREQ(p.raw_name, "ab.raw");
         EXPECT_EQ(p.header.motor1_encoder_ppr, 4096);

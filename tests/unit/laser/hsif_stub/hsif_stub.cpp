@@ -1,8 +1,6 @@
-// A stand-in interface library for the binding tests: the 50 entry points by their exact names,
-// each returning its position in the lookup order (1 to 50), so a test can tell which function
-// a table slot holds. Loading and unloading are written to the file that HSIF_STUB_TRACE names,
-// as "load\n" and "unload\n". Compiled with -DHsifGetDpcReadTime=<another name> it lacks that
-// one entry point.
+// A stand-in interface library for the binding tests: the 50 entry points, each returning its
+// position in the lookup order (1 to 50); "load\n" and "unload\n" appended to the file that
+// HSIF_STUB_TRACE names. Built with -DHsifGetDpcReadTime=<another name> it lacks that one.
 
 #include <cstdio>
 #include <cstdlib>
