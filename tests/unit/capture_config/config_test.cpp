@@ -79,35 +79,39 @@ std::string error_line(int n, const std::string& description) {
 
 constexpr char kParseFailed[] = "\nERROR: Configuration file parse failed.\n";
 
-// The field a case looks at, read as a 64-bit number (names compare as text elsewhere).
-using Field = int64_t (*)(const Parse&);
-namespace field {
-constexpr Field kVersion = [](const Parse& p) -> int64_t { return p.header.version; };
-constexpr Field kComport = [](const Parse& p) -> int64_t { return p.header.comport; };
-constexpr Field kCardNumber = [](const Parse& p) -> int64_t { return p.header.card_number; };
-constexpr Field kSamplingPeriod = [](const Parse& p) -> int64_t {
-    return p.header.sampling_period;
-};
-constexpr Field kMaxRange = [](const Parse& p) -> int64_t { return p.header.max_range; };
-constexpr Field kBufSize = [](const Parse& p) -> int64_t { return p.header.buf_size; };
-constexpr Field kNumSamples = [](const Parse& p) -> int64_t { return p.header.num_samples; };
-constexpr Field kMotor1Power = [](const Parse& p) -> int64_t { return p.header.motor1_power; };
-constexpr Field kMotor2Power = [](const Parse& p) -> int64_t { return p.header.motor2_power; };
-constexpr Field kMotor1Ppr = [](const Parse& p) -> int64_t { return p.header.motor1_encoder_ppr; };
-constexpr Field kMotor2Ppr = [](const Parse& p) -> int64_t { return p.header.motor2_encoder_ppr; };
-constexpr Field kMotorDelay = [](const Parse& p) -> int64_t { return p.motor_delay_ms; };
-constexpr Field kSingleCpu = [](const Parse& p) -> int64_t { return p.single_cpu; };
-constexpr Field kWriteRaw = [](const Parse& p) -> int64_t { return p.write_raw; };
-}  // namespace field
+// The field that numbered line sets, read as a 64-bit number; the names of lines 12 and 13
+// compare as text elsewhere.
+int64_t field_of_line(const Parse& p, int line) {
+    const CaptureHeader& h = p.header;
+    const int64_t by_line[] = {
+        0,                     // no line 0
+        h.version,             // 1
+        h.comport,             // 2
+        h.card_number,         // 3
+        h.sampling_period,     // 4
+        h.max_range,           // 5
+        h.buf_size,            // 6
+        h.num_samples,         // 7
+        h.motor1_power,        // 8
+        h.motor2_power,        // 9
+        h.motor1_encoder_ppr,  // 10
+        h.motor2_encoder_ppr,  // 11
+        0,                     // 12: the calibration file name
+        0,                     // 13: the capture name
+        p.motor_delay_ms,      // 14
+        p.single_cpu,          // 15
+        p.write_raw,           // 16
+    };
+    return by_line[line];
+}
 
-// One line of the valid file replaced: whether the parse still succeeds, the field's value
+// One line of the valid file replaced: whether the parse still succeeds, the line's field
 // afterwards, and the one line the parameter prints (its echo, or its error line).
 struct LineCase {
     const char* legend;
     int line;
     const char* text;
-    Field field;
-    int64_t value;
+    int64_t value;        // of the field the line sets
     const char* printed;  // the echo when taken; for a failure the description
 };
 
@@ -137,7 +141,7 @@ protected:
         for (const LineCase& c : cases) {
             const Parse p = parse_lines(with_line(c.line, c.text));
             EXPECT_EQ(p.result, 1) << c.legend << "\n" << p.out;
-            EXPECT_EQ(c.field(p), c.value) << c.legend;
+            EXPECT_EQ(field_of_line(p, c.line), c.value) << c.legend;
             EXPECT_NE(p.out.find(c.printed), std::string::npos) << c.legend << "\n" << p.out;
             EXPECT_EQ(p.out.find("Error reading"), std::string::npos) << c.legend << "\n" << p.out;
         }
@@ -147,7 +151,7 @@ protected:
         for (const LineCase& c : cases) {
             const Parse p = parse_lines(with_line(c.line, c.text));
             EXPECT_EQ(p.result, 0) << c.legend << "\n" << p.out;
-            EXPECT_EQ(c.field(p), c.value) << c.legend;
+            EXPECT_EQ(field_of_line(p, c.line), c.value) << c.legend;
             // The error line is the only complaint, and the closing line follows the last echo.
             const std::string error = error_line(c.line, c.printed);
             EXPECT_NE(p.out.find(error), std::string::npos) << c.legend << "\n" << p.out;
@@ -164,40 +168,30 @@ protected:
 // unsigned field given -1 shows -1.
 TEST_F(CaptureConfig, ValuesInRangeAreTakenAndEchoed) {
     check_taken({
-        {"version 3 is any number", 1, "3", field::kVersion, 3, "Configuration version = 3\n"},
-        {"com port 254, the highest", 2, "254", field::kComport, 254, "Comport = 254\n"},
-        {"com port 1, the lowest", 2, "1", field::kComport, 1, "Comport = 1\n"},
-        {"card 15, the highest", 3, "15", field::kCardNumber, 15, "Card number = 15\n"},
-        {"card 0, the lowest", 3, "0", field::kCardNumber, 0, "Card number = 0\n"},
-        {"sampling period 5, the lowest", 4, "5", field::kSamplingPeriod, 5,
-         "Sampling period = 5 us\n"},
-        {"sampling period -1 is 4294967295 compared unsigned", 4, "-1", field::kSamplingPeriod,
-         4294967295, "Sampling period = -1 us\n"},
-        {"max range 99999, the highest", 5, "99999", field::kMaxRange, 99999,
-         "Max range = 99999\n"},
-        {"max range 0, the lowest", 5, "0", field::kMaxRange, 0, "Max range = 0\n"},
-        {"buffer size 30000, the highest", 6, "30000", field::kBufSize, 30000,
-         "Buffer Size = 30000\n"},
-        {"buffer size 1, the lowest", 6, "1", field::kBufSize, 1, "Buffer Size = 1\n"},
-        {"samples -5 is not 0", 7, "-5", field::kNumSamples, 4294967291,
-         "Number of samples = -5\n"},
-        {"motor 1 power 255 echoed as 255", 8, "255", field::kMotor1Power, 255,
-         "Motor 1 power = 255\n"},
-        {"motor 1 power 0", 8, "0", field::kMotor1Power, 0, "Motor 1 power = 0\n"},
-        {"motor 2 power 255", 9, "255", field::kMotor2Power, 255, "Motor 2 power = 255\n"},
-        {"encoder ppr negative", 10, "-4096", field::kMotor1Ppr, -4096,
-         "Motor 1 encoder ppr = -4096\n"},
-        {"encoder ppr with a plus sign", 11, "+12", field::kMotor2Ppr, 12,
-         "Motor 2 encoder ppr = 12\n"},
-        {"delay", 14, "250", field::kMotorDelay, 250, "Motor stabilization delay = 250 ms\n"},
-        {"affinity 1 sets single_cpu", 15, "1", field::kSingleCpu, 1, "Process affinity = 1 \n"},
-        {"affinity 2 is echoed and leaves single_cpu 0", 15, "2", field::kSingleCpu, 0,
-         "Process affinity = 2 \n"},
-        {"affinity 0", 15, "0", field::kSingleCpu, 0, "Process affinity = 0 \n"},
-        {"write .raw 1 sets write_raw", 16, "1", field::kWriteRaw, 1,
-         "Write .raw file if runing rt_cap = 1\n"},
-        {"write .raw 2 leaves write_raw 0", 16, "2", field::kWriteRaw, 0,
-         "Write .raw file if runing rt_cap = 2\n"},
+        {"version 3 is any number", 1, "3", 3, "Configuration version = 3\n"},
+        {"com port 254, the highest", 2, "254", 254, "Comport = 254\n"},
+        {"com port 1, the lowest", 2, "1", 1, "Comport = 1\n"},
+        {"card 15, the highest", 3, "15", 15, "Card number = 15\n"},
+        {"card 0, the lowest", 3, "0", 0, "Card number = 0\n"},
+        {"sampling period 5, the lowest", 4, "5", 5, "Sampling period = 5 us\n"},
+        {"sampling period -1 is 4294967295 compared unsigned", 4, "-1", 4294967295,
+         "Sampling period = -1 us\n"},
+        {"max range 99999, the highest", 5, "99999", 99999, "Max range = 99999\n"},
+        {"max range 0, the lowest", 5, "0", 0, "Max range = 0\n"},
+        {"buffer size 30000, the highest", 6, "30000", 30000, "Buffer Size = 30000\n"},
+        {"buffer size 1, the lowest", 6, "1", 1, "Buffer Size = 1\n"},
+        {"samples -5 is not 0", 7, "-5", 4294967291, "Number of samples = -5\n"},
+        {"motor 1 power 255 echoed as 255", 8, "255", 255, "Motor 1 power = 255\n"},
+        {"motor 1 power 0", 8, "0", 0, "Motor 1 power = 0\n"},
+        {"motor 2 power 255", 9, "255", 255, "Motor 2 power = 255\n"},
+        {"encoder ppr negative", 10, "-4096", -4096, "Motor 1 encoder ppr = -4096\n"},
+        {"encoder ppr with a plus sign", 11, "+12", 12, "Motor 2 encoder ppr = 12\n"},
+        {"delay", 14, "250", 250, "Motor stabilization delay = 250 ms\n"},
+        {"affinity 1 sets single_cpu", 15, "1", 1, "Process affinity = 1 \n"},
+        {"affinity 2 is echoed and leaves single_cpu 0", 15, "2", 0, "Process affinity = 2 \n"},
+        {"affinity 0", 15, "0", 0, "Process affinity = 0 \n"},
+        {"write .raw 1 sets write_raw", 16, "1", 1, "Write .raw file if runing rt_cap = 1\n"},
+        {"write .raw 2 leaves write_raw 0", 16, "2", 0, "Write .raw file if runing rt_cap = 2\n"},
     });
 }
 
@@ -205,23 +199,20 @@ TEST_F(CaptureConfig, ValuesInRangeAreTakenAndEchoed) {
 // beyond 32 bits is held at the nearest 32-bit limit, as strtol with a 32-bit long holds it.
 TEST_F(CaptureConfig, NumbersAreReadAsLeadingDecimalIntegers) {
     check_taken({
-        {"leading blanks and tabs", 10, " \t 42", field::kMotor1Ppr, 42,
-         "Motor 1 encoder ppr = 42\n"},
-        {"text straight after the digits", 10, "42abc", field::kMotor1Ppr, 42,
-         "Motor 1 encoder ppr = 42\n"},
-        {"hexadecimal is read as its leading 0", 10, "0x10", field::kMotor1Ppr, 0,
-         "Motor 1 encoder ppr = 0\n"},
-        {"leading zeros", 10, "0007", field::kMotor1Ppr, 7, "Motor 1 encoder ppr = 7\n"},
-        {"the largest 32-bit value", 10, "2147483647", field::kMotor1Ppr, 2147483647,
+        {"leading blanks and tabs", 10, " \t 42", 42, "Motor 1 encoder ppr = 42\n"},
+        {"text straight after the digits", 10, "42abc", 42, "Motor 1 encoder ppr = 42\n"},
+        {"hexadecimal is read as its leading 0", 10, "0x10", 0, "Motor 1 encoder ppr = 0\n"},
+        {"leading zeros", 10, "0007", 7, "Motor 1 encoder ppr = 7\n"},
+        {"the largest 32-bit value", 10, "2147483647", 2147483647,
          "Motor 1 encoder ppr = 2147483647\n"},
-        {"the smallest 32-bit value", 10, "-2147483648", field::kMotor1Ppr, -2147483648LL,
+        {"the smallest 32-bit value", 10, "-2147483648", -2147483648LL,
          "Motor 1 encoder ppr = -2147483648\n"},
-        {"too large is held at the largest", 10, "99999999999999999999999", field::kMotor1Ppr,
-         2147483647, "Motor 1 encoder ppr = 2147483647\n"},
-        {"too small is held at the smallest", 10, "-99999999999999999999999", field::kMotor1Ppr,
-         -2147483648LL, "Motor 1 encoder ppr = -2147483648\n"},
-        {"4294967295 is held at the largest signed value", 4, "4294967295", field::kSamplingPeriod,
-         2147483647, "Sampling period = 2147483647 us\n"},
+        {"too large is held at the largest", 10, "99999999999999999999999", 2147483647,
+         "Motor 1 encoder ppr = 2147483647\n"},
+        {"too small is held at the smallest", 10, "-99999999999999999999999", -2147483648LL,
+         "Motor 1 encoder ppr = -2147483648\n"},
+        {"4294967295 is held at the largest signed value", 4, "4294967295", 2147483647,
+         "Sampling period = 2147483647 us\n"},
     });
 }
 
@@ -230,36 +221,28 @@ TEST_F(CaptureConfig, NumbersAreReadAsLeadingDecimalIntegers) {
 // changes nothing.
 TEST_F(CaptureConfig, ValuesOutOfRangeFailTheirParameter) {
     check_refused({
-        {"com port 255 is kept out", 2, "255", field::kComport, 77, "Com port"},
-        {"com port 0 is kept out", 2, "0", field::kComport, 77, "Com port"},
-        {"com port -1 is kept out", 2, "-1", field::kComport, 77, "Com port"},
-        {"sampling period 4 stays in the field", 4, "4", field::kSamplingPeriod, 4,
-         "Sampling period in microseconds"},
-        {"max range 100000 stays in the field", 5, "100000", field::kMaxRange, 100000,
-         "Max range in inches"},
-        {"max range -1 stays as 4294967295", 5, "-1", field::kMaxRange, 4294967295,
-         "Max range in inches"},
-        {"buffer size 30001 stays in the field", 6, "30001", field::kBufSize, 30001,
+        {"com port 255 is kept out", 2, "255", 77, "Com port"},
+        {"com port 0 is kept out", 2, "0", 77, "Com port"},
+        {"com port -1 is kept out", 2, "-1", 77, "Com port"},
+        {"sampling period 4 stays in the field", 4, "4", 4, "Sampling period in microseconds"},
+        {"max range 100000 stays in the field", 5, "100000", 100000, "Max range in inches"},
+        {"max range -1 stays as 4294967295", 5, "-1", 4294967295, "Max range in inches"},
+        {"buffer size 30001 stays in the field", 6, "30001", 30001,
          "Buffer size for intermediate sample storage (30,000 max)"},
-        {"buffer size 0 stays in the field", 6, "0", field::kBufSize, 0,
+        {"buffer size 0 stays in the field", 6, "0", 0,
          "Buffer size for intermediate sample storage (30,000 max)"},
-        {"number of samples 0 stays in the field", 7, "0", field::kNumSamples, 0,
-         "Number of samples to capture"},
-        {"motor 1 power 256 is kept out", 8, "256", field::kMotor1Power, 77,
-         "Motor 1 power (0..255)"},
-        {"motor 1 power -1 is kept out", 8, "-1", field::kMotor1Power, 77,
-         "Motor 1 power (0..255)"},
-        {"motor 2 power 256 is kept out", 9, "256", field::kMotor2Power, 77,
-         "Motor 2 power (0..255)"},
-        {"version without a number", 1, "two", field::kVersion, 2, "Config file version"},
-        {"a sign without digits", 10, "- 5", field::kMotor1Ppr, 777,
-         "Motor 1 encoder pulses per revolution"},
-        {"a lone sign", 11, "+", field::kMotor2Ppr, 777, "Motor 2 encoder pulses per revolution"},
-        {"delay without a number", 14, "soon", field::kMotorDelay, -777,
+        {"number of samples 0 stays in the field", 7, "0", 0, "Number of samples to capture"},
+        {"motor 1 power 256 is kept out", 8, "256", 77, "Motor 1 power (0..255)"},
+        {"motor 1 power -1 is kept out", 8, "-1", 77, "Motor 1 power (0..255)"},
+        {"motor 2 power 256 is kept out", 9, "256", 77, "Motor 2 power (0..255)"},
+        {"version without a number", 1, "two", 2, "Config file version"},
+        {"a sign without digits", 10, "- 5", 777, "Motor 1 encoder pulses per revolution"},
+        {"a lone sign", 11, "+", 777, "Motor 2 encoder pulses per revolution"},
+        {"delay without a number", 14, "soon", -777,
          "Delay in milliseconds before acquisition starts to allow motors to stabilize"},
-        {"affinity without a number", 15, "x", field::kSingleCpu, 0,
+        {"affinity without a number", 15, "x", 0,
          "Process affinity - set to 1 for single CPU, else set to 0 for multiple CPUs"},
-        {"write .raw without a number", 16, "yes", field::kWriteRaw, 0,
+        {"write .raw without a number", 16, "yes", 0,
          "Write \".raw\" file - set to 1 to write this file for rt_cap utility"},
     });
 }
@@ -267,9 +250,9 @@ TEST_F(CaptureConfig, ValuesOutOfRangeFailTheirParameter) {
 // A card number outside 0 to 15 is no failure: the earlier number stays and is echoed.
 TEST_F(CaptureConfig, CardNumberOutOfRangeIsPassedOver) {
     check_taken({
-        {"card 16", 3, "16", field::kCardNumber, 7, "Card number = 7\n"},
-        {"card -1", 3, "-1", field::kCardNumber, 7, "Card number = 7\n"},
-        {"card 255", 3, "255", field::kCardNumber, 7, "Card number = 7\n"},
+        {"card 16", 3, "16", 7, "Card number = 7\n"},
+        {"card -1", 3, "-1", 7, "Card number = 7\n"},
+        {"card 255", 3, "255", 7, "Card number = 7\n"},
     });
 }
 
