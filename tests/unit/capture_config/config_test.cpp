@@ -261,54 +261,43 @@ TEST_F(CaptureConfig, CardNumberOutOfRangeIsPassedOver) {
 TEST_F(CaptureConfig, NamesAreCopiedUpToTheirEnd) {
     struct Case {
         const char* legend;
-        int line;
+        int line;  // 12: the calibration name, 13: the capture name
         std::string text;
         int32_t result;
-        std::string cal_file;
-        std::string raw_name;
-        std::string prc_name;
+        std::string name;  // the calibration name, or the capture name before ".raw" and ".prc"
     };
     const std::string long300(300, 'c');
     const Case cases[] = {
-        {"a remark after a blank", 13, "scan ; remark", 1, "lookuphs", "scan.raw", "scan.prc"},
-        {"a remark straight after ';'", 13, "scan;remark", 1, "lookuphs", "scan.raw", "scan.prc"},
-        {"leading white space and a tab after", 13, " \tscan\tremark", 1, "lookuphs", "scan.raw",
-         "scan.prc"},
-        {"a Windows path", 13, "C:\\data\\run1", 1, "lookuphs", "C:\\data\\run1.raw",
-         "C:\\data\\run1.prc"},
-        {"a capture name of 300 is cut to 256", 13, long300, 1, "lookuphs",
-         std::string(256, 'c') + ".raw", std::string(256, 'c') + ".prc"},
-        {"a capture name of exactly 256", 13, std::string(256, 'd'), 1, "lookuphs",
-         std::string(256, 'd') + ".raw", std::string(256, 'd') + ".prc"},
-        {"an empty capture name fails", 13, "   ; nothing", 0, "lookuphs", "caller.raw",
-         "caller.prc"},
-        {"a calibration name of 300 is cut to 255", 12, long300, 1, std::string(255, 'c'),
-         "capture.raw", "capture.prc"},
-        {"a calibration name of exactly 255", 12, std::string(255, 'e'), 1, std::string(255, 'e'),
-         "capture.raw", "capture.prc"},
-        {"an empty calibration name fails", 12, "", 0, "caller-cal", "capture.raw", "capture.prc"},
-        {"a calibration name ending at ';'", 12, "LOOKUPHS;x", 1, "LOOKUPHS", "capture.raw",
-         "capture.prc"},
+        {"a remark after a blank", 13, "scan ; remark", 1, "scan"},
+        {"a remark straight after ';'", 13, "scan;remark", 1, "scan"},
+        {"leading white space and a tab after", 13, " \tscan\tremark", 1, "scan"},
+        {"a Windows path", 13, "C:\\data\\run1", 1, "C:\\data\\run1"},
+        {"a capture name of 300 is cut to 256", 13, long300, 1, std::string(256, 'c')},
+        {"a capture name of exactly 256", 13, std::string(256, 'd'), 1, std::string(256, 'd')},
+        {"an empty capture name fails", 13, "   ; nothing", 0, "caller"},
+        {"a calibration name of 300 is cut to 255", 12, long300, 1, std::string(255, 'c')},
+        {"a calibration name of exactly 255", 12, std::string(255, 'e'), 1, std::string(255, 'e')},
+        {"an empty calibration name fails", 12, "", 0, "caller-cal"},
+        {"a calibration name ending at ';'", 12, "LOOKUPHS;x", 1, "LOOKUPHS"},
     };
     for (const Case& c : cases) {
         const Parse p = parse_lines(with_line(c.line, c.text));
         EXPECT_EQ(p.result, c.result) << c.legend << "\n" << p.out;
-        EXPECT_EQ(std::string(p.header.cal_file), c.cal_file) << c.legend;
-        EXPECT_EQ(std::string(p.raw_name), c.raw_name) << c.legend;
-        EXPECT_EQ(std::string(p.prc_name), c.prc_name) << c.legend;
-        if (c.result == 1 && c.line == 13) {
-            EXPECT_NE(p.out.find("Capture file = " + c.raw_name + "\n"), std::string::npos)
-                << c.legend;
-        }
-        if (c.result == 1 && c.line == 12) {
-            EXPECT_NE(p.out.find("Calibration file = " + c.cal_file + "\n"), std::string::npos)
-                << c.legend;
-        }
+        // The other name is the valid file's.
+        const bool capture = c.line == 13;
+        const std::string cal_file = capture ? "lookuphs" : c.name;
+        const std::string capture_name = capture ? c.name : "capture";
+        EXPECT_EQ(std::string(p.header.cal_file), cal_file) << c.legend;
+        EXPECT_EQ(std::string(p.raw_name), capture_name + ".raw") << c.legend;
+        EXPECT_EQ(std::string(p.prc_name), capture_name + ".prc") << c.legend;
+        // The echo of a name taken, or the error line of one refused.
+        std::string printed = capture ? "Capture file = " + capture_name + ".raw\n"
+                                      : "Calibration file = " + cal_file + "\n";
         if (c.result == 0) {
-            const char* description =
-                c.line == 12 ? "Calibration file (lookuphs)" : "Output capture data filename";
-            EXPECT_NE(p.out.find(error_line(c.line, description)), std::string::npos) << c.legend;
+            printed = error_line(
+                c.line, capture ? "Output capture data filename" : "Calibration file (lookuphs)");
         }
+        EXPECT_NE(p.out.find(printed), std::string::npos) << c.legend << "\n" << p.out;
     }
 }
 
