@@ -83,8 +83,9 @@ protected:
     std::unique_ptr<SerialPort> port_ = std::make_unique<SerialPort>();
 };
 
-// A partial read takes what is waiting, up to its length, and leaves the rest in the queue.
-TEST_F(Transfer, PartialReadTakesWhatIsWaiting) {
+// A partial read takes what is waiting, up to its length, and leaves the rest in the queue; on a
+// silent line it ends with 0 after one 10 ms poll, not after a timeout.
+TEST_F(Transfer, PartialReadTakesWhatIsWaitingAndEndsAfterOnePoll) {
     struct Case {
         const char* legend;
         size_t sent;
@@ -95,8 +96,8 @@ TEST_F(Transfer, PartialReadTakesWhatIsWaiting) {
     const Case cases[] = {
         {"fewer waiting than asked", 3, 10, 3, 0},
         {"more waiting than asked", 20, 10, 10, 10},
-        {"as many as asked", 10, 10, 10, 0},
         {"length 0 reads nothing", 3, 0, 0, 3},
+        {"as many as asked", 10, 10, 10, 0},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(serial::purge_port(port_.get(), PURGE_RXCLEAR));
@@ -112,10 +113,7 @@ TEST_F(Transfer, PartialReadTakesWhatIsWaiting) {
         EXPECT_EQ(buffer[read], kUntouched) << c.legend << ": nothing past what was read";
         EXPECT_EQ(waiting(), c.left) << c.legend;
     }
-}
 
-// A partial read on a silent line ends with 0 after one 10 ms poll, not after a timeout.
-TEST_F(Transfer, PartialReadOnASilentLineEndsAfterOnePoll) {
     uint8_t buffer[10];
     const auto start = Clock::now();
     EXPECT_EQ(serial::read_port(port_.get(), buffer, sizeof buffer, 0), 0);
@@ -125,8 +123,9 @@ TEST_F(Transfer, PartialReadOnASilentLineEndsAfterOnePoll) {
 }
 
 // A whole read that finds 4 bytes and then 6 puts them in the buffer's first 4 and next 6
-// places, returns the length, and writes nothing past the 10th place.
-TEST_F(Transfer, WholeReadGathersChunksInPlace) {
+// places, returns the length, and writes nothing past the 10th place. On the silent line that
+// follows it gives up on its 602nd empty poll, after at least 6.02 s.
+TEST_F(Transfer, WholeReadGathersChunksInPlaceAndTimesOutAfter602EmptyPolls) {
     const std::vector<uint8_t> first = {1, 2, 3, 4};
     const std::vector<uint8_t> second = {5, 6, 7, 8, 9, 10};
     send_and_settle(first);
@@ -142,13 +141,10 @@ TEST_F(Transfer, WholeReadGathersChunksInPlace) {
         1, 2,  3,          4,          5,          6,          7,          8,
         9, 10, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched};
     EXPECT_EQ(buffer, expected);
-}
 
-// A whole read on a silent line gives up on its 602nd empty poll, after at least 6.02 s.
-TEST_F(Transfer, WholeReadOnASilentLineTimesOutAfter602EmptyPolls) {
-    uint8_t buffer[4] = {kUntouched, kUntouched, kUntouched, kUntouched};
+    std::fill(buffer.begin(), buffer.end(), kUntouched);
     const auto start = Clock::now();
-    EXPECT_EQ(serial::read_port_whole(port_.get(), buffer, sizeof buffer), kReadIdleTimeout);
+    EXPECT_EQ(serial::read_port_whole(port_.get(), buffer.data(), 4), kReadIdleTimeout);
     const double elapsed = ms_since(start);
     EXPECT_GE(elapsed, 6020.0);
     EXPECT_LT(elapsed, 12000.0);
@@ -255,8 +251,9 @@ TEST_F(Transfer, ByteReadWaitsForEveryByteWhileTheyKeepComing) {
     EXPECT_EQ(serial::read_port_bytes(port_.get(), buffer.data(), 0, 0), 0) << "length 0";
 }
 
-// The senders: what reaches the device and what they return.
-TEST_F(Transfer, SendersWriteTheirBytes) {
+// The senders: what reaches the device and what they return. Once the device has gone, a write
+// fails at once with 0; send_binary still returns its sum.
+TEST_F(Transfer, SendersWriteTheirBytesUntilTheDeviceIsGone) {
     struct Case {
         const char* legend;
         std::vector<uint8_t> data;
@@ -284,10 +281,7 @@ TEST_F(Transfer, SendersWriteTheirBytes) {
     EXPECT_TRUE(pty_.read_until_quiet(50).empty());
     EXPECT_EQ(serial::write_port(port_.get(), "\x00\x13\x11", 3), 1);
     EXPECT_EQ(pty_.read(3, 1000), (std::vector<uint8_t>{0x00, 0x13, 0x11}));
-}
 
-// A write on a device that went away fails at once: 0. send_binary still returns its sum.
-TEST_F(Transfer, AWriteOnAVanishedDeviceFails) {
     pty_.hang_up();
     EXPECT_EQ(serial::write_port(port_.get(), "abc", 3), 0);
     EXPECT_EQ(serial::send_str(port_.get(), "abc"), 0);
