@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -26,11 +27,7 @@ std::string windows_path(const std::string& path) {
         return path;
     }
     std::string result = "Z:" + path;
-    for (char& c : result) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
+    std::replace(result.begin(), result.end(), '/', '\\');
     return result;
 }
 

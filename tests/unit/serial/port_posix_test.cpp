@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "owned_handle.hpp"
 #include "platform/posix/handles.hpp"
 #include "port_events.hpp"
 #include "pty.hpp"
@@ -42,11 +41,23 @@ void expect_device_free(const Pty& pty) {
     close_events(*again);
 }
 
+// A device that cannot be opened (missing, or held by another opener): 0, INVALID_HANDLE_VALUE
+// in handle, nothing else written, no events made.
+void expect_open_fails(const std::string& device) {
+    auto port = patterned_record();
+    auto expected = patterned_record();
+    expected->handle = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(serial::open_port_named(port.get(), 9600, device.c_str()), 0) << device;
+    EXPECT_EQ(port->handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::memcmp(expected.get(), port.get(), sizeof(SerialPort)), 0)
+        << "is_open and the events untouched";
+}
+
 // After a successful open at each rate: the input queue purged of what came before it; the
 // record's state, the line at the rate with 8 data bits, no parity, one stop bit and no flow
 // control, the event mask and the time-outs; bytes pass both ways through the record's overlapped
-// blocks. Then close_port: 1, is_open 0, the handle closed and the device free again; every other
-// field, the events included, as it was.
+// blocks; no other open gets the device. Then close_port: 1, is_open 0, the handle closed and the
+// device free again; every other field, the events included, as it was.
 TEST(OpenPortNamed, SetsUpTheLineCarriesDataAndClosePortEndsIt) {
     struct Case {
         const char* legend;
@@ -131,6 +142,7 @@ TEST(OpenPortNamed, SetsUpTheLineCarriesDataAndClosePortEndsIt) {
         ASSERT_TRUE(ResetEvent(port->read_overlapped.hEvent));
         ASSERT_TRUE(ResetEvent(port->write_overlapped.hEvent));
 
+        expect_open_fails(pty.slave_path());  // the device this open holds
         const HANDLE handle = port->handle;
         auto before = std::make_unique<SerialPort>();
         std::memcpy(before.get(), port.get(), sizeof(SerialPort));
@@ -151,32 +163,8 @@ TEST(OpenPortNamed, SetsUpTheLineCarriesDataAndClosePortEndsIt) {
     }
 }
 
-// A device that cannot be opened: 0, INVALID_HANDLE_VALUE in handle, nothing else written, no
-// events made.
 TEST(OpenPortNamed, ADeviceThatCannotBeOpenedLeavesTheRecordAlone) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    const testsupport::OwnedHandle holder(CreateFileA(pty.slave_path().c_str(),
-                                                      GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
-    ASSERT_NE(holder.get(), INVALID_HANDLE_VALUE);
-    struct Case {
-        const char* legend;
-        std::string device;
-    };
-    const Case cases[] = {
-        {"no such device", "/dev/ttyMORVANE-NONE"},
-        {"a device another opener holds", pty.slave_path()},
-    };
-    for (const Case& c : cases) {
-        auto port = patterned_record();
-        auto expected = patterned_record();
-        expected->handle = INVALID_HANDLE_VALUE;
-        EXPECT_EQ(serial::open_port_named(port.get(), 9600, c.device.c_str()), 0) << c.legend;
-        EXPECT_EQ(port->handle, INVALID_HANDLE_VALUE) << c.legend;
-        EXPECT_EQ(std::memcmp(expected.get(), port.get(), sizeof(SerialPort)), 0)
-            << c.legend << ": is_open and the events untouched";
-    }
+    expect_open_fails("/dev/ttyMORVANE-NONE");
 }
 
 // Line settings the device refuses (a rate of 0): 0, is_open 0, the handle closed and the
