@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -302,9 +303,7 @@ TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
         {"on the library's own descriptor, new to the program", "1", 0},
     };
     std::vector<uint8_t> all(256);
-    for (size_t i = 0; i < all.size(); ++i) {
-        all[i] = static_cast<uint8_t>(i);
-    }
+    std::iota(all.begin(), all.end(), uint8_t{0});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         test_support::Pty cooked(test_support::Pty::Line::kCooked);
