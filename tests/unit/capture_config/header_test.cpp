@@ -135,21 +135,11 @@ protected:
     capture_test::fs::path path_;
 };
 
-// The bytes written: every field in the file order, little-endian, version 3, the whole 256-byte
-// name as the record holds it, the model byte last.
-TEST_F(CaptureHeaderFile, WritesEachFieldLittleEndianInFileOrder) {
-    const CaptureHeader h = sample_header(1);
-    const CaptureHeader before = h;
-    std::string name = "LOOKUPHS";
-    name.resize(256, '\0');
-    name[200] = 'z';
-    EXPECT_EQ(write(h), header_bytes(3, name, true, 1));
-    EXPECT_EQ(std::memcmp(&h, &before, sizeof h), 0) << "the caller's record is not changed";
-}
-
-// A written header reads back field for field, 293 bytes consumed, and is listed; a name that
-// fills all 256 bytes with no terminator is listed as its 256 characters.
-TEST_F(CaptureHeaderFile, RoundTripsAndLists) {
+// Written: every field in the file order, little-endian, version 3, the whole 256-byte name as
+// the record holds it, the model byte last, the caller's record unchanged. Read back field for
+// field, 293 bytes consumed, and listed; a name that fills all 256 bytes with no terminator is
+// listed as its 256 characters.
+TEST_F(CaptureHeaderFile, WritesEachFieldLittleEndianReadsBackAndLists) {
     struct Case {
         const char* legend;
         uint8_t model;
@@ -167,7 +157,10 @@ TEST_F(CaptureHeaderFile, RoundTripsAndLists) {
         if (!c.name.empty()) {
             std::memcpy(h.cal_file, c.name.data(), sizeof h.cal_file);
         }
-        write(h, "capture data");
+        const CaptureHeader before = h;
+        const std::string name(h.cal_file, sizeof h.cal_file);
+        EXPECT_EQ(write(h, "capture data"), header_bytes(3, name, true, c.model) + "capture data");
+        EXPECT_EQ(std::memcmp(&h, &before, sizeof h), 0) << "the caller's record is not changed";
         const Read r = read(path_.string());
         EXPECT_EQ(r.result, 1);
         EXPECT_EQ(r.rest, "capture data") << "positioned after 293 bytes";
