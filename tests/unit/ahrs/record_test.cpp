@@ -258,22 +258,25 @@ constexpr auto kTime = TimeColumn::kCountAndTime;
 constexpr auto kCountOnly = TimeColumn::kCount;
 constexpr auto kDrop = TimeColumn::kSkip;
 
-void run_sequence(const SequenceCase& c) {
-    SCOPED_TRACE(c.legend);
-    TimeColumnState state = c.start;
-    double rate = c.time_rate;
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-        const Step& step = c.steps[i];
-        SCOPED_TRACE("step " + std::to_string(i) + ", count " + std::to_string(step.count));
-        const TimeColumn column =
-            ahrs::compute_time_column(&state, &rate, c.dt, step.count, c.dos_time, step.clock);
-        EXPECT_EQ(column.kind, step.kind);
-        EXPECT_EQ(column.count, step.count);
-        if (step.kind == kTime) {
-            EXPECT_NEAR(column.time, step.time, 1e-9);
+template <size_t N>
+void run_sequences(const SequenceCase (&cases)[N]) {
+    for (const SequenceCase& c : cases) {
+        SCOPED_TRACE(c.legend);
+        TimeColumnState state = c.start;
+        double rate = c.time_rate;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& step = c.steps[i];
+            SCOPED_TRACE("step " + std::to_string(i) + ", count " + std::to_string(step.count));
+            const TimeColumn column =
+                ahrs::compute_time_column(&state, &rate, c.dt, step.count, c.dos_time, step.clock);
+            EXPECT_EQ(column.kind, step.kind);
+            EXPECT_EQ(column.count, step.count);
+            if (step.kind == kTime) {
+                EXPECT_NEAR(column.time, step.time, 1e-9);
+            }
         }
+        EXPECT_EQ(rate, c.time_rate_after);
     }
-    EXPECT_EQ(rate, c.time_rate_after);
 }
 
 // Steps are {count, clock, kind, time}.
@@ -298,9 +301,7 @@ TEST(TimeColumn, ClockTimeWhenDosTimeIsSet) {
          .dos_time = -3,
          .steps = {{4, 2.0, kTime, 2.0}}},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, CountOnlyWhenDtIsNegative) {
@@ -311,9 +312,7 @@ TEST(TimeColumn, CountOnlyWhenDtIsNegative) {
          .steps = {{1, 9.0, kCountOnly, 0}, {2, 9.0, kCountOnly, 0}, {3, 100.0, kCountOnly, 0}}},
         {.legend = "any negative dt", .dt = -0.001, .steps = {{77, 1.0, kCountOnly, 0}}},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, ComputedTimeCountsOnFromTheAnchor) {
@@ -355,9 +354,7 @@ TEST(TimeColumn, ComputedTimeCountsOnFromTheAnchor) {
          .start = TimeColumnState{0.0, 0xFFFFFFF0u, 100.0, 100.0, false},
          .steps = {{0x10, 108.0, kTime, 108.0}, {0x11, 108.25, kTime, 108.25}}},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, RateTestDropsWholeRecords) {
@@ -388,9 +385,7 @@ TEST(TimeColumn, RateTestDropsWholeRecords) {
          .steps = {{1, 5.0, kDrop, 0}, {2, 6.0, kDrop, 0}, {3, 60.0, kDrop, 0}},
          .time_rate_after = 0.1},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, StateChangesOnlyWhereTheRulesSay) {
