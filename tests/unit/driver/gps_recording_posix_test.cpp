@@ -12,14 +12,15 @@
 #include <utility>
 #include <vector>
 
+#include "../gps/nmea_builder.hpp"
 #include "driver/gps_recording.hpp"
 #include "pty.hpp"
 #include "text.hpp"
 
 namespace {
 
-const std::string kGga = "$GPGGA,093001.00,4822.98004,N,00429.69999,W,1,09,1.0,12.0,M,50.0,M,,*4B";
-const std::string kRmc = "$GPRMC,093001.00,A,4822.98004,N,00429.69999,W,0.088,119.7,010524,,,A*4B";
+using gps_test::kGga;
+using gps_test::kRmc;
 
 // A receiver on a pseudo-terminal and the recording of it into `file`, started at base_ms.
 struct Receiver {
@@ -76,9 +77,7 @@ std::string temporary_file() {
 }
 
 std::string line(uint32_t ms, const std::string& text) {
-    char time[32];
-    std::snprintf(time, sizeof time, "%f ", ms / 1000.0);
-    return time + text + "\n";
+    return gps_test::file_line(ms / 1000.0, text);
 }
 
 TEST(GpsRecording, EachPieceTakesTheTimeOfThePollThatReadItsEnd) {

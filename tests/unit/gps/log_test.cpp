@@ -14,19 +14,8 @@
 namespace {
 
 using gps::PieceKind;
-using gps_test::log_stream;
-
-const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
-const std::string kGsv = "$GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75";
-const std::string kGsa = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39";
-const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
-
-// The line the GPS file should hold: the time as "%f" writes it, a blank, the rest, LF.
-std::string line(double seconds, const std::string& rest) {
-    char time[64];
-    std::snprintf(time, sizeof time, "%f ", seconds);
-    return time + rest + "\n";
-}
+using namespace gps_test;
+constexpr auto line = file_line;
 
 // Everything in the file so far; the stream is left at its end for more writes.
 std::string contents(FILE* file) {
