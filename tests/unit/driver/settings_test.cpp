@@ -179,52 +179,51 @@ TEST(CommandLine, TooFewFileNamesPrintTheUsage) {
 }
 
 TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
-    const double nan = std::nan("");
-    const double inf = HUGE_VAL;
+    using S = RunSettings;
     struct Case {
         const char* legend;
-        char mode = 'a';
-        uint32_t decimation = 1;
-        int32_t lines = 200;
-        double dt = -1.0;
-        double time_rate = 0.0;
-        int32_t gps_bits = 8;
-        int32_t gps_parity = 0;
-        int32_t gps_stop_bits = 0;
+        void (*edit)(RunSettings& s) = [](S&) {};
         bool ok = true;
         uint32_t decimation_after = 1;
     };
     const Case cases[] = {
         {.legend = "defaults"},
-        {.legend = "scaled mode", .mode = 'c', .decimation = 3, .lines = 0, .decimation_after = 3},
-        {.legend = "voltage mode", .mode = 'r', .lines = 1},
-        {.legend = "upper-case mode is never acknowledged", .mode = 'A', .ok = false},
-        {.legend = "unknown mode", .mode = 'x', .ok = false},
-        {.legend = "no mode letter at all", .mode = '\0', .ok = false},
-        {.legend = "decimation 0 is full rate", .decimation = 0},
+        {.legend = "scaled mode",
+         .edit = [](S& s) { s.gyro_mode = 'c', s.decimation = 3, s.lines = 0; },
+         .decimation_after = 3},
+        {.legend = "voltage mode", .edit = [](S& s) { s.gyro_mode = 'r', s.lines = 1; }},
+        {.legend = "upper-case mode is never acknowledged",
+         .edit = [](S& s) { s.gyro_mode = 'A'; },
+         .ok = false},
+        {.legend = "unknown mode", .edit = [](S& s) { s.gyro_mode = 'x'; }, .ok = false},
+        {.legend = "no mode letter at all", .edit = [](S& s) { s.gyro_mode = '\0'; }, .ok = false},
+        {.legend = "decimation 0 is full rate", .edit = [](S& s) { s.decimation = 0; }},
         {.legend = "negative decimation",
-         .decimation = 0xFFFFFFFFu,
+         .edit = [](S& s) { s.decimation = 0xFFFFFFFFu; },
          .ok = false,
          .decimation_after = 0xFFFFFFFFu},
         {.legend = "the largest positive decimation",
-         .decimation = 0x7FFFFFFFu,
+         .edit = [](S& s) { s.decimation = 0x7FFFFFFFu; },
          .decimation_after = 0x7FFFFFFFu},
-        {.legend = "more lines than the array holds", .lines = 201, .ok = false},
-        {.legend = "negative lines", .lines = -1, .ok = false},
-        {.legend = "a time step and a spacing", .dt = 0.01, .time_rate = 0.5},
-        {.legend = "any negative time step means counts", .dt = -inf},
-        {.legend = "time step nan", .dt = nan, .ok = false},
-        {.legend = "time step inf", .dt = inf, .ok = false},
-        {.legend = "a time step whose times overflow", .dt = 1e308, .ok = false},
-        {.legend = "spacing nan", .time_rate = nan, .ok = false},
-        {.legend = "spacing -inf", .time_rate = -inf, .ok = false},
+        {.legend = "more lines than the array holds",
+         .edit = [](S& s) { s.lines = 201; },
+         .ok = false},
+        {.legend = "negative lines", .edit = [](S& s) { s.lines = -1; }, .ok = false},
+        {.legend = "a time step and a spacing",
+         .edit = [](S& s) { s.dt = 0.01, s.time_rate = 0.5; }},
+        {.legend = "any negative time step means counts", .edit = [](S& s) { s.dt = -HUGE_VAL; }},
+        {.legend = "time step nan", .edit = [](S& s) { s.dt = std::nan(""); }, .ok = false},
+        {.legend = "time step inf", .edit = [](S& s) { s.dt = HUGE_VAL; }, .ok = false},
+        {.legend = "a time step whose times overflow",
+         .edit = [](S& s) { s.dt = 1e308; },
+         .ok = false},
+        {.legend = "spacing nan", .edit = [](S& s) { s.time_rate = std::nan(""); }, .ok = false},
+        {.legend = "spacing -inf", .edit = [](S& s) { s.time_rate = -HUGE_VAL; }, .ok = false},
         {.legend = "GPS: 7 data bits, space parity, two stop bits",
-         .gps_bits = 7,
-         .gps_parity = 4,
-         .gps_stop_bits = 2},
-        {.legend = "GPS: 9 data bits", .gps_bits = 9, .ok = false},
-        {.legend = "GPS: parity 5", .gps_parity = 5, .ok = false},
-        {.legend = "GPS: stop bits -1", .gps_stop_bits = -1, .ok = false},
+         .edit = [](S& s) { s.gps_bits = 7, s.gps_parity = 4, s.gps_stop_bits = 2; }},
+        {.legend = "GPS: 9 data bits", .edit = [](S& s) { s.gps_bits = 9; }, .ok = false},
+        {.legend = "GPS: parity 5", .edit = [](S& s) { s.gps_parity = 5; }, .ok = false},
+        {.legend = "GPS: stop bits -1", .edit = [](S& s) { s.gps_stop_bits = -1; }, .ok = false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -232,14 +231,7 @@ TEST(StartupChecks, RefuseWhatWouldHangOverrunOrGiveNoTimes) {
         s.laser_file = "laser.txt";
         s.gyro_file = "gyro.txt";
         s.gps_file = "gps.txt";
-        s.gyro_mode = c.mode;
-        s.decimation = c.decimation;
-        s.lines = c.lines;
-        s.dt = c.dt;
-        s.time_rate = c.time_rate;
-        s.gps_bits = c.gps_bits;
-        s.gps_parity = c.gps_parity;
-        s.gps_stop_bits = c.gps_stop_bits;
+        c.edit(s);
         testing::internal::CaptureStderr();
         bool ok = driver::check_settings(&s);
         std::string err = testing::internal::GetCapturedStderr();
