@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,29 +13,14 @@
 #include "ahrs/reading.hpp"
 #include "packet_builder.hpp"
 #include "platform/console.hpp"
+#include "temp_stream.hpp"
 
 namespace {
 
 using ahrs::TimeColumn;
 using ahrs::TimeColumnState;
 
-// Everything written to a temporary file, as the gyro file receives it.
-struct FileCapture {
-    std::unique_ptr<FILE, int (*)(FILE*)> owned{std::tmpfile(),
-                                                [](FILE* f) { return std::fclose(f); }};
-
-    FILE* file() const { return owned.get(); }
-    std::string text() const {
-        std::rewind(file());
-        std::string text;
-        char buffer[512];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file())) > 0) {
-            text.append(buffer, n);
-        }
-        return text;
-    }
-};
+using testsupport::TempStream;
 
 struct Written {
     int result;
@@ -48,11 +32,11 @@ Written write_one(char mode, const std::vector<uint8_t>& packet, uint32_t count,
                   int dos_time = 0, double clock = 0.0) {
     TimeColumnState state;
     double rate = 0.0;
-    FileCapture capture;
-    EXPECT_NE(capture.file(), nullptr);
+    TempStream capture;
+    EXPECT_NE(capture.get(), nullptr);
     testing::internal::CaptureStdout();
     const int result = ahrs::write_record(&state, &rate, mode, dt, count, packet.data(), dos_time,
-                                          clock, capture.file());
+                                          clock, capture.get());
     std::string out = testing::internal::GetCapturedStdout();
     return {result, capture.text(), out};
 }
@@ -427,14 +411,14 @@ TEST(TimeColumn, ClockRecordsClearTheRateForLaterComputedTimes) {
 TEST(TimeColumn, DroppedRecordWritesNothing) {
     TimeColumnState state;
     double rate = 1.0;
-    FileCapture capture;
-    ASSERT_NE(capture.file(), nullptr);
+    TempStream capture;
+    ASSERT_NE(capture.get(), nullptr);
     const std::vector<uint8_t> packet = make_packet('a');
     testing::internal::CaptureStdout();
-    EXPECT_EQ(
-        ahrs::write_record(&state, &rate, 'a', 0.25, 1, packet.data(), 0, 2.0, capture.file()), 0);
-    EXPECT_EQ(
-        ahrs::write_record(&state, &rate, 'a', 0.25, 4, packet.data(), 0, 3.0, capture.file()), 1);
+    EXPECT_EQ(ahrs::write_record(&state, &rate, 'a', 0.25, 1, packet.data(), 0, 2.0, capture.get()),
+              0);
+    EXPECT_EQ(ahrs::write_record(&state, &rate, 'a', 0.25, 4, packet.data(), 0, 3.0, capture.get()),
+              1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     const std::string text = capture.text();
     EXPECT_EQ(text.rfind("4 3.000000 0.000000 ", 0), 0u) << text;
@@ -442,11 +426,11 @@ TEST(TimeColumn, DroppedRecordWritesNothing) {
 }
 
 TEST(OutputPacket, ClockTimeComesFromTheProgramClock) {
-    FileCapture capture;
-    ASSERT_NE(capture.file(), nullptr);
+    TempStream capture;
+    ASSERT_NE(capture.get(), nullptr);
     const std::vector<uint8_t> packet = make_packet('c');
     const double before = platform::elapsed_ms() / 1000.0;
-    EXPECT_EQ(ahrs::output_packet('c', -1.0, 8, packet.data(), 1, capture.file()), 1);
+    EXPECT_EQ(ahrs::output_packet('c', -1.0, 8, packet.data(), 1, capture.get()), 1);
     const double after = platform::elapsed_ms() / 1000.0;
     const std::vector<std::string> fields = fields_of(capture.text());
     ASSERT_EQ(fields.size(), 13u);

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "../ahrs/packet_builder.hpp"
+#include "temp_stream.hpp"
 
 namespace {
 
@@ -45,8 +47,8 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
     settings.decimation = decimation;
     driver::gyro_recording_start(&out.recording, settings);
     driver::gyro_link_ready(&out.recording, kL);
-    FILE* file = std::tmpfile();
-    out.recording.file.stream = file;
+    testsupport::TempStream file;
+    out.recording.file.stream = file.get();
     testing::internal::CaptureStdout();
     size_t at = 0;
     for (bool more = true; more;) {
@@ -74,15 +76,10 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
         }
     }
     (void)testing::internal::GetCapturedStdout();
-    std::rewind(file);
-    char line[512];
-    while (std::fgets(line, sizeof line, file) != nullptr) {
-        std::string text = line;
-        const std::string count = text.substr(0, text.find(' '));
-        const std::string tail = text.substr(text.rfind(' ') + 1);
-        out.records.push_back(count + " " + tail.substr(0, tail.size() - 1));
+    std::istringstream records(file.text());
+    for (std::string text; std::getline(records, text);) {
+        out.records.push_back(text.substr(0, text.find(' ')) + text.substr(text.rfind(' ')));
     }
-    std::fclose(file);
     return out;
 }
 

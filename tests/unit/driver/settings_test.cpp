@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_stream.hpp"
+
 namespace {
 
 using driver::RunSettings;
@@ -34,14 +36,10 @@ Parsed parse(std::vector<std::string> words) {
     }
     argv.push_back(nullptr);
     Parsed parsed;
-    FILE* out = std::tmpfile();
+    testsupport::TempStream out;
     parsed.result = driver::parse_arguments(static_cast<int>(storage.size()), argv.data(),
-                                            &parsed.settings, out);
-    std::rewind(out);
-    char buffer[4096];
-    size_t n = std::fread(buffer, 1, sizeof buffer, out);
-    parsed.output.assign(buffer, n);
-    std::fclose(out);
+                                            &parsed.settings, out.get());
+    parsed.output = out.text();
     return parsed;
 }
 

@@ -10,24 +10,13 @@
 #include <vector>
 
 #include "nmea_builder.hpp"
+#include "temp_stream.hpp"
 
 namespace {
 
 using gps::PieceKind;
 using namespace gps_test;
 constexpr auto line = file_line;
-
-// Everything in the file so far; the stream is left at its end for more writes.
-std::string contents(FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    for (int c; (c = std::fgetc(file)) != EOF;) {
-        text += static_cast<char>(c);
-    }
-    std::fseek(file, 0, SEEK_END);
-    return text;
-}
 
 TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
     struct Case {
@@ -99,17 +88,17 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
 }
 
 TEST(GpsFile, CountsEveryPieceAndItsLines) {
-    FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
+    testsupport::TempStream file;
+    ASSERT_NE(file.get(), nullptr);
     gps::Log log;
-    ASSERT_TRUE(gps::log_start(&log, file));
+    ASSERT_TRUE(gps::log_start(&log, file.get()));
     const std::string no_fix = "$GNGGA,092750.000,5321.6802,N,00630.3372,W,0,00,,,M,,M,,*4F";
     const std::string bad_fix = kGga.substr(0, kGga.size() - 1) + "8";
     EXPECT_TRUE(log_stream(&log, kGga + "\r\n" + kRmc + "\r\n", 1.5));
     EXPECT_TRUE(log_stream(&log, "\xFF\n" + no_fix + "\r\n" + bad_fix + "\r\n$GPGSA,A", 2));
-    EXPECT_EQ(contents(file), line(1.5, kGga) + line(1.5, kRmc) + line(2, "#not-nmea \\xFF\\x0A") +
-                                  line(2, no_fix) + line(2, "#checksum " + bad_fix + "\\x0D\\x0A") +
-                                  line(2, "#no-end $GPGSA,A"));
+    EXPECT_EQ(file.text(), line(1.5, kGga) + line(1.5, kRmc) + line(2, "#not-nmea \\xFF\\x0A") +
+                               line(2, no_fix) + line(2, "#checksum " + bad_fix + "\\x0D\\x0A") +
+                               line(2, "#no-end $GPGSA,A"));
     EXPECT_EQ(log.sentences, 6u);
     EXPECT_EQ(log.invalid, 3u);
     EXPECT_EQ(log.fixes, 1u) << "the GNGGA has quality 0, the GGA with a wrong checksum none";
@@ -117,7 +106,6 @@ TEST(GpsFile, CountsEveryPieceAndItsLines) {
     EXPECT_TRUE(gps::log_flush(&log));
     EXPECT_EQ(log.lines_on_disk, 6u);
     EXPECT_FALSE(log.failed);
-    std::fclose(file);
 }
 
 TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
@@ -155,17 +143,17 @@ TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        FILE* file = std::tmpfile();
-        ASSERT_NE(file, nullptr);
+        testsupport::TempStream file;
+        ASSERT_NE(file.get(), nullptr);
         gps::Log log;
-        ASSERT_TRUE(gps::log_start(&log, file, c.capacity(held)));
+        ASSERT_TRUE(gps::log_start(&log, file.get(), c.capacity(held)));
         ASSERT_TRUE(log_stream(&log, kGsa + "\r\n", 1));
         gps::log_hold(&log);
         for (size_t i = 0; i < during.size(); ++i) {
             EXPECT_TRUE(log_stream(&log, during[i], 2.0 + static_cast<double>(i)));
         }
         EXPECT_TRUE(gps::log_flush(&log));
-        EXPECT_EQ(contents(file), line(1, kGsa)) << "nothing is written while held";
+        EXPECT_EQ(file.text(), line(1, kGsa)) << "nothing is written while held";
         EXPECT_EQ(log.lines_on_disk, 1u);
 
         EXPECT_TRUE(gps::log_release(&log, 9));
@@ -178,7 +166,7 @@ TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
             expected += line(9, "#lost " + std::to_string(c.lost));
         }
         expected += line(10, kGsa);
-        EXPECT_EQ(contents(file), expected);
+        EXPECT_EQ(file.text(), expected);
         EXPECT_EQ(log.lost, c.lost);
         EXPECT_EQ(log.sentences, 6u) << "lost pieces are counted too";
         EXPECT_EQ(log.lines_written, 2 + c.kept.size() + (c.lost > 0 ? 1 : 0));
@@ -189,9 +177,8 @@ TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
         EXPECT_TRUE(gps::log_release(&log, 12));
         const std::string short_line = line(11, "#not-nmea x\\x0A");
         EXPECT_EQ(
-            contents(file),
+            file.text(),
             expected + (c.capacity(held) >= short_line.size() ? short_line : line(12, "#lost 1")));
-        std::fclose(file);
     }
 }
 
