@@ -169,9 +169,9 @@ TEST(Framer, AQuietLineDecidesTheSearchWithTheBytesHeld) {
         uint16_t packets;
         void (*edit)(Bytes*);
         std::vector<uint16_t> tails;
-        unsigned rejected;       // once the line is quiet
-        unsigned rejected_busy;  // while it might still bring the bytes the search waits for
-        unsigned realignments;
+        unsigned rejected = 0;       // once the line is quiet
+        unsigned rejected_busy = 0;  // while it might still bring the bytes the search waits for
+        unsigned realignments = 0;
     };
     const Case cases[] = {
         {.legend = "bad checksums on the last two packets: the last is judged at the alignment",
@@ -179,8 +179,7 @@ TEST(Framer, AQuietLineDecidesTheSearchWithTheBytesHeld) {
          .edit = [](Bytes* b) { ++(*b)[5 * kL - 1], ++(*b)[6 * kL - 1]; },
          .tails = tails_except(6, {5, 6}),
          .rejected = 2,
-         .rejected_busy = 1,
-         .realignments = 0},
+         .rejected_busy = 1},
         {.legend = "a byte added in packet 4 of 5: packet 5, whole and valid, is taken",
          .packets = 5,
          .edit = [](Bytes* b) { b->insert(b->begin() + 3 * kL + 7, 0x55); },
@@ -191,10 +190,7 @@ TEST(Framer, AQuietLineDecidesTheSearchWithTheBytesHeld) {
         {.legend = "a byte lost in the last packet: no whole packet behind it, nothing to judge",
          .packets = 5,
          .edit = [](Bytes* b) { b->erase(b->begin() + 4 * kL + 3); },
-         .tails = tails_except(5, {5}),
-         .rejected = 0,
-         .rejected_busy = 0,
-         .realignments = 0},
+         .tails = tails_except(5, {5})},
     };
     for (const Case& c : cases) {
         for (const StreamSplit& split : testsupport::every_split()) {

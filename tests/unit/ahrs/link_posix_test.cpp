@@ -208,14 +208,6 @@ struct Exchange {
     bool continuous = false;
 };
 
-std::string printable(const std::string& bytes) {
-    std::string text;
-    for (char c : bytes) {
-        text += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return text;
-}
-
 // Splits the bytes the unit received into exchanges; fails the test on any other order.
 std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
     std::vector<Exchange> exchanges;
@@ -239,7 +231,7 @@ std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
         // repeated from the start.
         const bool whole = e.stops > 0 && e.letters > 0 && e.stops_after_mode > 0 && e.probe;
         if (!whole) {
-            ADD_FAILURE() << "unexpected command order: " << printable(seen);
+            ADD_FAILURE() << "unexpected command order: " << testing::PrintToString(seen);
             break;
         }
         exchanges.push_back(e);
@@ -273,7 +265,7 @@ TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
         EXPECT_LT(o.elapsed_ms, 3000);
         const std::string seen = line.unit.seen();
         const std::vector<Exchange> exchanges = exchanges_in(seen, c.mode);
-        ASSERT_EQ(exchanges.size(), 1u) << printable(seen);
+        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(seen);
         EXPECT_EQ(exchanges[0].stops, 1) << "a silent unit needs one stop";
         if (exchanges[0].letters == 1) {
             EXPECT_EQ(seen, c.exact);
@@ -312,9 +304,9 @@ TEST(Restart, RepeatsStopsAndLettersUntilTheUnitAnswers) {
         EXPECT_EQ(o.out, "") << "stream bytes never reach the probe";
         const std::string seen = line.unit.seen();
         const std::vector<Exchange> exchanges = exchanges_in(seen, c.script.mode);
-        ASSERT_EQ(exchanges.size(), 1u) << printable(seen);
-        EXPECT_GE(exchanges[0].stops, c.least_stops) << printable(seen);
-        EXPECT_GE(exchanges[0].letters, c.least_letters) << printable(seen);
+        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(seen);
+        EXPECT_GE(exchanges[0].stops, c.least_stops) << testing::PrintToString(seen);
+        EXPECT_GE(exchanges[0].letters, c.least_letters) << testing::PrintToString(seen);
     }
 }
 
@@ -380,11 +372,11 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
         EXPECT_EQ(o.out, c.out);
         const std::string seen = line.unit.seen();
         const std::vector<Exchange> exchanges = exchanges_in(seen, 'a');
-        ASSERT_EQ(exchanges.size(), c.exchanges) << printable(seen);
+        ASSERT_EQ(exchanges.size(), c.exchanges) << testing::PrintToString(seen);
         for (size_t i = 0; i < exchanges.size(); ++i) {
             const bool last_of_success = c.result == ahrs::kRestartOk && i + 1 == exchanges.size();
             EXPECT_EQ(exchanges[i].continuous, last_of_success)
-                << "'C' only after the probe that is taken: " << printable(seen);
+                << "'C' only after the probe that is taken: " << testing::PrintToString(seen);
         }
     }
 }

@@ -22,7 +22,7 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
     struct Case {
         const char* legend;
         PieceKind kind;
-        std::string text, end;
+        std::string text, end = "\r\n";
         double seconds;
         std::string line;
     };
@@ -30,7 +30,6 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
         {.legend = "a valid sentence: its text, without the line end",
          .kind = PieceKind::kSentence,
          .text = kGga,
-         .end = "\r\n",
          .seconds = 12.5,
          .line = "12.500000 " + kGga + "\n"},
         {.legend = "the time rounded to six decimals",
@@ -42,7 +41,6 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
         {.legend = "a wrong checksum, with its CR LF",
          .kind = PieceKind::kBadChecksum,
          .text = "$GPGGA,1*00",
-         .end = "\r\n",
          .seconds = 3.25,
          .line = "3.250000 #checksum $GPGGA,1*00\\x0D\\x0A\n"},
         {.legend = "no checksum, ended by a lone LF",
@@ -72,7 +70,6 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
         {.legend = "not NMEA: a lone CR LF",
          .kind = PieceKind::kNotNmea,
          .text = "",
-         .end = "\r\n",
          .seconds = 2,
          .line = "2.000000 #not-nmea \\x0D\\x0A\n"},
     };
