@@ -62,6 +62,7 @@ using ahrs_test::make_packet;
 using ahrs_test::s16;
 
 TEST(RecordLayout, WholeRecordsByteForByte) {
+    const std::string kUnknown = "Gyro - unrecognized packet type in output_packet \n";
     struct {
         const char* legend;
         char mode;
@@ -70,6 +71,9 @@ TEST(RecordLayout, WholeRecordsByteForByte) {
         int dos_time;
         double clock;
         std::string record;
+        double dt = -1.0;
+        int result = 1;
+        std::string out = "";  // standard output
     } const cases[] = {
         {"scaled mode, zero channels, count only", 'c', make_packet('c'), 10, 0, 0.0,
          "10 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
@@ -87,13 +91,19 @@ TEST(RecordLayout, WholeRecordsByteForByte) {
         {"count above 2^31 with a time", 'c', make_packet('c'), 2147483648u, 1, 0.5,
          "2147483648 0.500000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
          "0.000000 0.000000 -61.105000 0\n"},
+        // An unknown mode writes the time column, then complains.
+        {"unknown mode, count only", 'x', make_packet('a'), 5, 0, 2.0, "5 ", -1.0, 0, kUnknown},
+        {"unknown mode, clock time", 'x', make_packet('a'), 5, 1, 2.0, "5 2.000000 ", -1.0, 0,
+         kUnknown},
+        {"unknown mode, computed time", 'x', make_packet('a'), 5, 0, 2.0, "5 4.500000 ", 0.5, 0,
+         kUnknown},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        const Written w = write_one(c.mode, c.packet, c.count, -1.0, c.dos_time, c.clock);
-        EXPECT_EQ(w.result, 1);
+        const Written w = write_one(c.mode, c.packet, c.count, c.dt, c.dos_time, c.clock);
+        EXPECT_EQ(w.result, c.result);
         EXPECT_EQ(w.file, c.record);
-        EXPECT_EQ(w.out, "");
+        EXPECT_EQ(w.out, c.out);
     }
 }
 
@@ -196,27 +206,6 @@ TEST(Conversion, DecodePacketKnowsOnlyTheThreeModes) {
     EXPECT_EQ(reading.roll, 0.0) << "scaled mode has no angles";
     EXPECT_EQ(reading.pitch, 0.0);
     EXPECT_EQ(reading.yaw, 0.0);
-}
-
-TEST(RecordLayout, UnknownModeWritesTheTimeColumnAndComplains) {
-    struct {
-        const char* legend;
-        double dt;
-        int dos_time;
-        double clock;
-        std::string file;
-    } const cases[] = {
-        {"count only", -1.0, 0, 2.0, "5 "},
-        {"clock time", -1.0, 1, 2.0, "5 2.000000 "},
-        {"computed time", 0.5, 0, 2.0, "5 4.500000 "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        const Written w = write_one('x', make_packet('a'), 5, c.dt, c.dos_time, c.clock);
-        EXPECT_EQ(w.result, 0);
-        EXPECT_EQ(w.file, c.file);
-        EXPECT_EQ(w.out, "Gyro - unrecognized packet type in output_packet \n");
-    }
 }
 
 // --- The time column -------------------------------------------------------------------------
