@@ -43,12 +43,10 @@ Parsed parse(std::vector<std::string> words) {
     return parsed;
 }
 
-const std::vector<std::string> kFiles = {"laser.txt", "gyro.txt", "gps.txt"};
-
+// The three file names, then the options.
 std::vector<std::string> with_files(std::vector<std::string> options) {
-    std::vector<std::string> words = kFiles;
-    words.insert(words.end(), options.begin(), options.end());
-    return words;
+    options.insert(options.begin(), {"laser.txt", "gyro.txt", "gps.txt"});
+    return options;
 }
 
 // Every field of the settings, named, so that a parse is compared whole.
