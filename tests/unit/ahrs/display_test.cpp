@@ -16,12 +16,6 @@ namespace s = ahrs_test::sensor;
 using ahrs_test::make_packet;
 using ahrs_test::s16;
 
-std::string shown(char mode, const std::vector<uint8_t>& packet) {
-    testing::internal::CaptureStdout();
-    ahrs::print_packet(mode, packet.data());
-    return testing::internal::GetCapturedStdout();
-}
-
 std::vector<uint8_t> all_fields(char mode, uint16_t channels, uint16_t temp) {
     std::vector<uint8_t> packet = make_packet(mode);
     const uint32_t temp_offset = mode == 'a' ? a::kTemp : s::kTemp;
@@ -71,7 +65,9 @@ TEST(DisplayLine, ExampleLinesByteForByte) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        EXPECT_EQ(shown(c.mode, c.packet), c.line);
+        testing::internal::CaptureStdout();
+        ahrs::print_packet(c.mode, c.packet.data());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
     }
 }
 
