@@ -83,14 +83,6 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
     return out;
 }
 
-std::vector<std::string> pairs(std::initializer_list<std::pair<int, int>> list) {
-    std::vector<std::string> text;
-    for (const auto& [count, tail] : list) {
-        text.push_back(std::to_string(count) + " " + std::to_string(tail));
-    }
-    return text;
-}
-
 TEST(GyroRecording, RestartRuleDecimationAndCounter) {
     struct Case {
         const char* legend = "";
@@ -105,12 +97,12 @@ TEST(GyroRecording, RestartRuleDecimationAndCounter) {
         {.legend = "clean: one record a packet, counts 1, 2, 3",
          .bytes = stream(20),
          .records = 20,
-         .first_records = pairs({{1, 1}, {2, 2}, {3, 3}})},
+         .first_records = {"1 1", "2 2", "3 3"}},
         {.legend = "five bad in a row: no restart",
          .bytes = stream(20, {3, 4, 5, 6, 7}),
          .invalid = 5,
          .records = 15,
-         .first_records = pairs({{1, 1}, {2, 2}, {8, 8}})},
+         .first_records = {"1 1", "2 2", "8 8"}},
         {.legend = "six bad in a row: one restart, at the sixth",
          .bytes = stream(20, {3, 4, 5, 6, 7, 8}),
          .restarts = 1,
@@ -131,13 +123,13 @@ TEST(GyroRecording, RestartRuleDecimationAndCounter) {
          .bytes = stream(12),
          .decimation = 3,
          .records = 4,
-         .first_records = pairs({{3, 3}, {6, 6}, {9, 9}})},
+         .first_records = {"3 3", "6 6", "9 9"}},
         {.legend = "decimation 3: a group whose last packet is bad writes nothing",
          .bytes = stream(12, {6}),
          .decimation = 3,
          .invalid = 1,
          .records = 3,
-         .first_records = pairs({{3, 3}, {9, 9}, {12, 12}})},
+         .first_records = {"3 3", "9 9", "12 12"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
