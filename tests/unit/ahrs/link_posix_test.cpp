@@ -38,7 +38,8 @@ struct UnitScript {
     bool streaming_at_start = false;
     // The answer to each 'G' in turn, the last one repeated; none: one whole packet of the mode.
     std::vector<Bytes> probe_answers{};
-    uint8_t hang_up_on = 0;  // a command byte whose arrival makes the unit vanish (0: never)
+    uint8_t hang_up_on = 0;      // a command byte whose arrival makes the unit vanish (0: never)
+    bool gone_at_start = false;  // the unit has vanished before the call
 };
 
 // A thread on the pty master that answers the commands as the unit does and records every byte
@@ -47,6 +48,10 @@ class FakeUnit {
 public:
     FakeUnit(test_support::Pty* pty, UnitScript script)
         : pty_(pty), script_(std::move(script)), streaming_(script_.streaming_at_start) {
+        if (script_.gone_at_start) {
+            pty_->hang_up();
+            gone_ = true;
+        }
         thread_ = std::thread([this] { run(); });
     }
     ~FakeUnit() {
@@ -160,10 +165,12 @@ HANDLE open_port(const test_support::Pty& pty) {
     return port;
 }
 
-// A pseudo-terminal and the port open on it (closed at the end); the unit goes on the master.
+// A pseudo-terminal, the port open on it (closed at the end) and the unit on its master.
 struct Line {
+    explicit Line(UnitScript script = {}) : unit(&pty, std::move(script)) {}
     test_support::Pty pty;
     testsupport::OwnedHandle port{pty.ok() ? open_port(pty) : INVALID_HANDLE_VALUE};
+    FakeUnit unit;
 };
 
 struct Outcome {
@@ -201,14 +208,6 @@ struct Exchange {
     bool continuous = false;
 };
 
-std::string printable(const std::string& bytes) {
-    std::string text;
-    for (char c : bytes) {
-        text += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return text;
-}
-
 // Splits the bytes the unit received into exchanges; fails the test on any other order.
 std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
     std::vector<Exchange> exchanges;
@@ -232,7 +231,7 @@ std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
         // repeated from the start.
         const bool whole = e.stops > 0 && e.letters > 0 && e.stops_after_mode > 0 && e.probe;
         if (!whole) {
-            ADD_FAILURE() << "unexpected command order: " << printable(seen);
+            ADD_FAILURE() << "unexpected command order: " << testing::PrintToString(seen);
             break;
         }
         exchanges.push_back(e);
@@ -255,9 +254,8 @@ TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line;
+        Line line(UnitScript{.mode = c.mode});
         ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        FakeUnit unit(&line.pty, UnitScript{.mode = c.mode});
         const Outcome o = run_restart(line.port.get(), c.mode);
         EXPECT_EQ(o.result, ahrs::kRestartOk);
         EXPECT_EQ(o.packet_length, c.length);
@@ -265,9 +263,9 @@ TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
         // Three waits of 100 ms: a drain pass, another drain pass, the probe.
         EXPECT_GE(o.elapsed_ms, 300);
         EXPECT_LT(o.elapsed_ms, 3000);
-        const std::string seen = unit.seen();
+        const std::string seen = line.unit.seen();
         const std::vector<Exchange> exchanges = exchanges_in(seen, c.mode);
-        ASSERT_EQ(exchanges.size(), 1u) << printable(seen);
+        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(seen);
         EXPECT_EQ(exchanges[0].stops, 1) << "a silent unit needs one stop";
         if (exchanges[0].letters == 1) {
             EXPECT_EQ(seen, c.exact);
@@ -298,18 +296,17 @@ TEST(Restart, RepeatsStopsAndLettersUntilTheUnitAnswers) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line;
+        Line line(c.script);
         ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        FakeUnit unit(&line.pty, c.script);
         const Outcome o = run_restart(line.port.get(), c.script.mode);
         EXPECT_EQ(o.result, ahrs::kRestartOk);
         EXPECT_EQ(o.packet_length, ahrs::packet_length_of(c.script.mode));
         EXPECT_EQ(o.out, "") << "stream bytes never reach the probe";
-        const std::string seen = unit.seen();
+        const std::string seen = line.unit.seen();
         const std::vector<Exchange> exchanges = exchanges_in(seen, c.script.mode);
-        ASSERT_EQ(exchanges.size(), 1u) << printable(seen);
-        EXPECT_GE(exchanges[0].stops, c.least_stops) << printable(seen);
-        EXPECT_GE(exchanges[0].letters, c.least_letters) << printable(seen);
+        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(seen);
+        EXPECT_GE(exchanges[0].stops, c.least_stops) << testing::PrintToString(seen);
+        EXPECT_GE(exchanges[0].letters, c.least_letters) << testing::PrintToString(seen);
     }
 }
 
@@ -338,7 +335,6 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
         const char* legend;
         std::vector<Bytes> answers;  // the unit's answer to each probe in turn
         ahrs::RestartResult result = ahrs::kRestartOk;
-        uint32_t length = 30;
         size_t exchanges;
         std::string out;
     } const cases[] = {
@@ -366,22 +362,21 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line;
+        Line line(UnitScript{.probe_answers = c.answers});
         ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        FakeUnit unit(&line.pty, UnitScript{.probe_answers = c.answers});
         const Outcome o = run_restart(line.port.get(), 'a');
         EXPECT_EQ(o.result, c.result);
         if (c.result == ahrs::kRestartOk) {
-            EXPECT_EQ(o.packet_length, c.length);
+            EXPECT_EQ(o.packet_length, 30u);
         }
         EXPECT_EQ(o.out, c.out);
-        const std::string seen = unit.seen();
+        const std::string seen = line.unit.seen();
         const std::vector<Exchange> exchanges = exchanges_in(seen, 'a');
-        ASSERT_EQ(exchanges.size(), c.exchanges) << printable(seen);
+        ASSERT_EQ(exchanges.size(), c.exchanges) << testing::PrintToString(seen);
         for (size_t i = 0; i < exchanges.size(); ++i) {
             const bool last_of_success = c.result == ahrs::kRestartOk && i + 1 == exchanges.size();
             EXPECT_EQ(exchanges[i].continuous, last_of_success)
-                << "'C' only after the probe that is taken: " << printable(seen);
+                << "'C' only after the probe that is taken: " << testing::PrintToString(seen);
         }
     }
 }
@@ -401,18 +396,17 @@ TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
     };
     constexpr size_t kCases = std::size(cases);
     // The cases wait 5 s each; they run side by side on their own lines.
-    Line lines[kCases];
-    std::vector<std::unique_ptr<FakeUnit>> units;
-    for (size_t i = 0; i < kCases; ++i) {
-        ASSERT_TRUE(lines[i].pty.ok()) << lines[i].pty.error();
-        units.push_back(std::make_unique<FakeUnit>(&lines[i].pty, cases[i].script));
+    std::vector<std::unique_ptr<Line>> lines;
+    for (const Case& c : cases) {
+        lines.push_back(std::make_unique<Line>(c.script));
+        ASSERT_TRUE(lines.back()->pty.ok()) << lines.back()->pty.error();
     }
     Outcome outcomes[kCases] = {};
     testing::internal::CaptureStdout();
     std::vector<std::thread> threads;
     for (size_t i = 0; i < kCases; ++i) {
         threads.emplace_back(
-            [&, i] { outcomes[i] = run_restart(lines[i].port.get(), 'a', {}, false); });
+            [&, i] { outcomes[i] = run_restart(lines[i]->port.get(), 'a', {}, false); });
     }
     for (std::thread& t : threads) {
         t.join();
@@ -423,7 +417,7 @@ TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
         EXPECT_EQ(outcomes[i].result, ahrs::kRestartNoAnswer);
         EXPECT_GE(outcomes[i].elapsed_ms, 5000);
         EXPECT_LT(outcomes[i].elapsed_ms, 9000);
-        const std::string seen = units[i]->seen();
+        const std::string seen = lines[i]->unit.seen();
         EXPECT_EQ(seen.find('G'), std::string::npos) << "no probe without an answer";
         EXPECT_EQ(seen.find('a') != std::string::npos, cases[i].letters_sent);
     }
@@ -446,32 +440,29 @@ TEST(Restart, StopPollEndsTheWaits) {
         SCOPED_TRACE("asked to stop at the first poll: nothing is sent");
         Line line;
         ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        FakeUnit unit(&line.pty, UnitScript{});
         g_polls = 0;
         g_polls_before_stop = 0;
         const Outcome o = run_restart(line.port.get(), 'a', stop_after_count);
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_LT(o.elapsed_ms, 100);
-        EXPECT_EQ(unit.seen(), "");
+        EXPECT_EQ(line.unit.seen(), "");
     }
     {
         SCOPED_TRACE("streaming unit: polled once per drain pass");
-        Line line;
+        Line line(UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true});
         ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        FakeUnit unit(&line.pty, UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true});
         g_polls = 0;
         g_polls_before_stop = 2;
         const Outcome o = run_restart(line.port.get(), 'a', stop_after_count);
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_EQ(g_polls, 3);
-        EXPECT_EQ(unit.seen(), "PP");
+        EXPECT_EQ(line.unit.seen(), "PP");
         EXPECT_LT(o.elapsed_ms, 2000);
     }
     {
         SCOPED_TRACE("unit that never acknowledges: polled while the letter repeats");
-        Line line;
+        Line line(UnitScript{.acknowledges = false});
         ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        FakeUnit unit(&line.pty, UnitScript{.acknowledges = false});
         g_polls = 0;
         g_stop_at = Clock::now() + std::chrono::milliseconds(400);
         const Outcome o = run_restart(line.port.get(), 'a', stop_after_time);
@@ -479,7 +470,7 @@ TEST(Restart, StopPollEndsTheWaits) {
         EXPECT_GE(o.elapsed_ms, 400);
         EXPECT_LT(o.elapsed_ms, 2000) << "far below the 5 s bound";
         EXPECT_GE(g_polls, 2);
-        const std::string seen = unit.seen();
+        const std::string seen = line.unit.seen();
         EXPECT_EQ(seen.find('G'), std::string::npos);
     }
 }
@@ -487,21 +478,16 @@ TEST(Restart, StopPollEndsTheWaits) {
 TEST(Restart, FailedPortEndsItWithTheSystemError) {
     struct {
         const char* legend;
-        uint8_t hang_up_on;
-        bool before_call;
+        UnitScript script;
     } const cases[] = {
-        {"device gone before the call", 0, true},
-        {"device gone at the mode letter", 'a', false},
-        {"device gone at the probe", 'G', false},
+        {"device gone before the call", UnitScript{.gone_at_start = true}},
+        {"device gone at the mode letter", UnitScript{.hang_up_on = 'a'}},
+        {"device gone at the probe", UnitScript{.hang_up_on = 'G'}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line;
-        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        if (c.before_call) {
-            line.pty.hang_up();
-        }
-        FakeUnit unit(&line.pty, UnitScript{.hang_up_on = c.hang_up_on});
+        Line line(c.script);
+        ASSERT_NE(line.port.get(), INVALID_HANDLE_VALUE) << line.pty.error();  // open, then gone
         const Outcome o = run_restart(line.port.get(), 'a');
         EXPECT_EQ(o.result, ahrs::kRestartPortFailed);
         EXPECT_NE(o.error, ERROR_SUCCESS) << "the system's reason is kept for the caller";
@@ -513,11 +499,10 @@ TEST(Restart, FailedPortEndsItWithTheSystemError) {
 TEST(Restart, UnknownModeIsNoAnswerWithoutTouchingThePort) {
     Line line;
     ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-    FakeUnit unit(&line.pty, UnitScript{});
     const Outcome o = run_restart(line.port.get(), 'x');
     EXPECT_EQ(o.result, ahrs::kRestartNoAnswer);
     EXPECT_LT(o.elapsed_ms, 100);
-    EXPECT_EQ(unit.seen(), "");
+    EXPECT_EQ(line.unit.seen(), "");
 }
 
 }  // namespace

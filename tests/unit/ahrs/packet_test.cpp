@@ -73,12 +73,7 @@ TEST(CheckPacket, AcceptsIntactPacketsSilently) {
         {"sum 7140 wraps to 0xE4", 'a', all_ff_angle(0xE4), 30, 1, ""},
         {"bytes 0x0A and 0x00 are plain data", 'a', newline_angle(0x8C), 30, 1, ""},
         {"buffer longer than length: only length bytes count", 'c',
-         [] {
-             Bytes b = kZeroSensor;
-             b.push_back(0x55);
-             return b;
-         }(),
-         24, 1, ""},
+         set(set(Bytes(25, 0), 0, 0xFF), 24, 0x55), 24, 1, ""},
     };
     expect_cases(cases);
 }

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,29 +12,14 @@
 #include "ahrs/reading.hpp"
 #include "packet_builder.hpp"
 #include "platform/console.hpp"
+#include "temp_stream.hpp"
 
 namespace {
 
 using ahrs::TimeColumn;
 using ahrs::TimeColumnState;
 
-// Everything written to a temporary file, as the gyro file receives it.
-struct FileCapture {
-    std::unique_ptr<FILE, int (*)(FILE*)> owned{std::tmpfile(),
-                                                [](FILE* f) { return std::fclose(f); }};
-
-    FILE* file() const { return owned.get(); }
-    std::string text() const {
-        std::rewind(file());
-        std::string text;
-        char buffer[512];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file())) > 0) {
-            text.append(buffer, n);
-        }
-        return text;
-    }
-};
+using testsupport::TempStream;
 
 struct Written {
     int result;
@@ -48,11 +31,11 @@ Written write_one(char mode, const std::vector<uint8_t>& packet, uint32_t count,
                   int dos_time = 0, double clock = 0.0) {
     TimeColumnState state;
     double rate = 0.0;
-    FileCapture capture;
-    EXPECT_NE(capture.file(), nullptr);
+    TempStream capture;
+    EXPECT_NE(capture.get(), nullptr);
     testing::internal::CaptureStdout();
     const int result = ahrs::write_record(&state, &rate, mode, dt, count, packet.data(), dos_time,
-                                          clock, capture.file());
+                                          clock, capture.get());
     std::string out = testing::internal::GetCapturedStdout();
     return {result, capture.text(), out};
 }
@@ -78,6 +61,7 @@ using ahrs_test::make_packet;
 using ahrs_test::s16;
 
 TEST(RecordLayout, WholeRecordsByteForByte) {
+    const std::string kUnknown = "Gyro - unrecognized packet type in output_packet \n";
     struct {
         const char* legend;
         char mode;
@@ -86,6 +70,9 @@ TEST(RecordLayout, WholeRecordsByteForByte) {
         int dos_time;
         double clock;
         std::string record;
+        double dt = -1.0;
+        int result = 1;
+        std::string out = "";  // standard output
     } const cases[] = {
         {"scaled mode, zero channels, count only", 'c', make_packet('c'), 10, 0, 0.0,
          "10 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
@@ -103,47 +90,38 @@ TEST(RecordLayout, WholeRecordsByteForByte) {
         {"count above 2^31 with a time", 'c', make_packet('c'), 2147483648u, 1, 0.5,
          "2147483648 0.500000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
          "0.000000 0.000000 -61.105000 0\n"},
+        {"angle, count only: count, 12 values, TEMP, tail word", 'a', make_packet('a'), 10, 0, 3.0,
+         "10 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+         "0.000000 0.000000 0.000000 -61.105000 0\n"},
+        {"angle with computed time: clock + count * dt", 'a', make_packet('a'), 10, 0, 3.0,
+         "10 3.100000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+         "0.000000 0.000000 0.000000 0.000000 -61.105000 0\n",
+         0.01},
+        {"scaled with computed time", 'c', make_packet('c'), 10, 0, 3.0,
+         "10 3.100000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+         "0.000000 -61.105000 0\n",
+         0.01},
+        {"voltage with clock time", 'r', make_packet('r'), 10, 1, 3.0,
+         "10 3.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+         "0.000000 -61.105000 0\n"},
+        {"angle with clock time, a time step given", 'a', make_packet('a'), 10, 1, 3.0,
+         "10 3.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+         "0.000000 0.000000 0.000000 0.000000 -61.105000 0\n",
+         0.5},
+        // An unknown mode writes the time column, then complains.
+        {"unknown mode, count only", 'x', make_packet('a'), 5, 0, 2.0, "5 ", -1.0, 0, kUnknown},
+        {"unknown mode, clock time", 'x', make_packet('a'), 5, 1, 2.0, "5 2.000000 ", -1.0, 0,
+         kUnknown},
+        {"unknown mode, computed time", 'x', make_packet('a'), 5, 0, 2.0, "5 4.500000 ", 0.5, 0,
+         kUnknown},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        const Written w = write_one(c.mode, c.packet, c.count, -1.0, c.dos_time, c.clock);
-        EXPECT_EQ(w.result, 1);
+        const Written w = write_one(c.mode, c.packet, c.count, c.dt, c.dos_time, c.clock);
+        EXPECT_EQ(w.result, c.result);
         EXPECT_EQ(w.file, c.record);
-        EXPECT_EQ(w.out, "");
+        EXPECT_EQ(w.out, c.out);
     }
-}
-
-TEST(RecordLayout, FieldCountsByModeAndTimeColumn) {
-    struct {
-        const char* legend;
-        char mode;
-        double dt;
-        int dos_time;
-        size_t fields;
-    } const cases[] = {
-        {"angle, count only: count, 13 values, tail word", 'a', -1.0, 0, 15},
-        {"scaled, count only", 'c', -1.0, 0, 12},
-        {"voltage, count only", 'r', -1.0, 0, 12},
-        {"angle with computed time", 'a', 0.01, 0, 16},
-        {"scaled with computed time", 'c', 0.01, 0, 13},
-        {"voltage with clock time", 'r', -1.0, 1, 13},
-        {"angle with clock time", 'a', 0.5, 1, 16},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        const Written w = write_one(c.mode, make_packet(c.mode), 10, c.dt, c.dos_time, 3.0);
-        EXPECT_EQ(w.result, 1);
-        const std::vector<std::string> fields = fields_of(w.file);
-        EXPECT_EQ(fields.size(), c.fields);
-        ASSERT_FALSE(fields.empty());
-        EXPECT_EQ(fields[0], "10");
-    }
-}
-
-// Position of a packet field in a count-only record: the count is field 0, and every 16-bit
-// field from offset 1 on is one value, in packet order.
-constexpr size_t field_index_of(uint32_t offset) {
-    return (offset - 1) / 2 + 1;
 }
 
 TEST(Conversion, ExampleValuesInTheRecord) {
@@ -193,7 +171,8 @@ TEST(Conversion, ExampleValuesInTheRecord) {
         const Written w = write_one(c.mode, make_packet(c.mode, {{c.offset, c.raw}}), 1);
         ASSERT_EQ(w.result, 1);
         std::vector<std::string> expected = fields_of(zero.file);
-        const size_t index = field_index_of(c.offset);
+        // In a count-only record the count is field 0, then each 16-bit field in packet order.
+        const size_t index = (c.offset - 1) / 2 + 1;
         ASSERT_LT(index, expected.size());
         // Only the field's own column changes.
         expected[index] = c.text;
@@ -212,27 +191,6 @@ TEST(Conversion, DecodePacketKnowsOnlyTheThreeModes) {
     EXPECT_EQ(reading.roll, 0.0) << "scaled mode has no angles";
     EXPECT_EQ(reading.pitch, 0.0);
     EXPECT_EQ(reading.yaw, 0.0);
-}
-
-TEST(RecordLayout, UnknownModeWritesTheTimeColumnAndComplains) {
-    struct {
-        const char* legend;
-        double dt;
-        int dos_time;
-        double clock;
-        std::string file;
-    } const cases[] = {
-        {"count only", -1.0, 0, 2.0, "5 "},
-        {"clock time", -1.0, 1, 2.0, "5 2.000000 "},
-        {"computed time", 0.5, 0, 2.0, "5 4.500000 "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        const Written w = write_one('x', make_packet('a'), 5, c.dt, c.dos_time, c.clock);
-        EXPECT_EQ(w.result, 0);
-        EXPECT_EQ(w.file, c.file);
-        EXPECT_EQ(w.out, "Gyro - unrecognized packet type in output_packet \n");
-    }
 }
 
 // --- The time column -------------------------------------------------------------------------
@@ -258,22 +216,25 @@ constexpr auto kTime = TimeColumn::kCountAndTime;
 constexpr auto kCountOnly = TimeColumn::kCount;
 constexpr auto kDrop = TimeColumn::kSkip;
 
-void run_sequence(const SequenceCase& c) {
-    SCOPED_TRACE(c.legend);
-    TimeColumnState state = c.start;
-    double rate = c.time_rate;
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-        const Step& step = c.steps[i];
-        SCOPED_TRACE("step " + std::to_string(i) + ", count " + std::to_string(step.count));
-        const TimeColumn column =
-            ahrs::compute_time_column(&state, &rate, c.dt, step.count, c.dos_time, step.clock);
-        EXPECT_EQ(column.kind, step.kind);
-        EXPECT_EQ(column.count, step.count);
-        if (step.kind == kTime) {
-            EXPECT_NEAR(column.time, step.time, 1e-9);
+template <size_t N>
+void run_sequences(const SequenceCase (&cases)[N]) {
+    for (const SequenceCase& c : cases) {
+        SCOPED_TRACE(c.legend);
+        TimeColumnState state = c.start;
+        double rate = c.time_rate;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& step = c.steps[i];
+            SCOPED_TRACE("step " + std::to_string(i) + ", count " + std::to_string(step.count));
+            const TimeColumn column =
+                ahrs::compute_time_column(&state, &rate, c.dt, step.count, c.dos_time, step.clock);
+            EXPECT_EQ(column.kind, step.kind);
+            EXPECT_EQ(column.count, step.count);
+            if (step.kind == kTime) {
+                EXPECT_NEAR(column.time, step.time, 1e-9);
+            }
         }
+        EXPECT_EQ(rate, c.time_rate_after);
     }
-    EXPECT_EQ(rate, c.time_rate_after);
 }
 
 // Steps are {count, clock, kind, time}.
@@ -298,9 +259,7 @@ TEST(TimeColumn, ClockTimeWhenDosTimeIsSet) {
          .dos_time = -3,
          .steps = {{4, 2.0, kTime, 2.0}}},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, CountOnlyWhenDtIsNegative) {
@@ -311,9 +270,7 @@ TEST(TimeColumn, CountOnlyWhenDtIsNegative) {
          .steps = {{1, 9.0, kCountOnly, 0}, {2, 9.0, kCountOnly, 0}, {3, 100.0, kCountOnly, 0}}},
         {.legend = "any negative dt", .dt = -0.001, .steps = {{77, 1.0, kCountOnly, 0}}},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, ComputedTimeCountsOnFromTheAnchor) {
@@ -355,9 +312,7 @@ TEST(TimeColumn, ComputedTimeCountsOnFromTheAnchor) {
          .start = TimeColumnState{0.0, 0xFFFFFFF0u, 100.0, 100.0, false},
          .steps = {{0x10, 108.0, kTime, 108.0}, {0x11, 108.25, kTime, 108.25}}},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, RateTestDropsWholeRecords) {
@@ -388,9 +343,7 @@ TEST(TimeColumn, RateTestDropsWholeRecords) {
          .steps = {{1, 5.0, kDrop, 0}, {2, 6.0, kDrop, 0}, {3, 60.0, kDrop, 0}},
          .time_rate_after = 0.1},
     };
-    for (const SequenceCase& c : cases) {
-        run_sequence(c);
-    }
+    run_sequences(cases);
 }
 
 TEST(TimeColumn, StateChangesOnlyWhereTheRulesSay) {
@@ -432,14 +385,14 @@ TEST(TimeColumn, ClockRecordsClearTheRateForLaterComputedTimes) {
 TEST(TimeColumn, DroppedRecordWritesNothing) {
     TimeColumnState state;
     double rate = 1.0;
-    FileCapture capture;
-    ASSERT_NE(capture.file(), nullptr);
+    TempStream capture;
+    ASSERT_NE(capture.get(), nullptr);
     const std::vector<uint8_t> packet = make_packet('a');
     testing::internal::CaptureStdout();
-    EXPECT_EQ(
-        ahrs::write_record(&state, &rate, 'a', 0.25, 1, packet.data(), 0, 2.0, capture.file()), 0);
-    EXPECT_EQ(
-        ahrs::write_record(&state, &rate, 'a', 0.25, 4, packet.data(), 0, 3.0, capture.file()), 1);
+    EXPECT_EQ(ahrs::write_record(&state, &rate, 'a', 0.25, 1, packet.data(), 0, 2.0, capture.get()),
+              0);
+    EXPECT_EQ(ahrs::write_record(&state, &rate, 'a', 0.25, 4, packet.data(), 0, 3.0, capture.get()),
+              1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     const std::string text = capture.text();
     EXPECT_EQ(text.rfind("4 3.000000 0.000000 ", 0), 0u) << text;
@@ -447,11 +400,11 @@ TEST(TimeColumn, DroppedRecordWritesNothing) {
 }
 
 TEST(OutputPacket, ClockTimeComesFromTheProgramClock) {
-    FileCapture capture;
-    ASSERT_NE(capture.file(), nullptr);
+    TempStream capture;
+    ASSERT_NE(capture.get(), nullptr);
     const std::vector<uint8_t> packet = make_packet('c');
     const double before = platform::elapsed_ms() / 1000.0;
-    EXPECT_EQ(ahrs::output_packet('c', -1.0, 8, packet.data(), 1, capture.file()), 1);
+    EXPECT_EQ(ahrs::output_packet('c', -1.0, 8, packet.data(), 1, capture.get()), 1);
     const double after = platform::elapsed_ms() / 1000.0;
     const std::vector<std::string> fields = fields_of(capture.text());
     ASSERT_EQ(fields.size(), 13u);

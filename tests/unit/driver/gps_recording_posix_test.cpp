@@ -10,16 +10,16 @@
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
+#include "../gps/nmea_builder.hpp"
 #include "driver/gps_recording.hpp"
 #include "pty.hpp"
 #include "text.hpp"
 
 namespace {
 
-const std::string kGga = "$GPGGA,093001.00,4822.98004,N,00429.69999,W,1,09,1.0,12.0,M,50.0,M,,*4B";
-const std::string kRmc = "$GPRMC,093001.00,A,4822.98004,N,00429.69999,W,0.088,119.7,010524,,,A*4B";
+using gps_test::kGga;
+using gps_test::kRmc;
 
 // A receiver on a pseudo-terminal and the recording of it into `file`, started at base_ms.
 struct Receiver {
@@ -76,51 +76,34 @@ std::string temporary_file() {
 }
 
 std::string line(uint32_t ms, const std::string& text) {
-    char time[32];
-    std::snprintf(time, sizeof time, "%f ", ms / 1000.0);
-    return time + text + "\n";
+    return gps_test::file_line(ms / 1000.0, text);
 }
 
+// Two sentences read in one poll, then a sentence whose end comes at a later poll.
 TEST(GpsRecording, EachPieceTakesTheTimeOfThePollThatReadItsEnd) {
     struct Send {
         std::string text;
         uint32_t at_ms;
-        uint32_t pieces;  // pieces it ends; 0: it starts one that waits for its end
-    };
-    struct Case {
-        const char* legend;
-        std::vector<Send> sends;
-        std::vector<std::pair<uint32_t, std::string>> lines;  // time (after base_ms), text
+        uint32_t pieces;  // pieces counted in all once it is read; 0: it starts one, unfinished
     };
     const std::string half = kGga.substr(0, 30);
-    const Case cases[] = {
-        {.legend = "two sentences in one poll",
-         .sends = {{kGga + "\r\n" + kRmc + "\r\n", 1234, 2}},
-         .lines = {{1234, kGga}, {1234, kRmc}}},
-        {.legend = "a sentence whose end comes at a later poll",
-         .sends = {{half, 1000, 0}, {kGga.substr(half.size()) + "\r\n", 2500, 1}},
-         .lines = {{2500, kGga}}},
+    const Send sends[] = {
+        {.text = kGga + "\r\n" + kRmc + "\r\n", .at_ms = 1234, .pieces = 2},
+        {.text = half, .at_ms = 2000, .pieces = 0},
+        {.text = kGga.substr(half.size()) + "\r\n", .at_ms = 2500, .pieces = 3},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.legend);
-        Receiver r(temporary_file());
-        ASSERT_TRUE(r.start()) << r.pty.error();
-        uint32_t pieces = 0;
-        for (const Send& s : c.sends) {
-            pieces += s.pieces;
-            ASSERT_TRUE(r.send(s.text, s.at_ms, s.pieces == 0 ? 0 : pieces));
-        }
-        std::string expected;
-        for (const auto& [at_ms, text] : c.lines) {
-            expected += line(r.base_ms + at_ms, text);
-        }
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(driver::end_gps(&r.gps, r.base_ms + 3000));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  "GPS - " + std::to_string(c.lines.size()) + " sentences, 0 invalid, 1 fixes\n");
-        EXPECT_EQ(testsupport::read_file(r.file), expected);
-        std::remove(r.file.c_str());
+    Receiver r(temporary_file());
+    ASSERT_TRUE(r.start()) << r.pty.error();
+    for (const Send& s : sends) {
+        ASSERT_TRUE(r.send(s.text, s.at_ms, s.pieces)) << s.at_ms;
     }
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(driver::end_gps(&r.gps, r.base_ms + 3000));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GPS - 3 sentences, 0 invalid, 2 fixes\n");
+    EXPECT_EQ(
+        testsupport::read_file(r.file),
+        line(r.base_ms + 1234, kGga) + line(r.base_ms + 1234, kRmc) + line(r.base_ms + 2500, kGga));
+    std::remove(r.file.c_str());
 }
 
 TEST(GpsRecording, SilenceIsToldOnceUntilSentencesComeAndStopAgain) {

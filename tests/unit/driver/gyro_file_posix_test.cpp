@@ -38,39 +38,27 @@ TEST(GyroFile, WriteOutAndFailureRules) {
     char dir[] = "/tmp/morvane-gyro-file-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string disk_file = std::string(dir) + "/gyro.txt";
-    const std::string full_disk_message =
-        "Gyro - Error: can't write the file /dev/full: No space left on device\n";
     struct Case {
         const char* legend;
-        std::string path;
-        bool unbuffered;       // every record goes to the system at once
-        uint32_t records;      // records handed to the stream
-        uint32_t on_disk;      // records the summary may count
-        bool complete;         // what close_gyro_file says
-        std::string messages;  // on stderr, all told
+        std::string path = "/dev/full";
+        bool unbuffered = false;  // every record goes to the system at once
+        uint32_t records = 3;     // records handed to the stream
+        uint32_t on_disk = 0;     // records the summary may count
+        bool complete = false;    // what close_gyro_file says
+        // What stderr tells, all of it.
+        std::string messages =
+            "Gyro - Error: can't write the file /dev/full: No space left on device\n";
     };
     const Case cases[] = {
         {.legend = "a disk file: every record reaches the disk",
          .path = disk_file,
-         .unbuffered = false,
-         .records = 3,
          .on_disk = 3,
          .complete = true,
          .messages = ""},
-        {.legend = "a full disk behind the stream's buffer: the write-out fails",
-         .path = "/dev/full",
-         .unbuffered = false,
-         .records = 3,
-         .on_disk = 0,
-         .complete = false,
-         .messages = full_disk_message},
+        {.legend = "a full disk behind the stream's buffer: the write-out fails"},
         {.legend = "a full disk, unbuffered: the first record fails",
-         .path = "/dev/full",
          .unbuffered = true,
-         .records = 0,
-         .on_disk = 0,
-         .complete = false,
-         .messages = full_disk_message},
+         .records = 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);

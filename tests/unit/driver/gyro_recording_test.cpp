@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "../ahrs/packet_builder.hpp"
+#include "temp_stream.hpp"
 
 namespace {
 
@@ -45,8 +47,8 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
     settings.decimation = decimation;
     driver::gyro_recording_start(&out.recording, settings);
     driver::gyro_link_ready(&out.recording, kL);
-    FILE* file = std::tmpfile();
-    out.recording.file.stream = file;
+    testsupport::TempStream file;
+    out.recording.file.stream = file.get();
     testing::internal::CaptureStdout();
     size_t at = 0;
     for (bool more = true; more;) {
@@ -74,24 +76,11 @@ Outcome record(const Bytes& bytes, uint32_t decimation = 1) {
         }
     }
     (void)testing::internal::GetCapturedStdout();
-    std::rewind(file);
-    char line[512];
-    while (std::fgets(line, sizeof line, file) != nullptr) {
-        std::string text = line;
-        const std::string count = text.substr(0, text.find(' '));
-        const std::string tail = text.substr(text.rfind(' ') + 1);
-        out.records.push_back(count + " " + tail.substr(0, tail.size() - 1));
+    std::istringstream records(file.text());
+    for (std::string text; std::getline(records, text);) {
+        out.records.push_back(text.substr(0, text.find(' ')) + text.substr(text.rfind(' ')));
     }
-    std::fclose(file);
     return out;
-}
-
-std::vector<std::string> pairs(std::initializer_list<std::pair<int, int>> list) {
-    std::vector<std::string> text;
-    for (const auto& [count, tail] : list) {
-        text.push_back(std::to_string(count) + " " + std::to_string(tail));
-    }
-    return text;
 }
 
 TEST(GyroRecording, RestartRuleDecimationAndCounter) {
@@ -107,16 +96,13 @@ TEST(GyroRecording, RestartRuleDecimationAndCounter) {
     const Case cases[] = {
         {.legend = "clean: one record a packet, counts 1, 2, 3",
          .bytes = stream(20),
-         .restarts = 0,
-         .invalid = 0,
          .records = 20,
-         .first_records = pairs({{1, 1}, {2, 2}, {3, 3}})},
+         .first_records = {"1 1", "2 2", "3 3"}},
         {.legend = "five bad in a row: no restart",
          .bytes = stream(20, {3, 4, 5, 6, 7}),
-         .restarts = 0,
          .invalid = 5,
          .records = 15,
-         .first_records = pairs({{1, 1}, {2, 2}, {8, 8}})},
+         .first_records = {"1 1", "2 2", "8 8"}},
         {.legend = "six bad in a row: one restart, at the sixth",
          .bytes = stream(20, {3, 4, 5, 6, 7, 8}),
          .restarts = 1,
@@ -136,17 +122,14 @@ TEST(GyroRecording, RestartRuleDecimationAndCounter) {
         {.legend = "decimation 3: records from every third packet, counts 3, 6, 9",
          .bytes = stream(12),
          .decimation = 3,
-         .restarts = 0,
-         .invalid = 0,
          .records = 4,
-         .first_records = pairs({{3, 3}, {6, 6}, {9, 9}})},
+         .first_records = {"3 3", "6 6", "9 9"}},
         {.legend = "decimation 3: a group whose last packet is bad writes nothing",
          .bytes = stream(12, {6}),
          .decimation = 3,
-         .restarts = 0,
          .invalid = 1,
          .records = 3,
-         .first_records = pairs({{3, 3}, {9, 9}, {12, 12}})},
+         .first_records = {"3 3", "9 9", "12 12"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);

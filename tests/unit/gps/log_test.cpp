@@ -5,46 +5,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "nmea_builder.hpp"
+#include "temp_stream.hpp"
 
 namespace {
 
 using gps::PieceKind;
-using gps_test::log_stream;
-
-const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
-const std::string kGsv = "$GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75";
-const std::string kGsa = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39";
-const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
-
-// The line the GPS file should hold: the time as "%f" writes it, a blank, the rest, LF.
-std::string line(double seconds, const std::string& rest) {
-    char time[64];
-    std::snprintf(time, sizeof time, "%f ", seconds);
-    return time + rest + "\n";
-}
-
-// Everything in the file so far; the stream is left at its end for more writes.
-std::string contents(FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    for (int c; (c = std::fgetc(file)) != EOF;) {
-        text += static_cast<char>(c);
-    }
-    std::fseek(file, 0, SEEK_END);
-    return text;
-}
+using namespace gps_test;
+constexpr auto line = file_line;
 
 TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
     struct Case {
         const char* legend;
         PieceKind kind;
-        std::string text, end;
+        std::string text, end = "\r\n";
         double seconds;
         std::string line;
     };
@@ -52,7 +29,6 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
         {.legend = "a valid sentence: its text, without the line end",
          .kind = PieceKind::kSentence,
          .text = kGga,
-         .end = "\r\n",
          .seconds = 12.5,
          .line = "12.500000 " + kGga + "\n"},
         {.legend = "the time rounded to six decimals",
@@ -64,7 +40,6 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
         {.legend = "a wrong checksum, with its CR LF",
          .kind = PieceKind::kBadChecksum,
          .text = "$GPGGA,1*00",
-         .end = "\r\n",
          .seconds = 3.25,
          .line = "3.250000 #checksum $GPGGA,1*00\\x0D\\x0A\n"},
         {.legend = "no checksum, ended by a lone LF",
@@ -94,7 +69,6 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
         {.legend = "not NMEA: a lone CR LF",
          .kind = PieceKind::kNotNmea,
          .text = "",
-         .end = "\r\n",
          .seconds = 2,
          .line = "2.000000 #not-nmea \\x0D\\x0A\n"},
     };
@@ -110,17 +84,17 @@ TEST(GpsFile, WritesOneLinePerPieceWithTheBytesOfInvalidOnesEscaped) {
 }
 
 TEST(GpsFile, CountsEveryPieceAndItsLines) {
-    FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
+    testsupport::TempStream file;
+    ASSERT_NE(file.get(), nullptr);
     gps::Log log;
-    ASSERT_TRUE(gps::log_start(&log, file));
+    ASSERT_TRUE(gps::log_start(&log, file.get()));
     const std::string no_fix = "$GNGGA,092750.000,5321.6802,N,00630.3372,W,0,00,,,M,,M,,*4F";
     const std::string bad_fix = kGga.substr(0, kGga.size() - 1) + "8";
     EXPECT_TRUE(log_stream(&log, kGga + "\r\n" + kRmc + "\r\n", 1.5));
     EXPECT_TRUE(log_stream(&log, "\xFF\n" + no_fix + "\r\n" + bad_fix + "\r\n$GPGSA,A", 2));
-    EXPECT_EQ(contents(file), line(1.5, kGga) + line(1.5, kRmc) + line(2, "#not-nmea \\xFF\\x0A") +
-                                  line(2, no_fix) + line(2, "#checksum " + bad_fix + "\\x0D\\x0A") +
-                                  line(2, "#no-end $GPGSA,A"));
+    EXPECT_EQ(file.text(), line(1.5, kGga) + line(1.5, kRmc) + line(2, "#not-nmea \\xFF\\x0A") +
+                               line(2, no_fix) + line(2, "#checksum " + bad_fix + "\\x0D\\x0A") +
+                               line(2, "#no-end $GPGSA,A"));
     EXPECT_EQ(log.sentences, 6u);
     EXPECT_EQ(log.invalid, 3u);
     EXPECT_EQ(log.fixes, 1u) << "the GNGGA has quality 0, the GGA with a wrong checksum none";
@@ -128,7 +102,6 @@ TEST(GpsFile, CountsEveryPieceAndItsLines) {
     EXPECT_TRUE(gps::log_flush(&log));
     EXPECT_EQ(log.lines_on_disk, 6u);
     EXPECT_FALSE(log.failed);
-    std::fclose(file);
 }
 
 TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
@@ -166,17 +139,17 @@ TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        FILE* file = std::tmpfile();
-        ASSERT_NE(file, nullptr);
+        testsupport::TempStream file;
+        ASSERT_NE(file.get(), nullptr);
         gps::Log log;
-        ASSERT_TRUE(gps::log_start(&log, file, c.capacity(held)));
+        ASSERT_TRUE(gps::log_start(&log, file.get(), c.capacity(held)));
         ASSERT_TRUE(log_stream(&log, kGsa + "\r\n", 1));
         gps::log_hold(&log);
         for (size_t i = 0; i < during.size(); ++i) {
             EXPECT_TRUE(log_stream(&log, during[i], 2.0 + static_cast<double>(i)));
         }
         EXPECT_TRUE(gps::log_flush(&log));
-        EXPECT_EQ(contents(file), line(1, kGsa)) << "nothing is written while held";
+        EXPECT_EQ(file.text(), line(1, kGsa)) << "nothing is written while held";
         EXPECT_EQ(log.lines_on_disk, 1u);
 
         EXPECT_TRUE(gps::log_release(&log, 9));
@@ -189,7 +162,7 @@ TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
             expected += line(9, "#lost " + std::to_string(c.lost));
         }
         expected += line(10, kGsa);
-        EXPECT_EQ(contents(file), expected);
+        EXPECT_EQ(file.text(), expected);
         EXPECT_EQ(log.lost, c.lost);
         EXPECT_EQ(log.sentences, 6u) << "lost pieces are counted too";
         EXPECT_EQ(log.lines_written, 2 + c.kept.size() + (c.lost > 0 ? 1 : 0));
@@ -200,9 +173,8 @@ TEST(GpsFile, KeepsLinesDuringAHoldAndSaysHowManyItLost) {
         EXPECT_TRUE(gps::log_release(&log, 12));
         const std::string short_line = line(11, "#not-nmea x\\x0A");
         EXPECT_EQ(
-            contents(file),
+            file.text(),
             expected + (c.capacity(held) >= short_line.size() ? short_line : line(12, "#lost 1")));
-        std::fclose(file);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Builds NMEA sentences for the tests, with their checksum filled in, and runs a stream through
-// the splitter in pieces of a chosen size, or through the splitter into the GPS file's writer.
+// NMEA sentences for the tests, built with their checksum filled in, the GPS file's lines, and a
+// stream run through the splitter in pieces of a chosen size, or into the GPS file's writer.
 
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +15,21 @@
 #include "stream_split.hpp"
 
 namespace gps_test {
+
+// Sentences as receivers send them, checksums as sent, without their line end.
+inline const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
+inline const std::string kRmc =
+    "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
+inline const std::string kGsa = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39";
+inline const std::string kGsv =
+    "$GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75";
+
+// The line the GPS file holds for a piece: the time as "%f" writes it, a blank, the rest, LF.
+inline std::string file_line(double seconds, const std::string& rest) {
+    char time[64];
+    std::snprintf(time, sizeof time, "%f ", seconds);
+    return time + rest + "\n";
+}
 
 // start + body + "*HH": the checksum is the XOR of the body's characters, in upper-case hex.
 inline std::string sentence(const std::string& body, char start = '$') {

@@ -13,14 +13,8 @@
 namespace {
 
 using gps::PieceKind;
-using gps_test::sentence;
-using gps_test::Split;
+using namespace gps_test;
 
-// Sentences as receivers send them, checksums as sent.
-const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
-const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
-const std::string kGsa = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39";
-const std::string kGsv = "$GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75";
 const std::string kCrLf = "\r\n";
 
 // A proprietary sentence of exactly `length` characters before its line end.
@@ -129,7 +123,7 @@ TEST(Splitter, CutsTheSameInWhateverSplitsTheStreamArrives) {
     for (const Case& c : cases) {
         for (const testsupport::StreamSplit& split : testsupport::every_split()) {
             SCOPED_TRACE(std::string(c.legend) + ", " + split.describe());
-            EXPECT_EQ(gps_test::split_stream(c.stream, split), c.pieces);
+            EXPECT_EQ(split_stream(c.stream, split), c.pieces);
         }
     }
 }
