@@ -28,11 +28,8 @@ inline bool configure_like_gyro_phase(HANDLE port, DWORD baud = 38400) {
         return false;
     }
     driver::set_gyro_line(&dcb, baud);
-    if (!SetCommState(port, &dcb)) {
-        return false;
-    }
     COMMTIMEOUTS timeouts{};
-    if (!GetCommTimeouts(port, &timeouts)) {
+    if (!SetCommState(port, &dcb) || !GetCommTimeouts(port, &timeouts)) {
         return false;
     }
     timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -55,11 +52,8 @@ using testsupport::OwnedHandle;
 // as the serial port module does (overlapped, exclusive, existing device).
 enum class Opening { kGyro, kOverlapped };
 
-// A pseudo-terminal with its slave open as a port, closed when it goes out of scope:
-//
-//   OpenPort port(Opening::kOverlapped);
-//   ASSERT_EQ(port.error(), "");
-//   ReadFile(port.get(), ...);  port.pty().write(...);
+// A pseudo-terminal with its slave open as a port, closed when it goes out of scope; a test
+// asserts error() is "" before it uses get() and pty().
 class OpenPort {
 public:
     explicit OpenPort(Opening opening = Opening::kGyro,
