@@ -2,7 +2,6 @@
 // line-error mask and exact queue count, and GetOverlappedResult on requests that completed at
 // once, checked against the Windows behaviour they stand for, with pseudo-terminals as devices.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,20 +16,16 @@
 
 namespace {
 
+using namespace platform_test;
 using platform::posix::line_error_mask;
 using platform::posix::LineErrorCounts;
-using platform_test::failure_of;
-using platform_test::Opening;
-using platform_test::OpenPort;
-using platform_test::OwnedHandle;
-using platform_test::set_read_timeouts;
-using platform_test::Stopwatch;
-using platform_test::wait_waiting;
 using test_support::Pty;
 
 // An overlapped request completes before the call returns (TRUE, as Windows reports a request
-// that completed at once): the count in the OVERLAPPED block and its event are set.
-TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
+// that completed at once): the count in the OVERLAPPED block and its event are set, and
+// GetOverlappedResult reports the count, with or without waiting, as often as asked; a failed
+// request reports its error.
+TEST(OverlappedPort, TransfersCompleteAtOnceAndReportTheirResult) {
     OpenPort opened(Opening::kOverlapped);
     ASSERT_EQ(opened.error(), "");
     const HANDLE port = opened.get();
@@ -47,6 +42,13 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
     EXPECT_EQ(WaitForSingleObject(write.hEvent, 0), WAIT_OBJECT_0);
     const auto sent = pty.read(3);
     EXPECT_EQ(std::string(sent.begin(), sent.end()), "abc");
+    OVERLAPPED plain{};  // no event
+    ASSERT_TRUE(WriteFile(port, "abcde", 5, &written, &plain));
+    for (const BOOL wait : {TRUE, FALSE, TRUE}) {
+        written = 0;
+        EXPECT_TRUE(GetOverlappedResult(port, &plain, &written, wait));
+        EXPECT_EQ(written, 5u) << "wait " << wait;
+    }
 
     struct Case {
         const char* legend;
@@ -74,22 +76,19 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndSignalTheirEvent) {
         EXPECT_EQ(std::string(buffer, got), c.expected) << c.legend;
         EXPECT_EQ(read.InternalHigh, got) << c.legend;
         EXPECT_EQ(WaitForSingleObject(read.hEvent, 0), WAIT_OBJECT_0) << c.legend;
+        DWORD result = 99;
+        EXPECT_TRUE(GetOverlappedResult(port, &read, &result, TRUE)) << c.legend;
+        EXPECT_EQ(result, got) << c.legend;
     }
-}
 
-// The event mask is kept per handle: none at open, then what SetCommMask stored.
-TEST(CommMask, IsStoredPerHandle) {
-    OpenPort opened(Opening::kOverlapped);
-    ASSERT_EQ(opened.error(), "");
-    const HANDLE port = opened.get();
-    DWORD mask = 0xFFFF;
-    EXPECT_TRUE(GetCommMask(port, &mask));
-    EXPECT_EQ(mask, 0u) << "no events at open";
-    for (DWORD wanted : {EV_RXCHAR, EV_RXCHAR | EV_ERR, DWORD{0}}) {
-        EXPECT_TRUE(SetCommMask(port, wanted));
-        EXPECT_TRUE(GetCommMask(port, &mask));
-        EXPECT_EQ(mask, wanted);
-    }
+    pty.hang_up();
+    OVERLAPPED failed{};
+    EXPECT_FALSE(WriteFile(port, "x", 1, &written, &failed));
+    EXPECT_EQ(failure_of([&] { return GetOverlappedResult(port, &failed, &written, TRUE); }),
+              ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(failure_of([&] { return GetOverlappedResult(0x4444, &plain, &written, TRUE); }),
+              ERROR_INVALID_HANDLE);
 }
 
 // PurgeComm empties the queues its CLEAR flags name; the ABORT flags end pending requests, of
@@ -121,11 +120,13 @@ TEST(PurgeComm, ClearFlagsEmptyTheirQueue) {
 
 // EscapeCommFunction on a device without modem lines: the DTR and RTS functions fail with
 // ERROR_NOT_SUPPORTED (what Wine reports for a pseudo-terminal); flow and break functions
-// succeed; an unknown function is ERROR_INVALID_PARAMETER.
-TEST(EscapeCommFunction, OnADeviceWithoutModemLines) {
+// succeed; an unknown function is ERROR_INVALID_PARAMETER. SETXOFF holds output as if XOFF had
+// been received; SETXON lets it go again.
+TEST(EscapeCommFunction, WorksWithoutModemLinesAndSetXoffHoldsOutput) {
     OpenPort opened(Opening::kOverlapped);
     ASSERT_EQ(opened.error(), "");
     const HANDLE port = opened.get();
+    Pty& pty = opened.pty();
     struct Case {
         const char* legend;
         DWORD function;
@@ -151,14 +152,7 @@ TEST(EscapeCommFunction, OnADeviceWithoutModemLines) {
             EXPECT_EQ(GetLastError(), c.error) << c.legend;
         }
     }
-}
 
-// SETXOFF holds output as if XOFF had been received; SETXON lets it go again.
-TEST(EscapeCommFunction, SetXoffHoldsOutputUntilSetXon) {
-    OpenPort opened(Opening::kOverlapped);
-    ASSERT_EQ(opened.error(), "");
-    const HANDLE port = opened.get();
-    Pty& pty = opened.pty();
     COMMTIMEOUTS timeouts{};
     timeouts.WriteTotalTimeoutConstant = 100;
     ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
@@ -270,43 +264,6 @@ TEST(ClearCommError, CountsExactlyAndInventsNoErrors) {
     EXPECT_EQ(stat.cbInQue, 27u);
     EXPECT_EQ(errors, 0u);
     EXPECT_TRUE(ClearCommError(port, nullptr, nullptr)) << "both outputs are optional";
-}
-
-// A request that completed at once reports its count through GetOverlappedResult, with or
-// without waiting, as many times as asked; a failed one reports its error.
-TEST(GetOverlappedResult, ReportsARequestThatCompletedAtOnce) {
-    OpenPort opened(Opening::kOverlapped);
-    ASSERT_EQ(opened.error(), "");
-    const HANDLE port = opened.get();
-    Pty& pty = opened.pty();
-    ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, 0, 0));
-
-    OVERLAPPED write{};
-    DWORD count = 0;
-    ASSERT_TRUE(WriteFile(port, "abcde", 5, &count, &write));
-    for (const BOOL wait : {TRUE, FALSE, TRUE}) {
-        count = 0;
-        EXPECT_TRUE(GetOverlappedResult(port, &write, &count, wait));
-        EXPECT_EQ(count, 5u) << "wait " << wait;
-    }
-
-    OVERLAPPED read{};
-    uint8_t buffer[8];
-    ASSERT_TRUE(ReadFile(port, buffer, sizeof buffer, &count, &read));
-    EXPECT_TRUE(GetOverlappedResult(port, &read, &count, TRUE));
-    EXPECT_EQ(count, 0u) << "a read that found nothing waiting";
-
-    pty.hang_up();
-    OVERLAPPED failed{};
-    EXPECT_FALSE(WriteFile(port, "x", 1, &count, &failed));
-    SetLastError(0);
-    EXPECT_FALSE(GetOverlappedResult(port, &failed, &count, TRUE));
-    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(count, 0u);
-
-    SetLastError(0);
-    EXPECT_FALSE(GetOverlappedResult(0x4444, &write, &count, TRUE));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 }  // namespace

@@ -33,14 +33,10 @@ protected:
     const HANDLE port = opened.get();
 };
 
-// SetupComm accepts the queue sizes the gyro phase asks for.
-TEST_F(CommState, SetupCommSucceedsOnAnOpenPort) {
-    EXPECT_TRUE(SetupComm(port, 4096, 4096));
-}
-
 // A freshly opened port reports a binary, 8-bit line without flow control, as a Windows port
-// driver would after the raw set-up.
-TEST_F(CommState, AFreshPortReportsABinaryEightBitLine) {
+// driver would after the raw set-up, and SetupComm accepts the queue sizes the gyro phase asks for.
+TEST_F(CommState, AFreshPortReportsABinaryEightBitLineAndTakesSetupComm) {
+    EXPECT_TRUE(SetupComm(port, 4096, 4096));
     const DCB dcb = current();
     EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
     EXPECT_EQ(dcb.fBinary, 1u);
@@ -89,8 +85,8 @@ TEST_F(CommState, ANonStandardRateIsSetWhereTheSystemAllows) {
 }
 
 // Every field the caller sets comes back from GetCommState as set, including those termios has
-// no place for.
-TEST_F(CommState, EveryFieldRoundTrips) {
+// no place for. The rows build on each other; what termios can hold then reaches the line.
+TEST_F(CommState, EveryFieldRoundTripsAndLineFieldsReachTheTerminalSettings) {
     struct Case {
         const char* legend;
         void (*change)(DCB&);
@@ -112,8 +108,8 @@ TEST_F(CommState, EveryFieldRoundTrips) {
          [](DCB& d) {
              d.fOutX = 1;
              d.fInX = 1;
-             d.XonChar = 0x11;
-             d.XoffChar = 0x13;
+             d.XonChar = 0x01;  // not the terminal's own, to show they reach it
+             d.XoffChar = 0x02;
          }},
         {"DTR and RTS off",
          [](DCB& d) {
@@ -136,17 +132,6 @@ TEST_F(CommState, EveryFieldRoundTrips) {
         const DCB got = current();
         EXPECT_EQ(std::memcmp(&got, &wanted, sizeof wanted), 0) << c.legend;
     }
-}
-
-// What termios can hold reaches the line.
-TEST_F(CommState, LineFieldsReachTheTerminalSettings) {
-    DCB dcb = current();
-    dcb.StopBits = TWOSTOPBITS;
-    dcb.fOutxCtsFlow = 1;
-    dcb.fOutX = 1;
-    dcb.XonChar = 0x01;
-    dcb.XoffChar = 0x02;
-    ASSERT_TRUE(SetCommState(port, &dcb));
     termios t = line();
     EXPECT_NE(t.c_cflag & CSTOPB, 0u);
     EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
@@ -155,7 +140,7 @@ TEST_F(CommState, LineFieldsReachTheTerminalSettings) {
     EXPECT_EQ(t.c_cc[VSTOP], 0x02);
 
     // The gyro phase's change (rate, no parity, one stop bit) turns them back only where asked.
-    dcb = current();
+    DCB dcb = current();
     dcb.BaudRate = 57600;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
@@ -205,8 +190,9 @@ TEST_F(CommState, InvalidValuesAreRefusedAndChangeNothing) {
     }
 }
 
-// Time-outs come back as set; Windows refuses {MAXDWORD, MAXDWORD, MAXDWORD}.
-TEST_F(CommState, TimeoutsRoundTrip) {
+// Time-outs come back as set; Windows refuses {MAXDWORD, MAXDWORD, MAXDWORD}. The event mask is
+// none at open, then what SetCommMask stored.
+TEST_F(CommState, TimeoutsAndTheEventMaskRoundTrip) {
     const COMMTIMEOUTS cases[] = {
         {MAXDWORD, MAXDWORD, 5, 0, 0},
         {MAXDWORD, 0, 0, 10, 1000},
@@ -225,6 +211,15 @@ TEST_F(CommState, TimeoutsRoundTrip) {
     COMMTIMEOUTS refused{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
     EXPECT_EQ(platform_test::failure_of([&] { return SetCommTimeouts(port, &refused); }),
               ERROR_INVALID_PARAMETER);
+
+    DWORD mask = 0xFFFF;
+    EXPECT_TRUE(GetCommMask(port, &mask));
+    EXPECT_EQ(mask, 0u) << "no events at open";
+    for (DWORD wanted : {EV_RXCHAR, EV_RXCHAR | EV_ERR, DWORD{0}}) {
+        EXPECT_TRUE(SetCommMask(port, wanted));
+        EXPECT_TRUE(GetCommMask(port, &mask));
+        EXPECT_EQ(mask, wanted);
+    }
 }
 
 }  // namespace
