@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "text.hpp"
 
 namespace {
 
@@ -29,10 +30,7 @@ std::string output_of(const std::string& command) {
 // The function names the extern "C" block of the header declares: in each declaration, the
 // first name followed by '(' (the header's comments left out).
 std::set<std::string> declared_functions(const std::string& header) {
-    std::ifstream in(header);
-    std::stringstream whole;
-    whole << in.rdbuf();
-    const std::string text = whole.str();
+    const std::string text = testsupport::read_file(header);
     const size_t begin = text.find("extern \"C\" {");
     const size_t end = text.find("}  // extern \"C\"");
     std::set<std::string> names;
