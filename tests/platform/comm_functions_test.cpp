@@ -22,9 +22,9 @@ using platform::posix::LineErrorCounts;
 using test_support::Pty;
 
 // An overlapped request completes before the call returns (TRUE, as Windows reports a request
-// that completed at once): the count in the OVERLAPPED block and its event are set, and
-// GetOverlappedResult reports the count, with or without waiting, as often as asked; a failed
-// request reports its error.
+// that completed at once): the OVERLAPPED block holds Internal 0 and the count in InternalHigh,
+// its event is set, and GetOverlappedResult reports the count, with or without waiting, as often
+// as asked; a failed request reports its error.
 TEST(OverlappedPort, TransfersCompleteAtOnceAndReportTheirResult) {
     OpenPort opened(Opening::kOverlapped);
     ASSERT_EQ(opened.error(), "");
@@ -40,10 +40,11 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndReportTheirResult) {
     EXPECT_EQ(written, 3u);
     EXPECT_EQ(write.InternalHigh, 3u);
     EXPECT_EQ(WaitForSingleObject(write.hEvent, 0), WAIT_OBJECT_0);
-    const auto sent = pty.read(3);
-    EXPECT_EQ(std::string(sent.begin(), sent.end()), "abc");
-    OVERLAPPED plain{};  // no event
-    ASSERT_TRUE(WriteFile(port, "abcde", 5, &written, &plain));
+    OVERLAPPED plain{};  // no event, no count asked for
+    ASSERT_TRUE(WriteFile(port, "abcde", 5, nullptr, &plain));
+    EXPECT_EQ(plain.InternalHigh, 5u);
+    const auto sent = pty.read(8);
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), "abcabcde");
     for (const BOOL wait : {TRUE, FALSE, TRUE}) {
         written = 0;
         EXPECT_TRUE(GetOverlappedResult(port, &plain, &written, wait));
@@ -65,8 +66,9 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndReportTheirResult) {
         PurgeComm(port, PURGE_RXCLEAR);
         ASSERT_TRUE(pty.write(c.sent.data(), c.sent.size()));
         ASSERT_TRUE(wait_waiting(port, static_cast<DWORD>(c.sent.size()))) << c.legend;
-        OVERLAPPED read{};
         const OwnedHandle read_event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        OVERLAPPED read{};
+        read.Internal = 77;  // to see it cleared
         read.hEvent = read_event.get();
         char buffer[8] = {};
         DWORD got = 99;
@@ -74,6 +76,7 @@ TEST(OverlappedPort, TransfersCompleteAtOnceAndReportTheirResult) {
         EXPECT_TRUE(ReadFile(port, buffer, c.asked, &got, &read)) << c.legend;
         EXPECT_LT(clock.ms(), 500.0) << c.legend;
         EXPECT_EQ(std::string(buffer, got), c.expected) << c.legend;
+        EXPECT_EQ(read.Internal, 0u) << c.legend;
         EXPECT_EQ(read.InternalHigh, got) << c.legend;
         EXPECT_EQ(WaitForSingleObject(read.hEvent, 0), WAIT_OBJECT_0) << c.legend;
         DWORD result = 99;
@@ -228,11 +231,8 @@ TEST(LineErrorMask, EachGrownCounterIsItsBit) {
     for (const Case& c : cases) {
         EXPECT_EQ(line_error_mask(before, c.after), c.mask) << c.legend;
     }
-    EXPECT_EQ(CE_RXOVER, 0x1u);
-    EXPECT_EQ(CE_OVERRUN, 0x2u);
-    EXPECT_EQ(CE_RXPARITY, 0x4u);
-    EXPECT_EQ(CE_FRAME, 0x8u);
-    EXPECT_EQ(CE_BREAK, 0x10u);
+    static_assert(CE_RXOVER == 0x1 && CE_OVERRUN == 0x2 && CE_RXPARITY == 0x4 && CE_FRAME == 0x8 &&
+                  CE_BREAK == 0x10);
 }
 
 // On a device whose driver counts no line errors (a pseudo-terminal) the mask is 0, and cbInQue

@@ -353,26 +353,4 @@ TEST(Sleep, LastsItsWholeDurationDespiteASignal) {
     EXPECT_LT(watch.ms(), 2000.0);
 }
 
-// --- Overlapped requests ---------------------------------------------------------------------
-
-// An OVERLAPPED request completes before the call returns: TRUE, Internal 0, InternalHigh the
-// byte count.
-TEST_F(SerialPort, AnOverlappedRequestCompletesAtOnce) {
-    ASSERT_TRUE(pty.write({0xA1, 0xB2}));
-    ASSERT_TRUE(wait_waiting(port, 2));
-    OVERLAPPED overlapped{};
-    overlapped.Internal = 77;
-    uint8_t buffer[4] = {};
-    DWORD got = 0;
-    EXPECT_TRUE(ReadFile(port, buffer, sizeof buffer, &got, &overlapped));
-    EXPECT_EQ(overlapped.Internal, 0u);
-    EXPECT_EQ(overlapped.InternalHigh, 2u);
-
-    OVERLAPPED write_overlapped{};
-    const uint8_t out[3] = {1, 2, 3};
-    EXPECT_TRUE(WriteFile(port, out, 3, nullptr, &write_overlapped));
-    EXPECT_EQ(write_overlapped.InternalHigh, 3u);
-    EXPECT_EQ(pty.read(3), (std::vector<uint8_t>{1, 2, 3}));
-}
-
 }  // namespace
