@@ -35,8 +35,6 @@ bool quick(const std::function<void()>& call) {
     return watch.ms() < 50.0;
 }
 
-// --- Keys from a pipe or a file --------------------------------------------------------------
-
 // Like a Windows console program reading a redirected stdin: every byte is a key, polling
 // never blocks, and the end of input is never a key.
 TEST(ConsoleKeys, FromAPipeEachByteIsAKeyAndEndOfInputIsNot) {
@@ -93,19 +91,6 @@ TEST(ConsoleKeys, FromAFileEachByteIsAKeyUntilTheEnd) {
     }));
 }
 
-// --- Keys from a terminal --------------------------------------------------------------------
-
-// Makes the pty's slave a cooked terminal, as a shell leaves it.
-void cook(const Pty& pty) {
-    const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    termios t{};
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    t.c_lflag |= ICANON | ECHO | ISIG;
-    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
-    close(fd);
-}
-
 termios slave_mode(const Pty& pty) {
     termios t{};
     const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
@@ -118,9 +103,8 @@ termios slave_mode(const Pty& pty) {
 // Like _kbhit/_getch on a Windows console: a key counts without Enter and is not echoed; Ctrl+C
 // still interrupts. The terminal is as it was after the program ends.
 TEST(ConsoleKeys, OnATerminalKeysCountWithoutEnterAndTheModeIsRestoredAtExit) {
-    Pty pty;
+    Pty pty(Pty::Line::kCooked);  // as a shell leaves it
     ASSERT_TRUE(pty.ok()) << pty.error();
-    cook(pty);
     const std::string path = pty.slave_path();
     const int master = pty.master_fd();
     const auto body = [&path, master] {
@@ -155,9 +139,8 @@ TEST(ConsoleKeys, OnATerminalKeysCountWithoutEnterAndTheModeIsRestoredAtExit) {
 }
 
 TEST(ConsoleKeys, ASecondInterruptRestoresTheTerminalBeforeEnding) {
-    Pty pty;
+    Pty pty(Pty::Line::kCooked);  // as a shell leaves it
     ASSERT_TRUE(pty.ok()) << pty.error();
-    cook(pty);
     const std::string path = pty.slave_path();
     const ChildReport report = in_child([&path] {
         const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
@@ -176,8 +159,6 @@ TEST(ConsoleKeys, ASecondInterruptRestoresTheTerminalBeforeEnding) {
     EXPECT_NE(after.c_lflag & ICANON, 0u) << "line editing restored";
     EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo restored";
 }
-
-// --- The interrupt flag ----------------------------------------------------------------------
 
 // Like the Windows console control handler: the first Ctrl+C (or termination request) only
 // sets the flag and the program goes on to end cleanly; a second ends it at once with 130.
@@ -231,8 +212,6 @@ TEST(Interrupt, ABlockingCallReturnsWhenTheSignalArrives) {
         return std::string(n < 0 && errno == EINTR && platform::interrupted() ? "" : "not ended");
     }));
 }
-
-// --- The program clock -----------------------------------------------------------------------
 
 // Like GetTickCount since start: milliseconds that never go back and advance with Sleep.
 TEST(Clock, ElapsedMillisecondsAreMonotonicAndAdvanceWithSleep) {
