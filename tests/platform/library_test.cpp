@@ -95,9 +95,10 @@ TEST(LoadLibrary, FailuresReturnNullWithTheLoadersCode) {
 }
 
 // A library loaded by path gives its entry points by exact name; a missing name is null with
-// ERROR_PROC_NOT_FOUND. Loads are counted: a library loaded twice, one module handle, stays
-// usable until both loads are released.
-TEST(LoadLibrary, EntryPointsAreFoundByExactNameAndLoadsAreCounted) {
+// ERROR_PROC_NOT_FOUND. It calls the program's own Windows-named functions, so a handle it opens
+// is one of the program's handles (the interface library opens the laser port this way). Loads
+// are counted: a library loaded twice, one module handle, stays usable until both are released.
+TEST(LoadLibrary, EntryPointsByExactNameTheProgramsHandlesAndCountedLoads) {
     HMODULE probe = LoadLibraryExA(PROBE_LIBRARY, 0, 0);
     ASSERT_NE(probe, nullptr) << GetLastError();
     auto answer = entry_point<int (*)()>(probe, "probe_answer");
@@ -117,6 +118,17 @@ TEST(LoadLibrary, EntryPointsAreFoundByExactNameAndLoadsAreCounted) {
             << c.legend;
     }
 
+    test_support::Pty pty;
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    auto probe_open = entry_point<HANDLE (*)(const char*)>(probe, "probe_open");
+    ASSERT_NE(probe_open, nullptr);
+    const HANDLE port = probe_open(pty.slave_path().c_str());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    DCB dcb{};
+    EXPECT_TRUE(GetCommState(port, &dcb)) << "the program knows the library's handle";
+    EXPECT_TRUE(CloseHandle(port));
+    EXPECT_FALSE(CloseHandle(port)) << "closed once, by the program";
+
     HMODULE second = LoadLibraryExA(PROBE_LIBRARY, 0, 0);
     EXPECT_EQ(probe, second) << "one library, one module handle";
     EXPECT_TRUE(FreeLibrary(probe));
@@ -133,24 +145,6 @@ TEST(LoadLibrary, ANameWithAnExtensionIsTakenAsItIs) {
     ASSERT_NE(libc, nullptr) << GetLastError();
     EXPECT_NE(GetProcAddress(libc, "strlen"), nullptr);
     EXPECT_TRUE(FreeLibrary(libc));
-}
-
-// A loaded library calls the program's own Windows-named functions, so a handle it opens is one
-// of the program's handles (the interface library opens the laser port this way).
-TEST(LoadLibrary, TheLibraryUsesTheProgramsHandleTable) {
-    test_support::Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    HMODULE probe = LoadLibraryExA(PROBE_LIBRARY, 0, 0);
-    ASSERT_NE(probe, nullptr) << GetLastError();
-    auto probe_open = entry_point<HANDLE (*)(const char*)>(probe, "probe_open");
-    ASSERT_NE(probe_open, nullptr);
-    const HANDLE port = probe_open(pty.slave_path().c_str());
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-    DCB dcb{};
-    EXPECT_TRUE(GetCommState(port, &dcb)) << "the program knows the library's handle";
-    EXPECT_TRUE(CloseHandle(port));
-    EXPECT_FALSE(CloseHandle(port)) << "closed once, by the program";
-    EXPECT_TRUE(FreeLibrary(probe));
 }
 
 // GetModuleFileNameA gives the real absolute path of the file loaded, whatever way led to it.
