@@ -122,8 +122,9 @@ TEST_F(LibraryDescriptor, TheCallsWorkOnItUntilCloseHandleClosesIt) {
 }
 
 // A descriptor the layer has not seen has the state a fresh handle has, with the DCB read from
-// the device as the library set it; then it works as a port the layer opened.
-TEST_F(LibraryDescriptor, StartsWithTheStateOfAFreshHandleAndTransfersAndQueuesWork) {
+// the device as the library set it; then it works as a port the layer opened, and the program's
+// close_port on a record holding it closes it.
+TEST_F(LibraryDescriptor, StartsAsAFreshHandleWorksAsAPortAndClosePortClosesIt) {
     COMMTIMEOUTS timeouts{1, 2, 3, 4, 5};
     ASSERT_TRUE(GetCommTimeouts(handle(), &timeouts));
     const COMMTIMEOUTS zero{};
@@ -186,11 +187,7 @@ TEST_F(LibraryDescriptor, StartsWithTheStateOfAFreshHandleAndTransfersAndQueuesW
 
     EXPECT_EQ(failure_of([&] { return EscapeCommFunction(handle(), CLRDTR); }), ERROR_NOT_SUPPORTED)
         << "a pseudo-terminal has no DTR line";
-}
 
-// The program's close_port on a record whose handle the library opened with open() closes the
-// descriptor.
-TEST_F(LibraryDescriptor, ClosePortClosesIt) {
     serial::SerialPort record{};
     record.handle = handle();
     record.is_open = 1;
