@@ -19,8 +19,17 @@ inline HANDLE open_port(const std::string& path) {
                        FILE_ATTRIBUTE_SYSTEM, 0);
 }
 
+inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = interval;
+    timeouts.ReadTotalTimeoutMultiplier = multiplier;
+    timeouts.ReadTotalTimeoutConstant = constant;
+    return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
 // Applies the gyro phase's line settings (read the DCB, driver::set_gyro_line, write it back)
-// and read time-outs {MAXDWORD, MAXDWORD, 5}. Returns false if any call fails.
+// and read time-outs {MAXDWORD, MAXDWORD, 5} (the write time-outs stay 0, as on a fresh port).
+// Returns false if any call fails.
 inline bool configure_like_gyro_phase(HANDLE port, DWORD baud = 38400) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -28,22 +37,7 @@ inline bool configure_like_gyro_phase(HANDLE port, DWORD baud = 38400) {
         return false;
     }
     driver::set_gyro_line(&dcb, baud);
-    COMMTIMEOUTS timeouts{};
-    if (!SetCommState(port, &dcb) || !GetCommTimeouts(port, &timeouts)) {
-        return false;
-    }
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = 5;
-    return SetCommTimeouts(port, &timeouts) != FALSE;
-}
-
-inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = interval;
-    timeouts.ReadTotalTimeoutMultiplier = multiplier;
-    timeouts.ReadTotalTimeoutConstant = constant;
-    return SetCommTimeouts(port, &timeouts) != FALSE;
+    return SetCommState(port, &dcb) && set_read_timeouts(port, MAXDWORD, MAXDWORD, 5);
 }
 
 using testsupport::OwnedHandle;
