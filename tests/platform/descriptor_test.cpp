@@ -219,25 +219,13 @@ TEST(Handles, EventsNeverCollideWithDescriptors) {
     const HANDLE descriptor = static_cast<HANDLE>(descriptors.front());
     DWORD count = 0;
     uint8_t byte = 0;
-    struct Case {
-        const char* legend;
-        std::function<BOOL()> call;
-        DWORD error;
-    };
-    const Case cases[] = {
-        {"ReadFile of an event", [&] { return ReadFile(event, &byte, 1, &count, nullptr); },
-         ERROR_INVALID_HANDLE},
-        {"WriteFile of an event", [&] { return WriteFile(event, &byte, 1, &count, nullptr); },
-         ERROR_INVALID_HANDLE},
-        {"PurgeComm of an event", [&] { return PurgeComm(event, PURGE_RXCLEAR); },
-         ERROR_INVALID_FUNCTION},
-        {"SetEvent of a descriptor", [&] { return SetEvent(descriptor); }, ERROR_INVALID_HANDLE},
-        {"ResetEvent of a descriptor", [&] { return ResetEvent(descriptor); },
-         ERROR_INVALID_HANDLE},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(failure_of(c.call), c.error) << c.legend;
-    }
+    EXPECT_EQ(failure_of([&] { return ReadFile(event, &byte, 1, &count, nullptr); }),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return WriteFile(event, &byte, 1, &count, nullptr); }),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return PurgeComm(event, PURGE_RXCLEAR); }), ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(failure_of([&] { return SetEvent(descriptor); }), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return ResetEvent(descriptor); }), ERROR_INVALID_HANDLE);
     EXPECT_EQ(WaitForSingleObject(descriptor, 0), WAIT_OBJECT_0) << "a file is always signalled";
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     for (const HANDLE e : events) {
