@@ -113,8 +113,7 @@ TEST(PurgeComm, ClearFlagsEmptyTheirQueue) {
         OpenPort opened(Opening::kOverlapped);
         ASSERT_EQ(opened.error(), "");
         const HANDLE port = opened.get();
-        Pty& pty = opened.pty();
-        ASSERT_TRUE(pty.write("hello", 5));
+        ASSERT_TRUE(opened.pty().write("hello", 5));
         ASSERT_TRUE(wait_waiting(port, 5)) << c.legend;
         EXPECT_TRUE(PurgeComm(port, c.flags)) << c.legend;
         EXPECT_TRUE(wait_waiting(port, c.left_waiting)) << c.legend;
@@ -208,8 +207,7 @@ TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
     unlink(name);
 }
 
-// Each counter the driver keeps that grew becomes its CE_ bit; unchanged counters report
-// nothing.
+// Unchanged counters report nothing.
 TEST(LineErrorMask, EachGrownCounterIsItsBit) {
     struct Case {
         const char* legend;
@@ -241,10 +239,9 @@ TEST(ClearCommError, CountsExactlyAndInventsNoErrors) {
     OpenPort opened(Opening::kOverlapped);
     ASSERT_EQ(opened.error(), "");
     const HANDLE port = opened.get();
-    Pty& pty = opened.pty();
     ASSERT_TRUE(set_read_timeouts(port, MAXDWORD, 0, 0));
 
-    ASSERT_TRUE(pty.write(std::vector<uint8_t>(37, 0x55)));
+    ASSERT_TRUE(opened.pty().write(std::vector<uint8_t>(37, 0x55)));
     DWORD errors = 0xFFFF;
     COMSTAT stat{};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);

@@ -71,7 +71,6 @@ TEST(LibraryFileName, ABareNameIsLibNameDotSo) {
     }
 }
 
-// LoadLibraryExA fails with null and a code that says why, as the Windows loader does.
 TEST(LoadLibrary, FailuresReturnNullWithTheLoadersCode) {
     TempFolder folder;
     const fs::path text_file = folder.path() / "libtext.so";

@@ -1,7 +1,6 @@
-// The process pseudo-handle, priority classes and processor affinity, checked against the
-// Windows behaviour they stand for. Each check runs in a child process, so the test program's
-// own priority and affinity stay as they were; what the system permits is asked of the system
-// itself, with the same calls the layer makes.
+// The process pseudo-handle, priority classes and processor affinity as on Windows. Each check
+// runs in a child process, so the test program's own priority and affinity stay as they were;
+// what the system permits is asked of the system itself, with the same calls the layer makes.
 
 #include <gtest/gtest.h>
 #include <sched.h>
