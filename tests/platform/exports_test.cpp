@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "text.hpp"
 
 namespace {
+
+using testsupport::split;
 
 // The standard output of a shell command.
 std::string output_of(const std::string& command) {
@@ -39,10 +40,8 @@ std::set<std::string> declared_functions(const std::string& header) {
     }
     const std::string block =
         std::regex_replace(text.substr(begin, end - begin), std::regex("//[^\n]*"), "");
-    std::stringstream declarations(block.substr(block.find('{') + 1));
-    std::string declaration;
     const std::regex function_name("([A-Za-z_][A-Za-z0-9_]*)\\s*\\(");
-    while (std::getline(declarations, declaration, ';')) {
+    for (const std::string& declaration : split(block.substr(block.find('{') + 1), ';')) {
         std::smatch match;
         if (std::regex_search(declaration, match, function_name)) {
             names.insert(match[1]);
@@ -53,10 +52,9 @@ std::set<std::string> declared_functions(const std::string& header) {
 
 // The names a file defines in its dynamic symbol table, without their version.
 std::set<std::string> defined_dynamic_symbols(const std::string& file) {
-    std::stringstream lines(output_of("nm -D --defined-only '" + file + "' 2>/dev/null"));
     std::set<std::string> names;
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (const std::string& line :
+         split(output_of("nm -D --defined-only '" + file + "' 2>/dev/null"), '\n')) {
         const std::string name = line.substr(line.rfind(' ') + 1);
         names.insert(name.substr(0, name.find('@')));
     }
@@ -65,11 +63,9 @@ std::set<std::string> defined_dynamic_symbols(const std::string& file) {
 
 // What the shared libraries the program loads define.
 std::set<std::string> defined_by_libraries(const std::string& program) {
-    std::stringstream lines(output_of("ldd '" + program + "'"));
     std::set<std::string> names;
-    std::string line;
     const std::regex library_path("(/[^ ]+) \\(0x");
-    while (std::getline(lines, line)) {
+    for (const std::string& line : split(output_of("ldd '" + program + "'"), '\n')) {
         std::smatch match;
         if (std::regex_search(line, match, library_path)) {
             names.merge(defined_dynamic_symbols(match[1]));
