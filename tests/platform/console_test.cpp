@@ -91,13 +91,15 @@ TEST(ConsoleKeys, FromAFileEachByteIsAKeyUntilTheEnd) {
     }));
 }
 
-termios slave_mode(const Pty& pty) {
+// Expects the pty's slave cooked again, as the shell left it: line editing and echo on.
+void expect_restored(const Pty& pty) {
     termios t{};
     const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
     EXPECT_GE(fd, 0);
     EXPECT_EQ(tcgetattr(fd, &t), 0);
     close(fd);
-    return t;
+    EXPECT_NE(t.c_lflag & ICANON, 0u) << "line editing restored";
+    EXPECT_NE(t.c_lflag & ECHO, 0u) << "echo restored";
 }
 
 // Like _kbhit/_getch on a Windows console: a key counts without Enter and is not echoed; Ctrl+C
@@ -133,9 +135,7 @@ TEST(ConsoleKeys, OnATerminalKeysCountWithoutEnterAndTheModeIsRestoredAtExit) {
         return checks.first();
     };
     expect_passed(in_child(body, /*run_exit_handlers=*/true));  // the restore runs at exit
-    const termios after = slave_mode(pty);
-    EXPECT_NE(after.c_lflag & ICANON, 0u) << "line editing restored at exit";
-    EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo restored at exit";
+    expect_restored(pty);
 }
 
 TEST(ConsoleKeys, ASecondInterruptRestoresTheTerminalBeforeEnding) {
@@ -155,9 +155,7 @@ TEST(ConsoleKeys, ASecondInterruptRestoresTheTerminalBeforeEnding) {
     });
     EXPECT_EQ(report.complaint, "");
     EXPECT_EQ(report.exit_code, 130);
-    const termios after = slave_mode(pty);
-    EXPECT_NE(after.c_lflag & ICANON, 0u) << "line editing restored";
-    EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo restored";
+    expect_restored(pty);
 }
 
 // Like the Windows console control handler: the first Ctrl+C (or termination request) only
