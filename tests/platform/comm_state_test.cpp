@@ -1,5 +1,5 @@
-// SetupComm, GetCommState/SetCommState and Get/SetCommTimeouts, checked against the Windows
-// behaviour they stand for, with a pseudo-terminal as the device.
+// SetupComm, GetCommState/SetCommState, Get/SetCommTimeouts and Get/SetCommMask, checked against
+// the Windows behaviour they stand for, with a pseudo-terminal as the device.
 
 #include <gtest/gtest.h>
 #include <termios.h>

@@ -75,14 +75,13 @@ TEST(Event, SetEventOnAnotherThreadEndsAWait) {
     const OwnedHandle owned(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     const HANDLE event = owned.get();
     ASSERT_NE(event, 0u);
-    std::thread setter([event] {
+    std::jthread setter([event] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         SetEvent(event);
     });
     Stopwatch clock;
     EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
     EXPECT_GE(clock.ms(), 40.0);
-    setter.join();
 }
 
 // A closed event is no handle any more: every call on it fails with ERROR_INVALID_HANDLE. Named
