@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(FileVersionInfo, AFileWithoutVersionInformationAndVerQueryValueFindsNothing) {
+TEST(FileVersionInfo, AFileWithoutVersionInformation) {
     char self[4096];
     ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
     struct Case {
