@@ -19,11 +19,9 @@ inline HANDLE open_port(const std::string& path) {
                        FILE_ATTRIBUTE_SYSTEM, 0);
 }
 
+// Sets the read time-outs {interval, multiplier, constant}; both write time-outs 0.
 inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = interval;
-    timeouts.ReadTotalTimeoutMultiplier = multiplier;
-    timeouts.ReadTotalTimeoutConstant = constant;
+    COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, 0};
     return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
