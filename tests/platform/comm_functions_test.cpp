@@ -170,8 +170,8 @@ TEST(EscapeCommFunction, WorksWithoutModemLinesAndSetXoffHoldsOutput) {
 // ERROR_INVALID_HANDLE; a regular file is ERROR_INVALID_FUNCTION; flags PurgeComm does not
 // know are ERROR_INVALID_PARAMETER.
 TEST(CommFunctions, RefuseWhatIsNoSerialDevice) {
-    const OwnedHandle owned_file(CreateFileA("/etc/hostname", GENERIC_READ, 0, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    const OwnedHandle owned_file(CreateFileA("/etc/hostname", GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
     const HANDLE file = owned_file.get();
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     OpenPort opened(Opening::kOverlapped);
