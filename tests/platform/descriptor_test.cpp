@@ -25,11 +25,7 @@
 
 namespace {
 
-using platform_test::failure_of;
-using platform_test::OwnedHandle;
-using platform_test::set_read_timeouts;
-using platform_test::Stopwatch;
-using platform_test::wait_waiting;
+using namespace platform_test;
 using test_support::Pty;
 
 // Opens a pty's slave as a Linux interface library would by itself: blocking, raw, 9600 baud.
@@ -70,8 +66,9 @@ protected:
 };
 
 // Every call a library or the program's close_port makes on the laser port: each succeeds on
-// the library's own descriptor, and fails with ERROR_INVALID_HANDLE once CloseHandle has closed
-// it. (A byte is waiting for the read.)
+// the library's own descriptor (a byte is waiting for the read), and fails with
+// ERROR_INVALID_HANDLE once CloseHandle has closed it, as on what never was a handle, on 0, on
+// INVALID_HANDLE_VALUE and on a port the layer opened and closed; so does CloseHandle.
 TEST_F(LibraryDescriptor, TheCallsWorkOnItUntilCloseHandleClosesIt) {
     ASSERT_TRUE(pty.write({0x55}));
     ASSERT_TRUE(wait_waiting(handle(), 1));
@@ -96,6 +93,7 @@ TEST_F(LibraryDescriptor, TheCallsWorkOnItUntilCloseHandleClosesIt) {
         {"WriteFile", [&](HANDLE h) { return WriteFile(h, "w", 1, &count, nullptr); }},
         {"PurgeComm", [&](HANDLE h) { return PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR); }},
         {"EscapeCommFunction", [&](HANDLE h) { return EscapeCommFunction(h, SETXON); }},
+        {"SetupComm", [&](HANDLE h) { return SetupComm(h, 4096, 4096); }},
     };
     for (const Case& c : cases) {
         EXPECT_TRUE(c.call(handle())) << c.legend << ": error " << GetLastError();
@@ -103,16 +101,30 @@ TEST_F(LibraryDescriptor, TheCallsWorkOnItUntilCloseHandleClosesIt) {
     ASSERT_TRUE(CloseHandle(handle()));
     closed_by_layer = true;
     EXPECT_TRUE(is_closed(fd)) << "CloseHandle closed the library's descriptor";
+
     for (const Case& c : cases) {
         EXPECT_EQ(failure_of([&] { return c.call(handle()); }), ERROR_INVALID_HANDLE) << c.legend;
     }
     EXPECT_EQ(failure_of([&] { return CloseHandle(handle()); }), ERROR_INVALID_HANDLE)
         << "closed once";
+
+    Pty other;
+    const HANDLE closed_port = open_port(other.slave_path());
+    ASSERT_NE(closed_port, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(closed_port));
+    for (const HANDLE h : {HANDLE{0x7FFFFFF0u}, HANDLE{0}, INVALID_HANDLE_VALUE, closed_port}) {
+        for (const Case& c : cases) {
+            EXPECT_EQ(failure_of([&] { return c.call(h); }), ERROR_INVALID_HANDLE)
+                << c.legend << " of " << h;
+        }
+        EXPECT_EQ(failure_of([&] { return CloseHandle(h); }), ERROR_INVALID_HANDLE) << h;
+    }
 }
 
 // A descriptor the layer has not seen has the state a fresh handle has, with the DCB read from
-// the device as the library set it.
-TEST_F(LibraryDescriptor, StartsWithTheStateOfAFreshHandle) {
+// the device as the library set it; then it works as a port the layer opened, and the program's
+// close_port on a record holding it closes it.
+TEST_F(LibraryDescriptor, StartsAsAFreshHandleWorksAsAPortAndClosePortClosesIt) {
     COMMTIMEOUTS timeouts{1, 2, 3, 4, 5};
     ASSERT_TRUE(GetCommTimeouts(handle(), &timeouts));
     const COMMTIMEOUTS zero{};
@@ -132,12 +144,10 @@ TEST_F(LibraryDescriptor, StartsWithTheStateOfAFreshHandle) {
     termios t{};
     ASSERT_EQ(tcgetattr(fd, &t), 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
-}
 
-// The transfers and the queue calls do on the library's descriptor what they do on a port the
-// layer opened. A read that returns at once does so although the descriptor blocks, and leaves
-// it blocking for the library's own reads.
-TEST_F(LibraryDescriptor, TransfersAndQueuesWorkOnIt) {
+    // The transfers and the queue calls do what they do on a port the layer opened. A read that
+    // returns at once does so although the descriptor blocks, and leaves it blocking for the
+    // library's own reads.
     ASSERT_TRUE(set_read_timeouts(handle(), MAXDWORD, 0, 0));
     uint8_t buffer[8] = {};
     DWORD got = 99;
@@ -177,11 +187,7 @@ TEST_F(LibraryDescriptor, TransfersAndQueuesWorkOnIt) {
 
     EXPECT_EQ(failure_of([&] { return EscapeCommFunction(handle(), CLRDTR); }), ERROR_NOT_SUPPORTED)
         << "a pseudo-terminal has no DTR line";
-}
 
-// The program's close_port on a record whose handle the library opened with open() closes the
-// descriptor.
-TEST_F(LibraryDescriptor, ClosePortClosesIt) {
     serial::SerialPort record{};
     record.handle = handle();
     record.is_open = 1;
@@ -213,25 +219,13 @@ TEST(Handles, EventsNeverCollideWithDescriptors) {
     const HANDLE descriptor = static_cast<HANDLE>(descriptors.front());
     DWORD count = 0;
     uint8_t byte = 0;
-    struct Case {
-        const char* legend;
-        std::function<BOOL()> call;
-        DWORD error;
-    };
-    const Case cases[] = {
-        {"ReadFile of an event", [&] { return ReadFile(event, &byte, 1, &count, nullptr); },
-         ERROR_INVALID_HANDLE},
-        {"WriteFile of an event", [&] { return WriteFile(event, &byte, 1, &count, nullptr); },
-         ERROR_INVALID_HANDLE},
-        {"PurgeComm of an event", [&] { return PurgeComm(event, PURGE_RXCLEAR); },
-         ERROR_INVALID_FUNCTION},
-        {"SetEvent of a descriptor", [&] { return SetEvent(descriptor); }, ERROR_INVALID_HANDLE},
-        {"ResetEvent of a descriptor", [&] { return ResetEvent(descriptor); },
-         ERROR_INVALID_HANDLE},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(failure_of(c.call), c.error) << c.legend;
-    }
+    EXPECT_EQ(failure_of([&] { return ReadFile(event, &byte, 1, &count, nullptr); }),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return WriteFile(event, &byte, 1, &count, nullptr); }),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return PurgeComm(event, PURGE_RXCLEAR); }), ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(failure_of([&] { return SetEvent(descriptor); }), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(failure_of([&] { return ResetEvent(descriptor); }), ERROR_INVALID_HANDLE);
     EXPECT_EQ(WaitForSingleObject(descriptor, 0), WAIT_OBJECT_0) << "a file is always signalled";
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     for (const HANDLE e : events) {

@@ -4,13 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 
+#include "text.hpp"
+
 namespace {
+
+using testsupport::split;
 
 // The standard output of a shell command.
 std::string output_of(const std::string& command) {
@@ -29,10 +31,7 @@ std::string output_of(const std::string& command) {
 // The function names the extern "C" block of the header declares: in each declaration, the
 // first name followed by '(' (the header's comments left out).
 std::set<std::string> declared_functions(const std::string& header) {
-    std::ifstream in(header);
-    std::stringstream whole;
-    whole << in.rdbuf();
-    const std::string text = whole.str();
+    const std::string text = testsupport::read_file(header);
     const size_t begin = text.find("extern \"C\" {");
     const size_t end = text.find("}  // extern \"C\"");
     std::set<std::string> names;
@@ -41,10 +40,8 @@ std::set<std::string> declared_functions(const std::string& header) {
     }
     const std::string block =
         std::regex_replace(text.substr(begin, end - begin), std::regex("//[^\n]*"), "");
-    std::stringstream declarations(block.substr(block.find('{') + 1));
-    std::string declaration;
     const std::regex function_name("([A-Za-z_][A-Za-z0-9_]*)\\s*\\(");
-    while (std::getline(declarations, declaration, ';')) {
+    for (const std::string& declaration : split(block.substr(block.find('{') + 1), ';')) {
         std::smatch match;
         if (std::regex_search(declaration, match, function_name)) {
             names.insert(match[1]);
@@ -55,10 +52,9 @@ std::set<std::string> declared_functions(const std::string& header) {
 
 // The names a file defines in its dynamic symbol table, without their version.
 std::set<std::string> defined_dynamic_symbols(const std::string& file) {
-    std::stringstream lines(output_of("nm -D --defined-only '" + file + "' 2>/dev/null"));
     std::set<std::string> names;
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (const std::string& line :
+         split(output_of("nm -D --defined-only '" + file + "' 2>/dev/null"), '\n')) {
         const std::string name = line.substr(line.rfind(' ') + 1);
         names.insert(name.substr(0, name.find('@')));
     }
@@ -67,11 +63,9 @@ std::set<std::string> defined_dynamic_symbols(const std::string& file) {
 
 // What the shared libraries the program loads define.
 std::set<std::string> defined_by_libraries(const std::string& program) {
-    std::stringstream lines(output_of("ldd '" + program + "'"));
     std::set<std::string> names;
-    std::string line;
     const std::regex library_path("(/[^ ]+) \\(0x");
-    while (std::getline(lines, line)) {
+    for (const std::string& line : split(output_of("ldd '" + program + "'"), '\n')) {
         std::smatch match;
         if (std::regex_search(line, match, library_path)) {
             names.merge(defined_dynamic_symbols(match[1]));

@@ -1,50 +1,22 @@
-// The process pseudo-handle, priority classes and processor affinity, checked against the
-// Windows behaviour they stand for. Each check runs in a child process, so the test program's
-// own priority and affinity stay as they were; what the system permits is asked of the system
-// itself, with the same calls the layer makes.
+// The process pseudo-handle, priority classes and processor affinity as on Windows. Each check
+// runs in a child process, so the test program's own priority and affinity stay as they were;
+// what the system permits is asked of the system itself, with the same calls the layer makes.
 
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <functional>
 #include <string>
 
+#include "child.hpp"
 #include "platform/win32.hpp"
 
 namespace {
 
-// Runs body in a child process and returns what it reports: empty when every check held, else
-// the first complaint.
+// What a child reports: empty when every check held and it exited, else the first complaint.
 std::string in_child(const std::function<std::string()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return "pipe failed";
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string complaint = body();
-        (void)!write(fds[1], complaint.data(), complaint.size());
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string out;
-    char buffer[256];
-    ssize_t n = 0;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
-        out.append(buffer, static_cast<size_t>(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status)) {
-        return "the child did not exit";
-    }
-    return out;
+    return platform_test::in_child(body).complaint;
 }
 
 int own_nice() {

@@ -20,13 +20,12 @@
 
 namespace {
 
-using platform_test::failure_of;
-using platform_test::open_port;
-using platform_test::OwnedHandle;
+using namespace platform_test;
 using test_support::Pty;
 
-// A port that another program holds fails to open with ERROR_ACCESS_DENIED on Windows.
-TEST(OpenPort, APortAlreadyOpenInThisProcessIsAccessDenied) {
+// A port that another program holds fails to open with ERROR_ACCESS_DENIED on Windows: here a
+// port held in this process or by another; closing it, or the holder's exit, releases it.
+TEST(OpenPort, APortHeldInThisOrAnotherProcessIsAccessDenied) {
     Pty pty;
     ASSERT_TRUE(pty.ok()) << pty.error();
     HANDLE first = open_port(pty.slave_path());
@@ -34,15 +33,8 @@ TEST(OpenPort, APortAlreadyOpenInThisProcessIsAccessDenied) {
     SetLastError(0);
     EXPECT_EQ(open_port(pty.slave_path()), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    // Closing releases the port for the next opener.
     EXPECT_TRUE(CloseHandle(first));
-    EXPECT_NE(OwnedHandle(open_port(pty.slave_path())).get(), INVALID_HANDLE_VALUE)
-        << GetLastError();
-}
 
-TEST(OpenPort, APortHeldByAnotherProcessIsAccessDenied) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
     int ready[2];
     int release[2];
     ASSERT_EQ(pipe(ready), 0);
@@ -183,39 +175,6 @@ TEST(OpenPort, HandlesAreDistinctDescriptors) {
     ASSERT_EQ(stat(a.slave_path().c_str(), &device), 0);
     ASSERT_EQ(fstat(static_cast<int>(first.get()), &opened), 0);
     EXPECT_EQ(opened.st_rdev, device.st_rdev);
-}
-
-// CloseHandle of a handle that is not open fails with ERROR_INVALID_HANDLE; so does every other
-// call on it.
-TEST(CloseHandle, AnUnknownOrClosedHandleIsInvalid) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    HANDLE closed = open_port(pty.slave_path());
-    ASSERT_NE(closed, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(CloseHandle(closed));
-
-    struct Case {
-        const char* legend;
-        HANDLE handle;
-    };
-    const Case cases[] = {
-        {"a handle never handed out", 0x7FFFFFF0u},
-        {"0", 0u},
-        {"INVALID_HANDLE_VALUE", INVALID_HANDLE_VALUE},
-        {"a handle already closed", closed},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.legend);
-        const HANDLE h = c.handle;
-        uint8_t byte = 0;
-        DWORD count = 0;
-        DCB dcb{};
-        EXPECT_EQ(failure_of([&] { return CloseHandle(h); }), ERROR_INVALID_HANDLE);
-        EXPECT_EQ(failure_of([&] { return ReadFile(h, &byte, 1, &count, nullptr); }),
-                  ERROR_INVALID_HANDLE);
-        EXPECT_EQ(failure_of([&] { return GetCommState(h, &dcb); }), ERROR_INVALID_HANDLE);
-        EXPECT_EQ(failure_of([&] { return SetupComm(h, 4096, 4096); }), ERROR_INVALID_HANDLE);
-    }
 }
 
 // The last error belongs to the thread that made the call, as on Windows.

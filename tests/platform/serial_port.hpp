@@ -19,8 +19,15 @@ inline HANDLE open_port(const std::string& path) {
                        FILE_ATTRIBUTE_SYSTEM, 0);
 }
 
+// Sets the read time-outs {interval, multiplier, constant}; both write time-outs 0.
+inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
+    COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, 0};
+    return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
 // Applies the gyro phase's line settings (read the DCB, driver::set_gyro_line, write it back)
-// and read time-outs {MAXDWORD, MAXDWORD, 5}. Returns false if any call fails.
+// and read time-outs {MAXDWORD, MAXDWORD, 5} (the write time-outs stay 0, as on a fresh port).
+// Returns false if any call fails.
 inline bool configure_like_gyro_phase(HANDLE port, DWORD baud = 38400) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -28,25 +35,7 @@ inline bool configure_like_gyro_phase(HANDLE port, DWORD baud = 38400) {
         return false;
     }
     driver::set_gyro_line(&dcb, baud);
-    if (!SetCommState(port, &dcb)) {
-        return false;
-    }
-    COMMTIMEOUTS timeouts{};
-    if (!GetCommTimeouts(port, &timeouts)) {
-        return false;
-    }
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = 5;
-    return SetCommTimeouts(port, &timeouts) != FALSE;
-}
-
-inline bool set_read_timeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = interval;
-    timeouts.ReadTotalTimeoutMultiplier = multiplier;
-    timeouts.ReadTotalTimeoutConstant = constant;
-    return SetCommTimeouts(port, &timeouts) != FALSE;
+    return SetCommState(port, &dcb) && set_read_timeouts(port, MAXDWORD, MAXDWORD, 5);
 }
 
 using testsupport::OwnedHandle;
@@ -55,11 +44,8 @@ using testsupport::OwnedHandle;
 // as the serial port module does (overlapped, exclusive, existing device).
 enum class Opening { kGyro, kOverlapped };
 
-// A pseudo-terminal with its slave open as a port, closed when it goes out of scope:
-//
-//   OpenPort port(Opening::kOverlapped);
-//   ASSERT_EQ(port.error(), "");
-//   ReadFile(port.get(), ...);  port.pty().write(...);
+// A pseudo-terminal with its slave open as a port, closed when it goes out of scope; a test
+// asserts error() is "" before it uses get() and pty().
 class OpenPort {
 public:
     explicit OpenPort(Opening opening = Opening::kGyro,
