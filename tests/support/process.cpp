@@ -21,14 +21,6 @@ namespace {
 // been quiet this long: a grandchild (a Wine service, say) may hold a copy of the pipe for ever.
 constexpr int kDrainQuietMs = 300;
 
-void ignore_sigpipe_once() {
-    static const bool done = [] {
-        std::signal(SIGPIPE, SIG_IGN);
-        return true;
-    }();
-    (void)done;
-}
-
 }  // namespace
 
 std::string ExitStatus::describe() const {
@@ -44,10 +36,7 @@ std::string ExitStatus::describe() const {
 Process::~Process() {
     if (running()) {
         kill_group();
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        reaped_ = true;
+        wait(milliseconds(0));  // reaps it, stops the reader and closes standard input
     }
     stop_reader();
     close_stdin();
@@ -65,7 +54,7 @@ void Process::stop_reader() {
 
 bool Process::start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                     const std::string& cwd) {
-    ignore_sigpipe_once();
+    std::signal(SIGPIPE, SIG_IGN);  // a write to a child that has gone fails instead
     if (argv.empty()) {
         error_ = "no program given";
         return false;
@@ -243,14 +232,6 @@ bool Process::wait_for(const std::function<bool(const std::string&, const std::s
         }
     }
     return true;
-}
-
-bool Process::wait_for_text(const std::string& text, milliseconds timeout, bool on_err) const {
-    return wait_for(
-        [&](const std::string& out, const std::string& err) {
-            return (on_err ? err : out).find(text) != std::string::npos;
-        },
-        timeout);
 }
 
 ExitStatus Process::wait(milliseconds timeout) {

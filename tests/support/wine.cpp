@@ -59,10 +59,6 @@ void wine_cleanup() {
     run_script({"--cleanup"}, &code);
 }
 
-std::vector<std::string> wine_environment() {
-    return {"MORVANE_WINE_WARM=1"};
-}
-
 ComMapping::ComMapping(int number, std::string path) : number_(number), path_(std::move(path)) {
     int code = 0;
     const std::string text = run_script({"--map-com", std::to_string(number_), path_}, &code);
@@ -72,11 +68,7 @@ ComMapping::ComMapping(int number, std::string path) : number_(number), path_(st
     }
     // The device the path names now is held before the caller starts a program on it; later
     // ones (the simulator re-points its link after a hang-up) are picked up by the watcher.
-    std::error_code ec;
-    const std::filesystem::path device = std::filesystem::canonical(path_, ec);
-    if (!ec && device.string().rfind("/dev/pts/", 0) == 0) {
-        hold(device.string());
-    }
+    hold_new_device();
     watcher_ = std::thread(&ComMapping::watch, this);
 }
 
@@ -93,12 +85,7 @@ ComMapping::~ComMapping() {
 
 void ComMapping::watch() {
     while (!stop_) {
-        std::error_code ec;
-        const std::filesystem::path device = std::filesystem::canonical(path_, ec);
-        if (!ec && device.string().rfind("/dev/pts/", 0) == 0 &&
-            std::find(held_.begin(), held_.end(), device.string()) == held_.end()) {
-            hold(device.string());
-        }
+        hold_new_device();
         // Reap placeholders whose pseudo-terminal has hung up.
         for (auto it = placeholders_.begin(); it != placeholders_.end();) {
             if (waitpid(*it, nullptr, WNOHANG) == *it) {
@@ -111,7 +98,13 @@ void ComMapping::watch() {
     }
 }
 
-void ComMapping::hold(const std::string& device) {
+void ComMapping::hold_new_device() {
+    std::error_code ec;
+    const std::string device = std::filesystem::canonical(path_, ec).string();
+    if (ec || device.rfind("/dev/pts/", 0) != 0 ||
+        std::find(held_.begin(), held_.end(), device) != held_.end()) {
+        return;
+    }
     held_.push_back(device);
     const pid_t pid = fork();
     if (pid == 0) {

@@ -21,9 +21,6 @@ bool wine_setup(std::string* why);
 // Stops the wineserver of the prefix.
 void wine_cleanup();
 
-// The environment additions for programs run through wine-run after wine_setup.
-std::vector<std::string> wine_environment();
-
 // Maps COM<number> of the prefix onto path (a device or a symlink to one, such as the simulator's
 // --link). While it lives, every pseudo-terminal that path resolves to is made the controlling
 // terminal of a placeholder process, so the wineserver (a session leader without one) never
@@ -42,7 +39,8 @@ public:
 
 private:
     void watch();
-    void hold(const std::string& device);
+    // Makes the pseudo-terminal path_ resolves to, when not held yet, a placeholder's terminal.
+    void hold_new_device();
 
     int number_;
     std::string path_;
