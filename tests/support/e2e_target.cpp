@@ -68,10 +68,11 @@ public:
         E2eTarget& t = target();
         if (t.skip_reason.empty() && t.wine) {
             std::string why;
-            if (wine_setup(&why)) {
+            if (wine_run({"--setup"}, &why) == 0) {
                 wine_started_ = true;
             } else {
-                t.skip_reason = "Wine cannot run here: " + why;
+                t.skip_reason =
+                    "Wine cannot run here: " + (why.empty() ? "wine-run --setup failed" : why);
             }
         }
         if (!t.skip_reason.empty()) {
@@ -81,8 +82,9 @@ public:
     }
 
     void TearDown() override {
+        std::string output;
         if (wine_started_) {
-            wine_cleanup();
+            wine_run({"--cleanup"}, &output);
         }
     }
 

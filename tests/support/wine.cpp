@@ -15,27 +15,23 @@
 
 namespace testsupport {
 
-namespace {
-
 // A placeholder outlives any single test by far; it also ends when its pseudo-terminal hangs up.
 constexpr const char* kPlaceholderSeconds = "900";
 
-std::string run_script(const std::vector<std::string>& args, int* code) {
+int wine_run(const std::vector<std::string>& args, std::string* output) {
     std::vector<std::string> argv{wine_run_script()};
     argv.insert(argv.end(), args.begin(), args.end());
     Process process;
     if (!process.start(argv)) {
-        *code = -1;
-        return process.error();
+        *output = process.error();
+        return -1;
     }
     process.close_stdin();
     // Creating the prefix takes about 5 s (12 s on a busy machine).
     const ExitStatus status = process.wait(milliseconds(120000));
-    *code = status.exited ? status.code : -1;
-    return process.out() + process.err() + (status.exited ? "" : status.describe());
+    *output = process.out() + process.err() + (status.exited ? "" : status.describe());
+    return status.exited ? status.code : -1;
 }
-
-}  // namespace
 
 std::string wine_run_script() {
     if (const char* path = std::getenv("MORVANE_WINE_RUN"); path != nullptr && *path != '\0') {
@@ -44,25 +40,9 @@ std::string wine_run_script() {
     return (std::filesystem::path(__FILE__).parent_path() / "wine-run").string();
 }
 
-bool wine_setup(std::string* why) {
-    int code = 0;
-    const std::string text = run_script({"--setup"}, &code);
-    if (code != 0) {
-        *why = text.empty() ? "wine-run --setup failed" : text;
-        return false;
-    }
-    return true;
-}
-
-void wine_cleanup() {
-    int code = 0;
-    run_script({"--cleanup"}, &code);
-}
-
 ComMapping::ComMapping(int number, std::string path) : number_(number), path_(std::move(path)) {
-    int code = 0;
-    const std::string text = run_script({"--map-com", std::to_string(number_), path_}, &code);
-    if (code != 0) {
+    std::string text;
+    if (wine_run({"--map-com", std::to_string(number_), path_}, &text) != 0) {
         error_ = "cannot map COM" + std::to_string(number_) + ": " + text;
         return;
     }

@@ -14,12 +14,10 @@ namespace testsupport {
 // Path of the wine-run script: $MORVANE_WINE_RUN, else the one beside this file's source.
 std::string wine_run_script();
 
-// Creates the prefix when needed and starts its persistent wineserver (and services) with their
-// stdio on /dev/null. Returns false with the reason in *why when Wine cannot run here.
-bool wine_setup(std::string* why);
-
-// Stops the wineserver of the prefix.
-void wine_cleanup();
+// Runs wine-run with args ("--setup": the prefix made when needed, its wineserver and services
+// kept up on /dev/null; "--cleanup": that server stopped) and waits for it. Returns its exit code
+// (-1 when it did not end) and puts what it printed in *output.
+int wine_run(const std::vector<std::string>& args, std::string* output);
 
 // Maps COM<number> of the prefix onto path (a device or a symlink to one, such as the simulator's
 // --link). While it lives, every pseudo-terminal that path resolves to is made the controlling
