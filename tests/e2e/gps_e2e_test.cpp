@@ -225,17 +225,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "needs: recording without GPS\n"}),
     [](const ::testing::TestParamInfo<PortCase>& param_info) { return param_info.param.name; });
 
+// Before any port opens: the unit receives nothing.
 TEST_F(GpsE2e, AGpsFileThatCannotBeCreatedEndsTheRunBeforeAnyPortOpens) {
-    ASSERT_NO_FATAL_FAILURE(start({}, {}, false));
-    TargetProgram second;
-    ASSERT_TRUE(second.launch(e2e_target().exe,
-                              {"l2.txt", "g2.txt", "no-folder/gps.txt", "-C", unit().port()}, {},
-                              dir().string()));
-    const ExitStatus status = second.wait(kHangBound);
+    ASSERT_EQ(start_unit(), "");
+    ASSERT_EQ(launch({"laser.txt", "gyro.txt", "no-folder/gps.txt", "-C", unit().port()}), "");
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, 1) << status.describe();
-    EXPECT_EQ(second.console_err(), "GPS - Error: Can't create the file no-folder/gps.txt\n");
-    program().send("q");
-    (void)wait();
+    EXPECT_EQ(err(), "GPS - Error: Can't create the file no-folder/gps.txt\n") << transcript();
+    EXPECT_EQ(unit().log(), "") << "the unit's port was opened";
 }
 
 }  // namespace
