@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gps_sent_log.hpp"
@@ -102,23 +103,19 @@ double metres_between(double lat1, double lon1, double lat2, double lon2) {
     return std::hypot(north, east);
 }
 
-// "hhmmss.ss" and "ddmmyy" of a UTC time.
-std::string nmea_time(sys_time<milliseconds> utc) {
+// "hhmmss.ss" and "ddmmyy" of a UTC time, as GGA and RMC give them.
+std::pair<std::string, std::string> nmea_time_and_date(sys_time<milliseconds> utc) {
     const hh_mm_ss of_day(utc - floor<days>(utc));
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d%02d%02d.%02d", static_cast<int>(of_day.hours().count()),
+    const year_month_day date(floor<days>(utc));
+    char time[16];
+    char day[16];
+    std::snprintf(time, sizeof time, "%02d%02d%02d.%02d", static_cast<int>(of_day.hours().count()),
                   static_cast<int>(of_day.minutes().count()),
                   static_cast<int>(of_day.seconds().count()),
                   static_cast<int>(of_day.subseconds().count() / 10));
-    return text;
-}
-
-std::string nmea_date(sys_time<milliseconds> utc) {
-    const year_month_day date(floor<days>(utc));
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u%02u%02d", static_cast<unsigned>(date.day()),
+    std::snprintf(day, sizeof day, "%02u%02u%02d", static_cast<unsigned>(date.day()),
                   static_cast<unsigned>(date.month()), static_cast<int>(date.year()) % 100);
-    return text;
+    return {time, day};
 }
 
 class GpsSim : public SimulatorTest {
@@ -303,7 +300,7 @@ TEST_F(GpsSim, SentencesDescribeTheFixAskedFor) {
                 }
                 ASSERT_EQ(f.size(), 15u) << sentence.text;
                 gga = f;
-                EXPECT_EQ(f[1], nmea_time(utc_of(epoch))) << "epoch " << epoch;
+                EXPECT_EQ(f[1], nmea_time_and_date(utc_of(epoch)).first) << "epoch " << epoch;
                 const bool fix = epoch >= c.no_fix_epochs;
                 EXPECT_EQ(f[6], fix ? "1" : "0") << sentence.text;
                 if (!fix) {
@@ -321,7 +318,7 @@ TEST_F(GpsSim, SentencesDescribeTheFixAskedFor) {
             } else if (f[0] == "GPRMC") {
                 ASSERT_EQ(f.size(), 13u) << sentence.text;
                 EXPECT_EQ(f[1], gga[1]);
-                EXPECT_EQ(f[9], nmea_date(utc_of(epoch))) << "epoch " << epoch;
+                EXPECT_EQ(f[9], nmea_time_and_date(utc_of(epoch)).second) << "epoch " << epoch;
                 const bool fix = gga[6] == "1";
                 EXPECT_EQ(f[2], fix ? "A" : "V") << sentence.text;
                 EXPECT_EQ(f[3] + f[4] + f[5] + f[6], fix ? gga[2] + gga[3] + gga[4] + gga[5] : "")
