@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <limits>
 #include <regex>
 #include <string>
 #include <vector>
@@ -18,15 +17,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::milliseconds;
-using testsupport::count_of;
-using testsupport::e2e_target;
-using testsupport::GpsLine;
-using testsupport::kHangBound;
-using testsupport::SentSentence;
+// The runs end with kExitAfterGyroPhase: the laser phase finds no interface library.
+using namespace testsupport;
 
-using testsupport::kExitAfterGyroPhase;  // the laser phase finds no interface library
-using testsupport::kExitInterrupted;
 constexpr double kGpsBaud = 9600;
 constexpr double kBitsPerByte = 10;
 
@@ -39,7 +32,7 @@ size_t inner_invalid_lines(const std::vector<GpsLine>& lines) {
                                   [](const GpsLine& line) { return !line.reason.empty(); }));
 }
 
-class GpsE2e : public testsupport::E2eTest {
+class GpsE2e : public E2eTest {
 protected:
     // Starts the unit (with its sent log), the receiver with receiver_options unless receiver is
     // false, and the program on the three files with options ("{gyro}" stands for the unit's
@@ -60,8 +53,7 @@ protected:
     // Checks that every valid sentence of lines is the receiver's next heard one.
     std::vector<SentSentence> expect_every_sentence_kept(const std::vector<GpsLine>& lines) {
         std::vector<SentSentence> kept;
-        const std::string fault =
-            testsupport::check_sentences_kept(receiver().sent(), lines, &kept);
+        const std::string fault = check_sentences_kept(receiver().sent(), lines, &kept);
         EXPECT_EQ(fault, "") << transcript();
         return kept;
     }
@@ -72,15 +64,17 @@ protected:
 // on the line less its gyro record's -D time. Each is the clock zero less that line's delay; a
 // high percentile over a recording is the zero less its shortest delays (a few milliseconds).
 // Not the greatest: on a loaded machine a simulator that wakes late reports one sentence or
-// packet on the line before its bytes were, which would shift the greatest alone.
-TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
+// packet on the line before its bytes were, which would shift the greatest alone. The run ends
+// with Ctrl+C, which must leave every sentence counted in the file.
+TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFileAndCtrlCEndsTheRun) {
     ASSERT_NO_FATAL_FAILURE(start({"--rate", "4", "--seed", "5"}, {"-D"}));
     ASSERT_TRUE(wait_sentences(40)) << transcript();
-    const testsupport::ExitStatus status = quit();
-    ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
+    program().signal(SIGINT);
+    const ExitStatus status = wait();
+    ASSERT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
 
     const std::vector<GpsLine> lines = gps_lines();
-    const std::vector<GpsLine> sentences = testsupport::valid_sentences(lines);
+    const std::vector<GpsLine> sentences = valid_sentences(lines);
     const std::vector<SentSentence> sent = expect_every_sentence_kept(lines);
     ASSERT_EQ(sent.size(), sentences.size());
     EXPECT_EQ(inner_invalid_lines(lines), 0u);
@@ -94,15 +88,14 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
         const double end = static_cast<double>(sent[i].microseconds) / 1e6 +
                            static_cast<double>(sent[i].text.size() + 2) * kBitsPerByte / kGpsBaud;
         gps_zeros.push_back(end - sentences[i].seconds);
-        const std::vector<std::string> fields = testsupport::nmea_fields(sent[i].text);
+        const std::vector<std::string> fields = nmea_fields(sent[i].text);
         fixes +=
             fields[0].ends_with("GGA") && fields.size() > 6 && std::atoi(fields[6].c_str()) > 0;
     }
-    const std::vector<testsupport::SentPacket> packets =
-        testsupport::parse_sent_log(testsupport::read_file(dir() / "unit-sent.log"));
+    const std::vector<SentPacket> packets = parse_sent_log(read_file(dir() / "unit-sent.log"));
     std::vector<double> gyro_zeros;
-    for (const std::string& record : testsupport::split(gyro_file(), '\n')) {
-        const std::vector<std::string> fields = testsupport::split(record, ' ');
+    for (const std::string& record : split(gyro_file(), '\n')) {
+        const std::vector<std::string> fields = split(record, ' ');
         const unsigned long tail = std::stoul(fields.back());
         const auto packet = std::find_if(packets.begin(), packets.end(),
                                          [&](const auto& p) { return p.tail_word == tail; });
@@ -120,9 +113,9 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
     ASSERT_FALSE(gyro_zeros.empty());
     EXPECT_NEAR(high(gps_zeros), high(gyro_zeros), 0.050) << "the GPS and gyro times are one clock";
 
-    const std::optional<testsupport::GpsSummary> summary = testsupport::parse_gps_summary(out());
+    const std::optional<GpsSummary> summary = parse_gps_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
-    EXPECT_EQ(summary->sentences, lines.size());
+    EXPECT_EQ(summary->sentences, lines.size()) << "every sentence counted is in the file";
     EXPECT_EQ(summary->invalid, lines.size() - sentences.size());
     EXPECT_EQ(summary->fixes, fixes);
     EXPECT_GT(fixes, 0u);
@@ -133,11 +126,11 @@ TEST_F(GpsE2e, SentencesAreKeptWithTheClockOfTheGyroFile) {
 struct ReceiverCase {
     const char* name;
     std::vector<std::string> receiver;
-    size_t sentences;       // sentences to wait for before q
-    const char* out_line;   // a line expected once on stdout ("" none)
-    const char* err_regex;  // the whole of stderr
-    bool invalid_lines;     // inner_invalid_lines finds some
-    bool fixes;
+    size_t sentences;            // sentences to wait for before q
+    const char* out_line = "";   // a line expected once on stdout ("" none)
+    const char* err_regex = "";  // the whole of stderr
+    bool invalid_lines = false;  // inner_invalid_lines finds some
+    bool fixes = true;
 };
 
 class ReceiverFault : public GpsE2e, public ::testing::WithParamInterface<ReceiverCase> {};
@@ -146,7 +139,7 @@ TEST_P(ReceiverFault, IsToldOnceAndTheRecordingGoesOn) {
     const ReceiverCase& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(start(c.receiver));
     ASSERT_TRUE(wait_sentences(c.sentences)) << transcript();
-    const testsupport::ExitStatus status = quit();
+    const ExitStatus status = quit();
     ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
 
     if (*c.out_line != '\0') {
@@ -156,7 +149,7 @@ TEST_P(ReceiverFault, IsToldOnceAndTheRecordingGoesOn) {
     EXPECT_TRUE(std::regex_match(gps_err, std::regex(c.err_regex))) << transcript();
     const std::vector<GpsLine> lines = gps_lines();
     EXPECT_EQ(inner_invalid_lines(lines) > 0, c.invalid_lines) << transcript();
-    const std::optional<testsupport::GpsSummary> summary = testsupport::parse_gps_summary(out());
+    const std::optional<GpsSummary> summary = parse_gps_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
     EXPECT_EQ(summary->sentences, lines.size());
     EXPECT_EQ(summary->fixes > 0, c.fixes);
@@ -171,31 +164,19 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiverCase{.name = "Silence",
                      .receiver = {"--rate", "4", "--silence", "7000@8"},
                      .sentences = 12,
-                     .out_line = "GPS - no sentence from the receiver for 5 s, still listening\n",
-                     .err_regex = "",
-                     .invalid_lines = false,
-                     .fixes = true},
+                     .out_line = "GPS - no sentence from the receiver for 5 s, still listening\n"},
         ReceiverCase{.name = "HangUp",
                      .receiver = {"--rate", "4", "--hangup", "1000@8"},
                      .sentences = 16,
-                     .out_line = "",
-                     .err_regex = "GPS - lost the serial port, -?[0-9]+\n",
-                     .invalid_lines = false,
-                     .fixes = true},
+                     .err_regex = "GPS - lost the serial port, -?[0-9]+\n"},
         ReceiverCase{
             .name = "BadChecksumsAndGarbage",
             .receiver = {"--rate", "4", "--bad-checksum-rate", "0.2", "--garbage-rate", "0.2"},
             .sentences = 20,
-            .out_line = "",
-            .err_regex = "",
-            .invalid_lines = true,
-            .fixes = true},
+            .invalid_lines = true},
         ReceiverCase{.name = "NoFix",
                      .receiver = {"--rate", "4", "--no-fix", "600"},
                      .sentences = 8,
-                     .out_line = "",
-                     .err_regex = "",
-                     .invalid_lines = false,
                      .fixes = false}),
     [](const ::testing::TestParamInfo<ReceiverCase>& param_info) { return param_info.param.name; });
 
@@ -213,7 +194,7 @@ TEST_P(UnusablePort, OneLineAndTheRunGoesOnWithoutGps) {
     const PortCase& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(start({}, c.options, false));
     ASSERT_TRUE(wait_gyro_records(1)) << transcript();
-    const testsupport::ExitStatus status = quit();
+    const ExitStatus status = quit();
     ASSERT_EQ(status.code, kExitAfterGyroPhase) << status.describe() << transcript();
 
     std::string expected = c.err;
@@ -225,7 +206,7 @@ TEST_P(UnusablePort, OneLineAndTheRunGoesOnWithoutGps) {
     EXPECT_TRUE(std::regex_match(gps_err, std::regex(expected))) << transcript();
     EXPECT_TRUE(fs::exists(dir() / "gps.txt"));
     EXPECT_EQ(fs::file_size(dir() / "gps.txt"), 0u);
-    EXPECT_FALSE(testsupport::parse_gps_summary(out()).has_value()) << transcript();
+    EXPECT_FALSE(parse_gps_summary(out()).has_value()) << transcript();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -244,30 +225,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "needs: recording without GPS\n"}),
     [](const ::testing::TestParamInfo<PortCase>& param_info) { return param_info.param.name; });
 
+// Before any port opens: the unit receives nothing.
 TEST_F(GpsE2e, AGpsFileThatCannotBeCreatedEndsTheRunBeforeAnyPortOpens) {
-    ASSERT_NO_FATAL_FAILURE(start({}, {}, false));
-    testsupport::TargetProgram second;
-    ASSERT_TRUE(second.launch(e2e_target().exe,
-                              {"l2.txt", "g2.txt", "no-folder/gps.txt", "-C", unit().port()}, {},
-                              dir().string()));
-    const testsupport::ExitStatus status = second.wait(kHangBound);
+    ASSERT_EQ(start_unit(), "");
+    ASSERT_EQ(launch({"laser.txt", "gyro.txt", "no-folder/gps.txt", "-C", unit().port()}), "");
+    const ExitStatus status = wait();
     EXPECT_EQ(status.code, 1) << status.describe();
-    EXPECT_EQ(second.console_err(), "GPS - Error: Can't create the file no-folder/gps.txt\n");
-    program().send("q");
-    (void)wait();
-}
-
-TEST_F(GpsE2e, CtrlCEndsTheRunWithEverySentenceInTheFile) {
-    ASSERT_NO_FATAL_FAILURE(start({"--rate", "4"}));
-    ASSERT_TRUE(wait_sentences(10)) << transcript();
-    program().signal(SIGINT);
-    const testsupport::ExitStatus status = wait();
-    ASSERT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
-    const std::vector<GpsLine> lines = gps_lines();
-    expect_every_sentence_kept(lines);
-    const std::optional<testsupport::GpsSummary> summary = testsupport::parse_gps_summary(out());
-    ASSERT_TRUE(summary.has_value()) << transcript();
-    EXPECT_EQ(summary->sentences, lines.size()) << "every sentence counted is in the file";
+    EXPECT_EQ(err(), "GPS - Error: Can't create the file no-folder/gps.txt\n") << transcript();
+    EXPECT_EQ(unit().log(), "") << "the unit's port was opened";
 }
 
 }  // namespace

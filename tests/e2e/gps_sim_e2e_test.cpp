@@ -1,41 +1,26 @@
 // gps-sim's own promises, as a process on its pseudo-terminal: values it cannot honour are
 // refused, the bytes on the line are exactly the sentences of its sent log, the sentences
-// describe the fix asked for, and silences and hang-ups come after their sentence counts. The
-// simulator is the same native program for both targets, so these run in e2e-native only.
+// describe the fix asked for, and silences and hang-ups come after their sentence counts.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <functional>
-#include <memory>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "e2e_target.hpp"
 #include "gps_sent_log.hpp"
-#include "process.hpp"
-#include "refusal.hpp"
+#include "simulator_test.hpp"
 #include "text.hpp"
 
 namespace {
 
 using namespace std::chrono;
-using testsupport::e2e_target;
-using testsupport::kHangBound;
-using testsupport::nmea_fields;
-using testsupport::Process;
-using testsupport::SentSentence;
-
-constexpr milliseconds kSimExit(5000);
+using namespace testsupport;
 constexpr size_t kMaxSentenceLength = 82;  // NMEA 0183, from '$' to CR LF
 constexpr double kEarthRadiusM = 6371000.0;
 constexpr double kRadPerDeg = std::numbers::pi / 180.0;
@@ -118,128 +103,40 @@ double metres_between(double lat1, double lon1, double lat2, double lon2) {
     return std::hypot(north, east);
 }
 
-// "hhmmss.ss" and "ddmmyy" of a UTC time.
-std::string nmea_time(sys_time<milliseconds> utc) {
+// "hhmmss.ss" and "ddmmyy" of a UTC time, as GGA and RMC give them.
+std::pair<std::string, std::string> nmea_time_and_date(sys_time<milliseconds> utc) {
     const hh_mm_ss of_day(utc - floor<days>(utc));
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d%02d%02d.%02d", static_cast<int>(of_day.hours().count()),
+    const year_month_day date(floor<days>(utc));
+    char time[16];
+    char day[16];
+    std::snprintf(time, sizeof time, "%02d%02d%02d.%02d", static_cast<int>(of_day.hours().count()),
                   static_cast<int>(of_day.minutes().count()),
                   static_cast<int>(of_day.seconds().count()),
                   static_cast<int>(of_day.subseconds().count() / 10));
-    return text;
-}
-
-std::string nmea_date(sys_time<milliseconds> utc) {
-    const year_month_day date(floor<days>(utc));
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u%02u%02d", static_cast<unsigned>(date.day()),
+    std::snprintf(day, sizeof day, "%02u%02u%02d", static_cast<unsigned>(date.day()),
                   static_cast<unsigned>(date.month()), static_cast<int>(date.year()) % 100);
-    return text;
+    return {time, day};
 }
 
-enum class LineEnd { kEnough, kHungUp, kTimedOut };
-
-// Reads the line into *bytes until enough(*bytes) holds, the line hangs up, or kHangBound.
-LineEnd read_line(int fd, std::string* bytes,
-                  const std::function<bool(const std::string&)>& enough) {
-    const auto deadline = steady_clock::now() + kHangBound;
-    char chunk[4096];
-    while (!enough(*bytes)) {
-        if (steady_clock::now() > deadline) {
-            return LineEnd::kTimedOut;
-        }
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0) {
-            continue;
-        }
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got > 0) {
-            bytes->append(chunk, static_cast<size_t>(got));
-        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-            return LineEnd::kHungUp;
-        }
-    }
-    return LineEnd::kEnough;
-}
-
-class GpsSim : public ::testing::Test {
+class GpsSim : public SimulatorTest {
 protected:
-    void SetUp() override {
-        if (e2e_target().wine) {
-            GTEST_SKIP() << "gps-sim is a native program: e2e-native runs its tests";
-        }
-        if (e2e_target().gps_sim.empty()) {
-            GTEST_SKIP() << "GPS_SIM is not set";
-        }
-        ASSERT_TRUE(folder_.ok());
-    }
-
-    void TearDown() override { stop(); }
-
-    std::string sent_log_path() const { return (folder_.path() / "sent.log").string(); }
-    std::string link_path() const { return (folder_.path() / "gps-link").string(); }
-
-    // Starts the receiver with the options, its sent log and its link in the test's folder;
-    // returns the device path it printed.
-    std::string start(const std::vector<std::string>& options) {
-        std::vector<std::string> argv{e2e_target().gps_sim, "--quiet", "--sent-log",
-                                      sent_log_path(),      "--link",  link_path()};
-        argv.insert(argv.end(), options.begin(), options.end());
-        sim_ = std::make_unique<Process>();
-        EXPECT_TRUE(sim_->start(argv)) << sim_->error();
-        const std::string device = testsupport::first_line(*sim_, kHangBound);
-        EXPECT_FALSE(device.empty()) << sim_->err();
-        return device;
-    }
-
-    // Opens the line as a logger would.
-    int open_line(const std::string& path) {
-        close_line();
-        line_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        return line_;
-    }
-
-    void close_line() {
-        if (line_ >= 0) {
-            close(line_);
-            line_ = -1;
-        }
-    }
-
-    // Ends the receiver; its sent log is then complete.
-    void stop() {
-        close_line();
-        if (sim_ && sim_->running()) {
-            sim_->signal(SIGTERM);
-            EXPECT_EQ(sim_->wait(kSimExit).code, 0) << sim_->err();
-        }
-    }
+    GpsSim() : SimulatorTest("gps-sim", e2e_target().gps_sim) {}
 
     std::vector<SentSentence> log() const {
-        return testsupport::parse_gps_sent_log(testsupport::read_file(sent_log_path()));
+        return parse_gps_sent_log(read_file(path("sent.log")));
     }
 
     // Waits until the sent log holds at least count sentences.
     std::vector<SentSentence> wait_for_log(size_t count) {
         std::vector<SentSentence> sentences;
-        EXPECT_TRUE(testsupport::wait_until([&] { return (sentences = log()).size() >= count; },
-                                            kHangBound))
+        EXPECT_TRUE(wait_until([&] { return (sentences = log()).size() >= count; }, kHangBound))
             << sentences.size() << " sentences logged";
         return sentences;
     }
-
-    testsupport::TestFolder folder_{"gps-sim"};
-    std::unique_ptr<Process> sim_;
-    int line_ = -1;
 };
 
 TEST_F(GpsSim, ValuesItCannotHonourEndTheRunWithCode2AndOneLine) {
-    struct Case {
-        const char* legend;
-        std::vector<std::string> options;
-        const char* accepted;  // in the one line on standard error
-    };
-    const Case cases[] = {
+    const Refusal cases[] = {
         {.legend = "rate below an epoch in 10 s",
          .options = {"--rate", "0.09"},
          .accepted = "0.1 to 20"},
@@ -278,9 +175,8 @@ TEST_F(GpsSim, ValuesItCannotHonourEndTheRunWithCode2AndOneLine) {
          .options = {"--baud", "10000001"},
          .accepted = "0 to 10000000"},
     };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(testsupport::refuses_value(e2e_target().gps_sim, c.options, c.accepted))
-            << c.legend;
+    for (const Refusal& c : cases) {
+        EXPECT_TRUE(refuses_value(e2e_target().gps_sim, c.options, c.accepted)) << c.legend;
     }
 }
 
@@ -295,8 +191,7 @@ TEST_F(GpsSim, LineCarriesExactlyTheLoggedSentences) {
                                "--bad-checksum-rate", "0.1", "--garbage-rate", "0.1"})),
               0);
     std::string bytes;
-    EXPECT_EQ(read_line(line_, &bytes, [&](const std::string& b) { return b.size() >= kBytes; }),
-              LineEnd::kEnough);
+    EXPECT_EQ(read_line(line_, &bytes, kBytes), LineEnd::kCount);
     stop();
 
     const std::vector<SentSentence> log = this->log();
@@ -310,8 +205,7 @@ TEST_F(GpsSim, LineCarriesExactlyTheLoggedSentences) {
         const SentSentence& sentence = log[i];
         ASSERT_EQ(sentence.index, i) << "every sentence has its line";
         EXPECT_LE(sentence.text.size() + 2, kMaxSentenceLength) << sentence.text;
-        EXPECT_EQ(testsupport::nmea_checksum_ok(sentence.text), !sentence.bad_checksum)
-            << sentence.text;
+        EXPECT_EQ(nmea_checksum_ok(sentence.text), !sentence.bad_checksum) << sentence.text;
         bad += sentence.bad_checksum ? 1 : 0;
         after_garbage += sentence.garbage > 0 ? 1 : 0;
         if (i > 0) {
@@ -406,7 +300,7 @@ TEST_F(GpsSim, SentencesDescribeTheFixAskedFor) {
                 }
                 ASSERT_EQ(f.size(), 15u) << sentence.text;
                 gga = f;
-                EXPECT_EQ(f[1], nmea_time(utc_of(epoch))) << "epoch " << epoch;
+                EXPECT_EQ(f[1], nmea_time_and_date(utc_of(epoch)).first) << "epoch " << epoch;
                 const bool fix = epoch >= c.no_fix_epochs;
                 EXPECT_EQ(f[6], fix ? "1" : "0") << sentence.text;
                 if (!fix) {
@@ -424,7 +318,7 @@ TEST_F(GpsSim, SentencesDescribeTheFixAskedFor) {
             } else if (f[0] == "GPRMC") {
                 ASSERT_EQ(f.size(), 13u) << sentence.text;
                 EXPECT_EQ(f[1], gga[1]);
-                EXPECT_EQ(f[9], nmea_date(utc_of(epoch))) << "epoch " << epoch;
+                EXPECT_EQ(f[9], nmea_time_and_date(utc_of(epoch)).second) << "epoch " << epoch;
                 const bool fix = gga[6] == "1";
                 EXPECT_EQ(f[2], fix ? "A" : "V") << sentence.text;
                 EXPECT_EQ(f[3] + f[4] + f[5] + f[6], fix ? gga[2] + gga[3] + gga[4] + gga[5] : "")
@@ -484,17 +378,14 @@ TEST_F(GpsSim, HangUpComesAfterItsSentenceCountAndTheLineComesBack) {
     constexpr size_t kBytesAfter = 1500;
     ASSERT_GE(open_line(start({"--rate", "5", "--baud", "38400", "--hangup", "700@20"})), 0);
     std::string before;
-    ASSERT_EQ(read_line(line_, &before, [](const std::string&) { return false; }),
-              LineEnd::kHungUp);
+    ASSERT_EQ(read_line(line_, &before), LineEnd::kHungUp);
     // Until the link points at the new line, an open finds no line or one that has hung up.
     std::string after;
-    EXPECT_TRUE(testsupport::wait_until(
+    EXPECT_TRUE(wait_until(
         [&] {
             after.clear();
-            return open_line(link_path()) >= 0 &&
-                   read_line(line_, &after, [](const std::string& b) {
-                       return b.size() >= kBytesAfter;
-                   }) == LineEnd::kEnough;
+            return open_line(path("link")) >= 0 &&
+                   read_line(line_, &after, kBytesAfter) == LineEnd::kCount;
         },
         kHangBound));
     stop();

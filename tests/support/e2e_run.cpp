@@ -1,15 +1,9 @@
 #include "e2e_run.hpp"
 
-#include "text.hpp"
-
 namespace testsupport {
 
 E2eRun::E2eRun(const std::string& kind)
     : folder_(kind), unit_(folder_.path()), receiver_(folder_.path()) {}
-
-std::string E2eRun::start_unit(const std::vector<std::string>& options) {
-    return unit_.start(options);
-}
 
 std::string E2eRun::start_receiver(const std::vector<std::string>& options) {
     receiver_started_ = true;
@@ -58,29 +52,12 @@ bool E2eRun::wait_sentences(size_t n) const {
                       milliseconds(50));
 }
 
-ExitStatus E2eRun::quit() {
-    program_.send("q");
-    return program_.wait(kHangBound);
-}
-
 std::string E2eRun::err() const {
-    return without_no_gps_line(program_.console_err());
-}
-
-std::string E2eRun::gyro_file() const {
-    return read_file(dir() / "gyro.txt");
-}
-
-std::string E2eRun::gps_bytes() const {
-    return read_file(dir() / "gps.txt");
-}
-
-std::string E2eRun::laser_bytes() const {
-    return read_file(dir() / "laser.txt");
-}
-
-std::vector<HsifCall> E2eRun::trace() const {
-    return parse_hsif_trace(read_file(dir() / "trace.txt"));
+    std::string text = program_.console_err();
+    if (const size_t at = text.find(kNoGpsLine); at != std::string::npos) {
+        text.erase(at, std::char_traits<char>::length(kNoGpsLine));
+    }
+    return text;
 }
 
 std::string E2eRun::transcript() const {

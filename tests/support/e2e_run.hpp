@@ -16,6 +16,7 @@
 #include "pty.hpp"
 #include "simulated_receiver.hpp"
 #include "simulated_unit.hpp"
+#include "text.hpp"
 
 namespace testsupport {
 
@@ -43,7 +44,9 @@ public:
     void keep_files() { folder_.keep(); }
 
     // Each returns an empty text, or why the part could not start.
-    std::string start_unit(const std::vector<std::string>& options = {});
+    std::string start_unit(const std::vector<std::string>& options = {}) {
+        return unit_.start(options);
+    }
     std::string start_receiver(const std::vector<std::string>& options);
     // The pseudo-terminal, mapped to COM8 under Wine.
     std::string open_laser_port();
@@ -64,18 +67,21 @@ public:
     }
     ExitStatus wait() { return program_.wait(kHangBound); }
     // Presses q and waits for the program to end.
-    ExitStatus quit();
+    ExitStatus quit() {
+        program_.send("q");
+        return wait();
+    }
 
     std::string out() const { return program_.console_out(); }
     // Standard error without the line of the GPS port that names no device.
     std::string err() const;
-    std::string gyro_file() const;
+    std::string gyro_file() const { return read_file(dir() / "gyro.txt"); }
     std::vector<GyroRecord> gyro_records() const { return parse_gyro_records(gyro_file()); }
-    std::string gps_bytes() const;
+    std::string gps_bytes() const { return read_file(dir() / "gps.txt"); }
     std::vector<GpsLine> gps_lines() const { return parse_gps_file(gps_bytes()); }
-    std::string laser_bytes() const;
+    std::string laser_bytes() const { return read_file(dir() / "laser.txt"); }
     // The simulated library's call trace (trace.txt).
-    std::vector<HsifCall> trace() const;
+    std::vector<HsifCall> trace() const { return parse_hsif_trace(read_file(dir() / "trace.txt")); }
 
     // Everything the run printed, sent, received and called, for failure messages.
     std::string transcript() const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +14,10 @@ namespace testsupport {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Printed once when the target cannot run here; ctest's SKIP_REGULAR_EXPRESSION reports the whole
+// suite skipped on it.
+constexpr const char* kSkipMarker = "E2E-SKIPPED: ";
 
 std::string env_or_empty(const char* name) {
     const char* value = std::getenv(name);
@@ -63,10 +68,11 @@ public:
         E2eTarget& t = target();
         if (t.skip_reason.empty() && t.wine) {
             std::string why;
-            if (wine_setup(&why)) {
+            if (wine_run({"--setup"}, &why) == 0) {
                 wine_started_ = true;
             } else {
-                t.skip_reason = "Wine cannot run here: " + why;
+                t.skip_reason =
+                    "Wine cannot run here: " + (why.empty() ? "wine-run --setup failed" : why);
             }
         }
         if (!t.skip_reason.empty()) {
@@ -76,8 +82,9 @@ public:
     }
 
     void TearDown() override {
+        std::string output;
         if (wine_started_) {
-            wine_cleanup();
+            wine_run({"--cleanup"}, &output);
         }
     }
 
@@ -95,35 +102,6 @@ std::string real_or_absolute(const fs::path& path) {
 }
 
 }  // namespace
-
-std::vector<std::string> E2eTarget::command(const std::string& program) const {
-    if (wine) {
-        return {wine_run_script(), program};
-    }
-    return {program};
-}
-
-std::vector<std::string> E2eTarget::environment() const {
-    return wine ? wine_environment() : std::vector<std::string>{};
-}
-
-std::string E2eTarget::console_text(const std::string& raw) const {
-    return wine ? without_crlf(raw) : raw;
-}
-
-std::string E2eTarget::console_bytes(const std::string& text) const {
-    if (!wine) {
-        return text;
-    }
-    std::string bytes;
-    for (char c : text) {
-        if (c == '\n') {
-            bytes += '\r';
-        }
-        bytes += c;
-    }
-    return bytes;
-}
 
 std::string E2eTarget::hsif_file_name() const {
     return wine ? "hsif.dll" : "libhsif.so";
@@ -170,25 +148,38 @@ std::string wine_path(const std::string& unix_path) {
 
 bool TargetProgram::launch(const std::string& program, const std::vector<std::string>& args,
                            const std::vector<std::string>& env, const std::string& cwd) {
-    const E2eTarget& t = e2e_target();
-    std::vector<std::string> argv = t.command(program);
+    const bool wine = e2e_target().wine;
+    std::vector<std::string> argv{program};
+    if (wine) {
+        argv.insert(argv.begin(), wine_run_script());
+    }
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> all_env = t.environment();
-    all_env.insert(all_env.end(), env.begin(), env.end());
+    std::vector<std::string> all_env = env;
+    if (wine) {
+        all_env.push_back("MORVANE_WINE_WARM=1");  // the suite's environment started the server
+    }
     return start(argv, all_env, cwd);
 }
 
 std::string TargetProgram::console_out() const {
-    return e2e_target().console_text(out());
+    return e2e_target().wine ? without_crlf(out()) : out();
 }
 
 std::string TargetProgram::console_err() const {
-    return e2e_target().console_text(err());
+    return e2e_target().wine ? without_crlf(err()) : err();
 }
 
 bool TargetProgram::wait_for_console(const std::string& text, milliseconds timeout,
                                      bool on_err) const {
-    return wait_for_text(e2e_target().console_bytes(text), timeout, on_err);
+    std::string bytes;
+    for (char c : text) {
+        bytes += e2e_target().wine && c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    return wait_for(
+        [&](const std::string& out, const std::string& err) {
+            return (on_err ? err : out).find(bytes) != std::string::npos;
+        },
+        timeout);
 }
 
 TargetPort::TargetPort(int com_number, const std::string& device) {
@@ -201,6 +192,31 @@ TargetPort::TargetPort(int com_number, const std::string& device) {
     if (!mapping_->ok()) {
         error_ = mapping_->error();
     }
+}
+
+SimulatedDevice::~SimulatedDevice() {
+    if (sim_ && sim_->running()) {
+        sim_->signal(SIGTERM);
+        sim_->wait(kHangBound);
+    }
+}
+
+std::string SimulatedDevice::port() const {
+    return e2e_target().wine ? "COM" + std::to_string(com_number_) : link_;
+}
+
+std::string SimulatedDevice::start_device(std::vector<std::string> argv) {
+    argv.insert(argv.begin() + 1, {"--link", link_});
+    sim_ = std::make_unique<Process>();
+    if (!sim_->start(argv)) {
+        return argv[0] + ": " + sim_->error();
+    }
+    sim_->close_stdin();
+    if (first_line(*sim_, kHangBound).empty()) {
+        return argv[0] + " printed no device path; stderr: " + sim_->err();
+    }
+    port_ = std::make_unique<TargetPort>(com_number_, link_);
+    return port_->error();
 }
 
 TestFolder::TestFolder(const std::string& kind) {

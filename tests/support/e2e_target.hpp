@@ -1,25 +1,7 @@
 #pragma once
 // The end-to-end harness: the target the suites run (the native programs, or the Windows build
-// under Wine) and its simulators, the one gtest environment of the suites (the skip marker, the
-// Wine prefix), how a program of the target is started and its console read, the COM ports that
-// stand for devices under Wine, and a test's own folder.
-//
-// The target is read from the environment that ctest sets (see tests/e2e/README.md):
-//
-//   MORVANE_TARGET  native | wine
-//   MORVANE_WINE_ARCH  under Wine: win32 (the default) or win64, the width of the Windows build
-//   MORVANE_EXE     the program: build/morvane, or build-win32/morvane.exe (build-win64/...) under
-//                   Wine
-//   AHRS_SIM        the simulated AHRS unit (a native program in both cases)
-//   GPS_SIM         the simulated GPS receiver (a native program in both cases)
-//   HSIF_SIM_DIR    the folder of the simulated interface library: build/sim (libhsif.so), or
-//                   build-win32/sim or build-win64/sim (hsif.dll) under Wine
-//   HSIF_SIM_CALIBRATION     the calibration file the simulated library reads as "LOOKUPHS"
-//   HSIF_INCOMPLETE_LIBRARY  a library of this target that lacks one of the 50 entry points
-//   CAPTURE_TOOL    capture-tool of the target
-//   SERIAL_PROBE    serial-probe of the target (default: found from the build folders)
-//   MORVANE_VERSION the project version
-//   MORVANE_DIST_ZIP the Windows package (make dist)
+// under Wine) as the environment names it (see tests/e2e/README.md), the suites' one gtest
+// environment, programs of the target, the COM ports that stand for devices, a test's folder.
 
 #include <filesystem>
 #include <memory>
@@ -36,39 +18,22 @@ namespace testsupport {
 // never decides a result.
 constexpr milliseconds kHangBound(60000);
 
-// Printed once when the target cannot run here; ctest's SKIP_REGULAR_EXPRESSION reports the whole
-// suite skipped on it.
-constexpr const char* kSkipMarker = "E2E-SKIPPED: ";
-
 struct E2eTarget {
-    bool wine = false;
-    std::string exe;
-    std::string ahrs_sim;
-    std::string gps_sim;
-    std::string hsif_sim_dir;
-    std::string calibration;
-    std::string incomplete_library;
-    std::string capture_tool;
-    std::string serial_probe;
-    std::string version;
-    std::string dist_zip;
+    bool wine = false;     // MORVANE_TARGET native|wine; MORVANE_WINE_ARCH win32 (default)|win64
+    std::string exe;       // MORVANE_EXE: build/morvane, or build-win32/morvane.exe (or win64)
+    std::string ahrs_sim;  // AHRS_SIM: the simulated unit, a native program on both targets
+    std::string gps_sim;   // GPS_SIM: the simulated receiver, likewise
+    std::string hsif_sim_dir;  // HSIF_SIM_DIR: the folder of libhsif.so, or of hsif.dll
+    std::string calibration;   // HSIF_SIM_CALIBRATION: what the simulated library reads as LOOKUPHS
+    std::string incomplete_library;  // HSIF_INCOMPLETE_LIBRARY: one lacking an entry point
+    std::string capture_tool;        // CAPTURE_TOOL
+    std::string serial_probe;        // SERIAL_PROBE
+    std::string version;             // MORVANE_VERSION: the project version
+    std::string dist_zip;            // MORVANE_DIST_ZIP: the Windows package (make dist)
     // Not empty: the programs cannot run here at all (no Windows build, no Wine, variables
     // unset); every test skips with this reason. Missing simulators or tools beside a present
     // program are left for the tests to fail on: the build makes them with the program.
     std::string skip_reason;
-
-    // The words that start program (a program of this target, such as exe or capture_tool):
-    // the program itself natively, wine-run and the program under Wine.
-    std::vector<std::string> command(const std::string& program) const;
-    // Environment entries every program of this target is started with (under Wine: the
-    // prefix's server is up).
-    std::vector<std::string> environment() const;
-
-    // Console text of a program of this target with "\n" line ends: msvcrt writes console text
-    // in text mode, so a Windows program's "\n" arrives as "\r\n"; a lone "\r" stays.
-    std::string console_text(const std::string& raw) const;
-    // text with its "\n" as this target's programs write them to the console.
-    std::string console_bytes(const std::string& text) const;
 
     // The interface library's file name on this target: "libhsif.so" or "hsif.dll".
     std::string hsif_file_name() const;
@@ -91,8 +56,9 @@ std::string unpack_zip(const std::string& zip, const std::filesystem::path& into
 // A Unix path as Wine's Z: drive shows it: "Z:\tmp\x" for "/tmp/x".
 std::string wine_path(const std::string& unix_path);
 
-// A program of the target run as a process: started with the target's words and environment,
-// its console read as "\n" text.
+// A program of the target run as a process: natively itself, under Wine through wine-run; its
+// console read as "\n" text (msvcrt writes console text in text mode: a Windows program's "\n"
+// arrives as "\r\n"; a lone "\r" stays).
 class TargetProgram : public Process {
 public:
     // Starts program with args, the target's environment plus env, in cwd (empty: the current
@@ -126,6 +92,35 @@ private:
     std::string name_;
     std::string error_;
     std::unique_ptr<ComMapping> mapping_;
+};
+
+// A simulator of a test on a link in the test's folder (the link follows its line across
+// hang-ups), and the port a program of the target opens for it.
+class SimulatedDevice {
+public:
+    SimulatedDevice(const std::filesystem::path& link, int com_number)
+        : link_(link.string()), com_number_(com_number) {}
+    SimulatedDevice(const SimulatedDevice&) = delete;
+    SimulatedDevice& operator=(const SimulatedDevice&) = delete;
+    // Ends the simulator (SIGTERM), waiting for it.
+    ~SimulatedDevice();
+
+    // The port word: the link natively, COM<com_number> under Wine (mapped onto the link once
+    // the simulator has started).
+    std::string port() const;
+    // The simulator's status lines, for failure messages.
+    std::string status() const { return sim_ ? sim_->err() : std::string(); }
+
+protected:
+    // Starts argv, the simulator and its words, with "--link" and the link; the simulator prints
+    // its device path first. Returns an empty text, or why it could not start.
+    std::string start_device(std::vector<std::string> argv);
+
+private:
+    std::string link_;
+    int com_number_;
+    std::unique_ptr<Process> sim_;
+    std::unique_ptr<TargetPort> port_;
 };
 
 // A test's own folder, /tmp/morvane-<kind>-XXXXXX: removed at the end, kept with its path

@@ -21,14 +21,6 @@ namespace {
 // been quiet this long: a grandchild (a Wine service, say) may hold a copy of the pipe for ever.
 constexpr int kDrainQuietMs = 300;
 
-void ignore_sigpipe_once() {
-    static const bool done = [] {
-        std::signal(SIGPIPE, SIG_IGN);
-        return true;
-    }();
-    (void)done;
-}
-
 }  // namespace
 
 std::string ExitStatus::describe() const {
@@ -44,10 +36,7 @@ std::string ExitStatus::describe() const {
 Process::~Process() {
     if (running()) {
         kill_group();
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        reaped_ = true;
+        wait(milliseconds(0));  // reaps it, stops the reader and closes standard input
     }
     stop_reader();
     close_stdin();
@@ -65,7 +54,7 @@ void Process::stop_reader() {
 
 bool Process::start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                     const std::string& cwd) {
-    ignore_sigpipe_once();
+    std::signal(SIGPIPE, SIG_IGN);  // a write to a child that has gone fails instead
     if (argv.empty()) {
         error_ = "no program given";
         return false;
@@ -141,34 +130,26 @@ void Process::reader_loop(int out_fd, int err_fd) {
     int fds[2] = {out_fd, err_fd};
     Clock::time_point last_data = Clock::now();
     while (fds[0] >= 0 || fds[1] >= 0) {
-        pollfd p[2];
-        nfds_t n = 0;
-        int which[2];
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i] >= 0) {
-                p[n] = {fds[i], POLLIN, 0};
-                which[n] = i;
-                ++n;
-            }
-        }
-        const int ready = poll(p, n, 50);
+        // poll skips an entry whose descriptor is negative: a stream already closed.
+        pollfd p[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+        const int ready = poll(p, 2, 50);
         if (ready < 0 && errno != EINTR) {
             break;
         }
         bool got = false;
-        for (nfds_t k = 0; ready > 0 && k < n; ++k) {
-            if ((p[k].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+        for (int k = 0; ready > 0 && k < 2; ++k) {
+            if (fds[k] < 0 || (p[k].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
                 continue;
             }
             char buffer[4096];
-            const ssize_t count = read(p[k].fd, buffer, sizeof buffer);
+            const ssize_t count = read(fds[k], buffer, sizeof buffer);
             if (count > 0) {
                 got = true;
                 std::lock_guard<std::mutex> lock(mutex_);
-                (which[k] == 0 ? out_ : err_).append(buffer, static_cast<size_t>(count));
+                (k == 0 ? out_ : err_).append(buffer, static_cast<size_t>(count));
             } else if (count == 0 || errno != EINTR) {
-                close(p[k].fd);
-                fds[which[k]] = -1;
+                close(fds[k]);
+                fds[k] = -1;
             }
         }
         if (got) {
@@ -243,14 +224,6 @@ bool Process::wait_for(const std::function<bool(const std::string&, const std::s
         }
     }
     return true;
-}
-
-bool Process::wait_for_text(const std::string& text, milliseconds timeout, bool on_err) const {
-    return wait_for(
-        [&](const std::string& out, const std::string& err) {
-            return (on_err ? err : out).find(text) != std::string::npos;
-        },
-        timeout);
 }
 
 ExitStatus Process::wait(milliseconds timeout) {

@@ -61,8 +61,6 @@ public:
     // Waits until pred(stdout, stderr) holds or the deadline passes; returns pred's last value.
     bool wait_for(const std::function<bool(const std::string&, const std::string&)>& pred,
                   milliseconds timeout) const;
-    // Waits until text appears on standard output (or standard error when on_err).
-    bool wait_for_text(const std::string& text, milliseconds timeout, bool on_err = false) const;
 
     // Waits for the process to end. On timeout kills its process group and reports timed_out.
     // Output read until then stays available. Calling it again returns the same status.

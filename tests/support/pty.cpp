@@ -23,6 +23,34 @@ int ms_left(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
+// Reads from fd until count bytes have arrived, the line hangs up, or timeout_ms has passed: since
+// the call, or when quiet, since the last bytes came.
+std::vector<uint8_t> read_from(int fd, size_t count, int timeout_ms, bool quiet) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::vector<uint8_t> out;
+    uint8_t chunk[4096];
+    while (fd >= 0 && out.size() < count) {
+        pollfd p{fd, POLLIN, 0};
+        const int n = poll(&p, 1, quiet ? timeout_ms : ms_left(deadline));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (quiet || ms_left(deadline) == 0) {
+                break;
+            }
+            continue;
+        }
+        const ssize_t got = ::read(fd, chunk, std::min(sizeof chunk, count - out.size()));
+        if (got > 0) {
+            out.insert(out.end(), chunk, chunk + got);
+        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+            break;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 Pty::Pty(Line line) {
@@ -82,53 +110,11 @@ bool Pty::write(const void* data, size_t size, int timeout_ms) {
 }
 
 std::vector<uint8_t> Pty::read(size_t count, int timeout_ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    std::vector<uint8_t> out;
-    uint8_t chunk[4096];
-    while (master_ >= 0 && out.size() < count) {
-        pollfd p{master_, POLLIN, 0};
-        const int n = poll(&p, 1, ms_left(deadline));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (ms_left(deadline) == 0) {
-                break;
-            }
-            continue;
-        }
-        const size_t want = std::min(sizeof chunk, count - out.size());
-        const ssize_t got = ::read(master_, chunk, want);
-        if (got > 0) {
-            out.insert(out.end(), chunk, chunk + got);
-        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-            break;
-        }
-    }
-    return out;
+    return read_from(master_, count, timeout_ms, false);
 }
 
 std::vector<uint8_t> Pty::read_until_quiet(int quiet_ms, size_t limit) {
-    std::vector<uint8_t> out;
-    uint8_t chunk[4096];
-    while (master_ >= 0 && out.size() < limit) {
-        pollfd p{master_, POLLIN, 0};
-        const int n = poll(&p, 1, quiet_ms);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        const size_t want = std::min(sizeof chunk, limit - out.size());
-        const ssize_t got = ::read(master_, chunk, want);
-        if (got > 0) {
-            out.insert(out.end(), chunk, chunk + got);
-        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-            break;
-        }
-    }
-    return out;
+    return read_from(master_, limit, quiet_ms, true);
 }
 
 void Pty::hang_up() {

@@ -16,13 +16,6 @@ namespace test_support {
 // program left behind. The pair keeps one descriptor of the slave open, so the line stays up
 // while the code under test closes and reopens the slave path; hang_up() (or the destructor)
 // closes both ends.
-//
-//   test_support::Pty pty;
-//   ASSERT_TRUE(pty.ok()) << pty.error();
-//   HANDLE port = CreateFileA(pty.slave_path().c_str(), ...);
-//   pty.write({0xFF, 0x01});                   // bytes the "device" sends
-//   auto seen = pty.read(2, 1000);             // bytes the code under test sent
-//   pty.hang_up();                             // the device vanishes
 class Pty {
 public:
     enum class Line { kRaw, kCooked };

@@ -1,7 +1,6 @@
 #include "simulated_receiver.hpp"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <regex>
 
@@ -9,50 +8,14 @@
 
 namespace testsupport {
 
-namespace {
-
-constexpr milliseconds kStopWait(5000);
-
-}  // namespace
-
-std::string without_no_gps_line(const std::string& err) {
-    std::string text = err;
-    const size_t at = text.find(kNoGpsLine);
-    if (at != std::string::npos) {
-        text.erase(at, std::char_traits<char>::length(kNoGpsLine));
-    }
-    return text;
-}
-
-SimulatedReceiver::~SimulatedReceiver() {
-    if (sim_ && sim_->running()) {
-        sim_->signal(SIGTERM);
-        sim_->wait(kStopWait);
-    }
-}
-
 std::string SimulatedReceiver::start(const std::vector<std::string>& options) {
-    std::vector<std::string> argv{e2e_target().gps_sim, "--link", (dir_ / "gps-link").string(),
-                                  "--sent-log", (dir_ / "gps-sent.log").string()};
+    std::vector<std::string> argv{e2e_target().gps_sim, "--sent-log", sent_log_.string()};
     argv.insert(argv.end(), options.begin(), options.end());
-    sim_ = std::make_unique<Process>();
-    if (!sim_->start(argv)) {
-        return "gps-sim: " + sim_->error();
-    }
-    sim_->close_stdin();
-    if (first_line(*sim_, kHangBound).empty()) {
-        return "gps-sim printed no device path; stderr: " + sim_->err();
-    }
-    port_ = std::make_unique<TargetPort>(kReceiverComNumber, (dir_ / "gps-link").string());
-    return port_->error();
-}
-
-std::string SimulatedReceiver::port() const {
-    return port_ ? port_->name() : std::string();
+    return start_device(argv);
 }
 
 std::vector<SentSentence> SimulatedReceiver::sent() const {
-    return parse_gps_sent_log(read_file(dir_ / "gps-sent.log"));
+    return parse_gps_sent_log(read_file(sent_log_));
 }
 
 std::vector<GpsLine> parse_gps_file(const std::string& file) {

@@ -4,14 +4,12 @@
 // line read back.
 
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "e2e_target.hpp"
 #include "gps_sent_log.hpp"
-#include "process.hpp"
 
 namespace testsupport {
 
@@ -24,31 +22,20 @@ constexpr const char* kNoGpsPort = "no-gps-port";
 constexpr const char* kNoGpsLine =
     "GPS - could not open serial port no-gps-port, 2: recording without GPS\n";
 
-// err without the line kNoGpsLine (once), for tests of the other recordings.
-std::string without_no_gps_line(const std::string& err);
-
-class SimulatedReceiver {
+class SimulatedReceiver : public SimulatedDevice {
 public:
     // The receiver of the test folder dir: its link dir/gps-link, its sent log dir/gps-sent.log.
-    explicit SimulatedReceiver(std::filesystem::path dir) : dir_(std::move(dir)) {}
-    SimulatedReceiver(const SimulatedReceiver&) = delete;
-    SimulatedReceiver& operator=(const SimulatedReceiver&) = delete;
-    ~SimulatedReceiver();
+    explicit SimulatedReceiver(const std::filesystem::path& dir)
+        : SimulatedDevice(dir / "gps-link", kReceiverComNumber), sent_log_(dir / "gps-sent.log") {}
 
     // Starts gps-sim with options and makes the port for it. Returns an empty text, or why the
     // receiver could not start.
     std::string start(const std::vector<std::string>& options);
-
-    // The port word a program of the target opens: the link natively, COM6 under Wine.
-    std::string port() const;
     // What the receiver has sent so far.
     std::vector<SentSentence> sent() const;
-    std::string status() const { return sim_ ? sim_->err() : std::string(); }
 
 private:
-    std::filesystem::path dir_;
-    std::unique_ptr<Process> sim_;
-    std::unique_ptr<TargetPort> port_;
+    std::filesystem::path sent_log_;
 };
 
 // One line of a GPS file: "<seconds> <sentence>" or "<seconds> #<reason> <bytes>".

@@ -3,48 +3,30 @@
 // a program of the target opens for it, and what the unit reports (the bytes it received).
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "e2e_target.hpp"
-#include "process.hpp"
 
 namespace testsupport {
 
 // The COM port the Windows program is given for the unit under Wine.
 constexpr int kUnitComNumber = 7;
 
-class SimulatedUnit {
+class SimulatedUnit : public SimulatedDevice {
 public:
     // The unit of the test folder dir: its link dir/unit-link, its log dir/unit.log.
-    explicit SimulatedUnit(std::filesystem::path dir) : dir_(std::move(dir)) {}
-    SimulatedUnit(const SimulatedUnit&) = delete;
-    SimulatedUnit& operator=(const SimulatedUnit&) = delete;
-    // Stops the unit.
-    ~SimulatedUnit();
+    explicit SimulatedUnit(const std::filesystem::path& dir)
+        : SimulatedDevice(dir / "unit-link", kUnitComNumber), log_(dir / "unit.log") {}
 
-    // Starts ahrs-sim with options and makes the port for it (the link follows the unit's line
-    // across hang-ups). Returns an empty text, or why the unit could not start.
+    // Starts ahrs-sim with options and makes the port for it. Returns an empty text, or why the
+    // unit could not start.
     std::string start(const std::vector<std::string>& options);
-
-    // Ends the unit (SIGTERM), waiting for it.
-    void stop();
-
-    // The port word a program of the target opens for the unit: the link natively, COM7 under
-    // Wine (mapped onto the link once the unit has started).
-    std::string port() const;
-    // The link to the unit's current pseudo-terminal.
-    std::string link() const { return (dir_ / "unit-link").string(); }
     // Every byte the unit has received, in order.
     std::string log() const;
-    // The unit's status lines, for failure messages.
-    std::string status() const { return sim_ ? sim_->err() : std::string(); }
 
 private:
-    std::filesystem::path dir_;
-    std::unique_ptr<Process> sim_;
-    std::unique_ptr<TargetPort> port_;
+    std::filesystem::path log_;
 };
 
 // One start-up exchange of the logger as the unit received it: the bytes up to and with the

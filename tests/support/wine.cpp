@@ -15,27 +15,23 @@
 
 namespace testsupport {
 
-namespace {
-
 // A placeholder outlives any single test by far; it also ends when its pseudo-terminal hangs up.
 constexpr const char* kPlaceholderSeconds = "900";
 
-std::string run_script(const std::vector<std::string>& args, int* code) {
+int wine_run(const std::vector<std::string>& args, std::string* output) {
     std::vector<std::string> argv{wine_run_script()};
     argv.insert(argv.end(), args.begin(), args.end());
     Process process;
     if (!process.start(argv)) {
-        *code = -1;
-        return process.error();
+        *output = process.error();
+        return -1;
     }
     process.close_stdin();
     // Creating the prefix takes about 5 s (12 s on a busy machine).
     const ExitStatus status = process.wait(milliseconds(120000));
-    *code = status.exited ? status.code : -1;
-    return process.out() + process.err() + (status.exited ? "" : status.describe());
+    *output = process.out() + process.err() + (status.exited ? "" : status.describe());
+    return status.exited ? status.code : -1;
 }
-
-}  // namespace
 
 std::string wine_run_script() {
     if (const char* path = std::getenv("MORVANE_WINE_RUN"); path != nullptr && *path != '\0') {
@@ -44,39 +40,15 @@ std::string wine_run_script() {
     return (std::filesystem::path(__FILE__).parent_path() / "wine-run").string();
 }
 
-bool wine_setup(std::string* why) {
-    int code = 0;
-    const std::string text = run_script({"--setup"}, &code);
-    if (code != 0) {
-        *why = text.empty() ? "wine-run --setup failed" : text;
-        return false;
-    }
-    return true;
-}
-
-void wine_cleanup() {
-    int code = 0;
-    run_script({"--cleanup"}, &code);
-}
-
-std::vector<std::string> wine_environment() {
-    return {"MORVANE_WINE_WARM=1"};
-}
-
 ComMapping::ComMapping(int number, std::string path) : number_(number), path_(std::move(path)) {
-    int code = 0;
-    const std::string text = run_script({"--map-com", std::to_string(number_), path_}, &code);
-    if (code != 0) {
+    std::string text;
+    if (wine_run({"--map-com", std::to_string(number_), path_}, &text) != 0) {
         error_ = "cannot map COM" + std::to_string(number_) + ": " + text;
         return;
     }
     // The device the path names now is held before the caller starts a program on it; later
     // ones (the simulator re-points its link after a hang-up) are picked up by the watcher.
-    std::error_code ec;
-    const std::filesystem::path device = std::filesystem::canonical(path_, ec);
-    if (!ec && device.string().rfind("/dev/pts/", 0) == 0) {
-        hold(device.string());
-    }
+    hold_new_device();
     watcher_ = std::thread(&ComMapping::watch, this);
 }
 
@@ -93,12 +65,7 @@ ComMapping::~ComMapping() {
 
 void ComMapping::watch() {
     while (!stop_) {
-        std::error_code ec;
-        const std::filesystem::path device = std::filesystem::canonical(path_, ec);
-        if (!ec && device.string().rfind("/dev/pts/", 0) == 0 &&
-            std::find(held_.begin(), held_.end(), device.string()) == held_.end()) {
-            hold(device.string());
-        }
+        hold_new_device();
         // Reap placeholders whose pseudo-terminal has hung up.
         for (auto it = placeholders_.begin(); it != placeholders_.end();) {
             if (waitpid(*it, nullptr, WNOHANG) == *it) {
@@ -111,7 +78,13 @@ void ComMapping::watch() {
     }
 }
 
-void ComMapping::hold(const std::string& device) {
+void ComMapping::hold_new_device() {
+    std::error_code ec;
+    const std::string device = std::filesystem::canonical(path_, ec).string();
+    if (ec || device.rfind("/dev/pts/", 0) != 0 ||
+        std::find(held_.begin(), held_.end(), device) != held_.end()) {
+        return;
+    }
     held_.push_back(device);
     const pid_t pid = fork();
     if (pid == 0) {

@@ -14,15 +14,10 @@ namespace testsupport {
 // Path of the wine-run script: $MORVANE_WINE_RUN, else the one beside this file's source.
 std::string wine_run_script();
 
-// Creates the prefix when needed and starts its persistent wineserver (and services) with their
-// stdio on /dev/null. Returns false with the reason in *why when Wine cannot run here.
-bool wine_setup(std::string* why);
-
-// Stops the wineserver of the prefix.
-void wine_cleanup();
-
-// The environment additions for programs run through wine-run after wine_setup.
-std::vector<std::string> wine_environment();
+// Runs wine-run with args ("--setup": the prefix made when needed, its wineserver and services
+// kept up on /dev/null; "--cleanup": that server stopped) and waits for it. Returns its exit code
+// (-1 when it did not end) and puts what it printed in *output.
+int wine_run(const std::vector<std::string>& args, std::string* output);
 
 // Maps COM<number> of the prefix onto path (a device or a symlink to one, such as the simulator's
 // --link). While it lives, every pseudo-terminal that path resolves to is made the controlling
@@ -42,7 +37,8 @@ public:
 
 private:
     void watch();
-    void hold(const std::string& device);
+    // Makes the pseudo-terminal path_ resolves to, when not held yet, a placeholder's terminal.
+    void hold_new_device();
 
     int number_;
     std::string path_;
