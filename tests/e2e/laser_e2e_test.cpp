@@ -1,11 +1,6 @@
-// The laser phase end to end: a whole run of the program as a process (ahrs-sim for the gyro
-// phase, q, then the laser phase against the simulated interface library), checked by its console
-// output, its exit code, the library's call trace and the laser file's bytes. The same suite runs
-// the native program with build/sim/libhsif.so and, under Wine, the Windows program with
-// build-win32/sim/hsif.dll (MORVANE_TARGET=native or wine; see README.md).
-//
-// Every capture pays the program's fixed 5 s mirror wait, so the runs that fail before the motor
-// starts come first and the captures are few and short (a sped-up library, a few lines).
+// The laser phase end to end: whole runs of the program (ahrs-sim for the gyro phase, q, then the
+// simulated interface library), natively and under Wine. Every capture pays the program's fixed 5 s
+// mirror wait, so the runs that fail before the motor starts come first and the captures are few.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,11 +10,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,14 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::count_of;
-using testsupport::e2e_target;
-using testsupport::ExitStatus;
-using testsupport::HsifCall;
-using testsupport::kExitInterrupted;
-using testsupport::kHangBound;
-using testsupport::kLaserCom;
-using testsupport::milliseconds;
+using namespace testsupport;
 
 constexpr int kSamplesPerLine = 5000;
 constexpr int kExitFailure = 2;
@@ -70,12 +56,15 @@ constexpr const char* kZeroRow = "0.00\t0\t0.0\t0.0\t0.0000\t0.0000\t0\t0\t";
 
 // Console text of the set-up with the default range and period.
 constexpr const char* kOpened = "Opened high speed interface.\n";
-constexpr const char* kCardCalibration = "HISF Card Calibration\n";
-constexpr const char* kModeInit = "SamplingModeInit\n";
+const std::string kCalibrated = std::string(kOpened) + "HISF Card Calibration\n";
+const std::string kModeInitDone = kCalibrated + "SamplingModeInit\n";
 constexpr const char* kMaxRangeOut = "max range 650 sample period 20\n";
 constexpr const char* kMaxRangeErr = "max_range 650 sample_period 20\n";
 constexpr const char* kMirrorWait = "Waiting (20 sec.) for mirror to move\n";
 constexpr const char* kSamplingStart = "Clear Sample Buffer\nSampling Enable\nBegin sampling\n";
+
+// A table's case names for gtest: the row's name.
+constexpr auto kByName = [](const auto& param_info) { return std::string(param_info.param.name); };
 
 std::string regex_escape(const std::string& text) {
     static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
@@ -95,10 +84,9 @@ struct SurveyPlan {
     std::vector<std::string> options = {};  // option words after the ports
     Library library = Library::kSimulated;
     bool calibration = true;  // LOOKUPHS in the working directory
-    // Press q once the gyro file holds gyro_records records; otherwise at once, and the gyro
-    // phase ends during its start-up exchange.
-    bool gyro_record = false;
-    size_t gyro_records = 1;
+    // Press q once the gyro file holds this many records; 0: at once, and the gyro phase ends
+    // during its start-up exchange.
+    size_t gyro_records = 0;
     std::string laser_file = "laser.txt";
     // Keys typed right after that q: they wait for the laser phase, which reads one per line.
     std::string keys = {};
@@ -115,8 +103,8 @@ struct SurveyPlan {
 // Prepares a whole run in run's folder (the library's folder, the calibration file, the laser
 // control port, the unit and the receiver), starts the program and presses q for the gyro phase.
 // Returns an empty text, or why it could not start.
-std::string start_survey(testsupport::E2eRun* run, const SurveyPlan& plan) {
-    const testsupport::E2eTarget& t = e2e_target();
+std::string start_survey(E2eRun* run, const SurveyPlan& plan) {
+    const E2eTarget& t = e2e_target();
     const fs::path& dir = run->dir();
     std::string library_dir;
     std::error_code ec;
@@ -175,7 +163,7 @@ std::string start_survey(testsupport::E2eRun* run, const SurveyPlan& plan) {
     if (why = run->launch(args, env, program); !why.empty()) {
         return why;
     }
-    if (plan.gyro_record && !run->wait_gyro_records(plan.gyro_records)) {
+    if (plan.gyro_records > 0 && !run->wait_gyro_records(plan.gyro_records)) {
         return "no gyro record came";
     }
     run->program().send("q" + plan.keys);
@@ -183,7 +171,7 @@ std::string start_survey(testsupport::E2eRun* run, const SurveyPlan& plan) {
 }
 
 // Standard output from the driver's "before hsifdllinit\n" on; empty when it never came.
-std::string laser_out(const testsupport::E2eRun& run) {
+std::string laser_out(const E2eRun& run) {
     const std::string text = run.out();
     const size_t at = text.find("before hsifdllinit\n");
     return at == std::string::npos ? std::string() : text.substr(at);
@@ -197,7 +185,7 @@ std::string setup_out() {
 }
 
 // The base of the whole-run tests.
-class LaserE2e : public testsupport::E2eTest {
+class LaserE2e : public E2eTest {
 protected:
     // Starts the run; false, with a failure recorded, when it could not start.
     bool start(const SurveyPlan& run) {
@@ -205,30 +193,40 @@ protected:
         EXPECT_TRUE(why.empty()) << why;
         return why.empty();
     }
+
+    // Starts the run and waits for its end, expecting exit code `code`; false, with a failure
+    // recorded, when it could not start.
+    bool run_to_end(const SurveyPlan& run, int code, const std::string& legend = "") {
+        if (!start(run)) {
+            return false;
+        }
+        const ExitStatus status = wait();
+        EXPECT_EQ(status.code, code) << legend << ": " << status.describe() << transcript();
+        return true;
+    }
 };
 
 // The motor started, then stopped (power 0) on the same motor, and the card closed last.
 ::testing::AssertionResult motor_stopped_and_card_closed(const std::vector<HsifCall>& calls) {
-    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
+    const std::vector<HsifCall> motor = calls_named(calls, "HsifSetMotorPower");
     if (motor.size() != 2 || motor[1].int_arg(2) != 0 ||
         motor[1].int_arg(1) != motor[0].int_arg(1) || calls.back().name != "HsifClose") {
         return ::testing::AssertionFailure() << "the motor is not stopped and the card closed:\n"
-                                             << testsupport::describe(calls);
+                                             << describe(calls);
     }
     return ::testing::AssertionSuccess();
 }
 
 // The laser file as text with "\n" line ends, after checking that the target wrote its own:
 // "\r\n" in the Windows program's text mode, "\n" natively.
-std::string laser_text(const std::string& bytes, bool wine, std::string* fault) {
-    const size_t feeds = count_of(bytes, "\n");
-    const size_t crlfs = count_of(bytes, "\r\n");
-    if (wine && crlfs != feeds) {
-        *fault = std::to_string(feeds - crlfs) + " line ends are not \"\\r\\n\"";
-    } else if (!wine && count_of(bytes, "\r") != 0) {
-        *fault = "carriage returns in a native file";
+std::string laser_text(const E2eRun& run) {
+    const std::string bytes = run.laser_bytes();
+    if (e2e_target().wine) {
+        EXPECT_EQ(count_of(bytes, "\r\n"), count_of(bytes, "\n")) << "line ends not \"\\r\\n\"";
+        return without_crlf(bytes);
     }
-    return wine ? testsupport::without_crlf(bytes) : bytes;
+    EXPECT_EQ(count_of(bytes, "\r"), 0u) << "carriage returns in a native file";
+    return bytes;
 }
 
 // --- The failure table of the set-up ----------------------------------------------------------
@@ -268,30 +266,25 @@ class SetupFailure : public LaserE2e, public ::testing::WithParamInterface<Setup
 
 TEST_P(SetupFailure, PrintsItsMessageUndoesOnlyWhatWasDoneAndExits2) {
     const SetupFailureCase& c = GetParam();
-    const SurveyPlan run{.sim_env = c.env, .calibration = c.calibration};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << c.legend << ": " << status.describe() << transcript();
+    ASSERT_TRUE(
+        run_to_end({.sim_env = c.env, .calibration = c.calibration}, kExitFailure, c.legend));
     EXPECT_EQ(err(), c.err) << c.legend;
     EXPECT_EQ(laser_out(*this), setup_out() + c.out_after_setup) << c.legend;
 
     const std::vector<HsifCall> calls = trace();
-    EXPECT_EQ(testsupport::call_names(calls), expected_calls(c)) << c.legend << "\n--- trace ---\n"
-                                                                 << testsupport::describe(calls);
-    const std::vector<HsifCall> opens = testsupport::calls_named(calls, "HsifOpen");
-    const std::vector<HsifCall> closes = testsupport::calls_named(calls, "HsifClose");
+    EXPECT_EQ(call_names(calls), expected_calls(c)) << c.legend << "\n--- trace ---\n"
+                                                    << describe(calls);
+    const std::vector<HsifCall> opens = calls_named(calls, "HsifOpen");
+    const std::vector<HsifCall> closes = calls_named(calls, "HsifClose");
     if (!opens.empty() && !closes.empty()) {
         EXPECT_EQ(closes[0].int_arg(0), opens[0].int_result()) << "the card that was opened";
     }
 
     // The file is created before the port is opened, and nothing is written to it.
-    const fs::path laser = dir() / run.laser_file;
+    const fs::path laser = dir() / "laser.txt";
     ASSERT_TRUE(fs::exists(laser)) << c.legend;
     EXPECT_EQ(fs::file_size(laser), 0u) << c.legend;
 }
-
-const std::string kCalibrated = std::string(kOpened) + kCardCalibration;
-const std::string kModeInitDone = kCalibrated + kModeInit;
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, SetupFailure,
@@ -408,21 +401,16 @@ INSTANTIATE_TEST_SUITE_P(
             .out_after_setup = kMaxRangeOut,
             .failing_call = "HsifSetSamplePeriod",
             .occurrence = 2}),
-    [](const ::testing::TestParamInfo<SetupFailureCase>& param_info) {
-        return param_info.param.name;
-    });
+    kByName);
 
 // --- Before the port: the library and the laser file ---------------------------------------
 
 TEST_F(LaserE2e, MissingLibraryIsReportedWithThePlatformsFileNameAndExits2) {
-    const SurveyPlan run{.library = Library::kNone};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.library = Library::kNone}, kExitFailure));
     EXPECT_EQ(err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
     EXPECT_EQ(laser_out(*this), "before hsifdllinit\n") << transcript();
     EXPECT_TRUE(trace().empty()) << "nothing of a library ran";
-    EXPECT_FALSE(fs::exists(dir() / run.laser_file)) << "the laser file is not created";
+    EXPECT_FALSE(fs::exists(dir() / "laser.txt")) << "the laser file is not created";
 }
 
 TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
@@ -431,31 +419,24 @@ TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
         GTEST_SKIP() << "HSIF_INCOMPLETE_LIBRARY is not set";
     }
     ASSERT_TRUE(fs::exists(stand_in)) << "no incomplete library at " << stand_in;
-    const SurveyPlan run{.library = Library::kIncomplete};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.library = Library::kIncomplete}, kExitFailure));
     EXPECT_EQ(err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
     EXPECT_EQ(laser_out(*this), "before hsifdllinit\n") << "no \"Using DLL\" line";
-    EXPECT_FALSE(fs::exists(dir() / run.laser_file)) << "the laser file is not created";
+    EXPECT_FALSE(fs::exists(dir() / "laser.txt")) << "the laser file is not created";
 }
 
 TEST_F(LaserE2e, LaserFileThatCannotBeCreatedIsReportedBeforeThePortOpens) {
-    const SurveyPlan run{.laser_file = "no-such-folder/laser.txt"};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.laser_file = "no-such-folder/laser.txt"}, kExitFailure));
     EXPECT_EQ(err(), "Error: Can't create the file no-such-folder/laser.txt\n");
     EXPECT_EQ(laser_out(*this), setup_out()) << transcript();
-    EXPECT_EQ(testsupport::call_names(trace()), std::vector<std::string>{"HsifDllInit"})
+    EXPECT_EQ(call_names(trace()), std::vector<std::string>{"HsifDllInit"})
         << "neither port nor card is opened";
 }
 
 TEST_F(LaserE2e, LaserFileThatCannotBeWrittenEndsWithCode2AndTheMotorStopped) {
     // Every write to the full device fails, as on a full disk.
-    ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "1"}, .laser_file = "/dev/full"}));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end(
+        {.sim_env = {kSpeedup}, .options = {"-l", "1"}, .laser_file = "/dev/full"}, kExitFailure));
     EXPECT_EQ(count_of(err(), "Saving Data,Please Waiting\nError: Can't close the file\n"), 1u)
         << transcript();
     EXPECT_TRUE(motor_stopped_and_card_closed(trace()));
@@ -497,9 +478,7 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
     const CaptureCase& c = GetParam();
     SurveyPlan run{.sim_env = c.env, .options = {"-l", std::to_string(c.lines)}, .keys = c.keys};
     run.sim_env.push_back(kSpeedup);
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    ASSERT_EQ(status.code, c.exit_code) << c.legend << ": " << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end(run, c.exit_code, c.legend));
 
     // Console: the set-up, each line's messages, then the end of capture.
     const bool failed = c.end == CaptureEnd::kBufferFailure || c.end == CaptureEnd::kTimeout;
@@ -543,14 +522,11 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
     expected.push_back("HsifSetMotorPower");
     expected.push_back("HsifClose");
     const std::vector<HsifCall> calls = trace();
-    EXPECT_EQ(testsupport::call_names(calls), expected) << c.legend << "\n--- trace ---\n"
-                                                        << testsupport::describe(calls);
+    EXPECT_EQ(call_names(calls), expected) << c.legend << "\n--- trace ---\n" << describe(calls);
     EXPECT_TRUE(motor_stopped_and_card_closed(calls)) << c.legend;
 
     // The laser file: the header and the saved lines.
-    std::string fault;
-    const std::string text = laser_text(laser_bytes(), e2e_target().wine, &fault);
-    EXPECT_TRUE(fault.empty()) << fault;
+    const std::string text = laser_text(*this);
     EXPECT_EQ(text.substr(0, std::string(kHeader).size()), kHeader) << c.legend;
     EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(c.saved * kSamplesPerLine))
         << c.legend << ": rows in the laser file";
@@ -602,80 +578,71 @@ INSTANTIATE_TEST_SUITE_P(
                     .end = CaptureEnd::kTimeout,
                     .saved = 2,
                     .exit_code = kExitFailure}),
-    [](const ::testing::TestParamInfo<CaptureCase>& param_info) { return param_info.param.name; });
+    kByName);
 
 // --- A complete run, looked at closely --------------------------------------------------------
 
-// One run of two lines with chosen settings, shared by the tests below.
-class CompleteRun : public ::testing::Test {
-protected:
-    static constexpr int kLines = 2;
+// One run of two lines with chosen settings: the console, the settings and the card in the
+// library's calls, and a well-formed laser file.
+TEST_F(LaserE2e, CompleteRunCarriesItsSettingsToTheCardAndWritesEverySample) {
+    constexpr int kLines = 2;
+    ASSERT_TRUE(run_to_end({.sim_env = {kSpeedup},
+                            .options = {"-l", std::to_string(kLines), "-b", "3", "-r", "500", "-s",
+                                        "25", "-m", "2", "-p", "100"},
+                            .gyro_records = 1},
+                           0));
+    const std::vector<uint8_t> port_bytes = laser_port().read_until_quiet(100);
+    EXPECT_GE(count_of(gyro_file(), "\n"), 1u) << "the gyro phase recorded before q";
 
-    static void SetUpTestSuite() {
-        if (!e2e_target().skip_reason.empty()) {
-            return;
-        }
-        survey_ = std::make_unique<testsupport::E2eRun>();
-        start_error_ =
-            start_survey(survey_.get(), {.sim_env = {kSpeedup},
-                                         .options = {"-l", std::to_string(kLines), "-b", "3", "-r",
-                                                     "500", "-s", "25", "-m", "2", "-p", "100"},
-                                         .gyro_record = true});
-        if (start_error_.empty()) {
-            status_ = survey_->wait();
-            port_bytes_ = survey_->laser_port().read_until_quiet(100);
-        }
-    }
-
-    static void TearDownTestSuite() { survey_.reset(); }
-
-    void SetUp() override {
-        if (!e2e_target().skip_reason.empty()) {
-            GTEST_SKIP() << e2e_target().skip_reason;
-        }
-        ASSERT_TRUE(start_error_.empty()) << start_error_;
-    }
-
-    void TearDown() override {
-        if (HasFailure()) {
-            survey_->keep_files();
-        }
-    }
-
-    static inline std::unique_ptr<testsupport::E2eRun> survey_;
-    static inline std::string start_error_;
-    static inline std::vector<uint8_t> port_bytes_;
-    static inline ExitStatus status_;
-};
-
-TEST_F(CompleteRun, EndsWithExitCode0AfterAGyroRecord) {
-    EXPECT_EQ(status_.code, 0) << status_.describe() << survey_->transcript();
-    EXPECT_GE(count_of(survey_->gyro_file(), "\n"), 1u) << "the gyro phase recorded before q";
-}
-
-TEST_F(CompleteRun, ConsoleShowsTheLibraryPathAndEveryStep) {
-    EXPECT_EQ(laser_out(*survey_), setup_out() + "max range 500 sample period 25\n");
+    // Console: the library's path and every step.
+    EXPECT_EQ(laser_out(*this), setup_out() + "max range 500 sample period 25\n");
     const std::string expected = std::string(kModeInitDone) + "max_range 500 sample_period 25\n" +
                                  kMirrorWait + kSamplingStart;
-    const std::string err = survey_->err();
-    EXPECT_EQ(err.substr(0, expected.size()), expected) << survey_->transcript();
-}
+    EXPECT_EQ(err().substr(0, expected.size()), expected) << transcript();
 
-TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
-    const std::vector<HsifCall> calls = survey_->trace();
+    // The laser file: the header and one well-formed row per sample.
+    const std::string text = laser_text(*this);
+    ASSERT_EQ(text.substr(0, std::string(kHeader).size()), kHeader);
+    EXPECT_NE(text.back(), '\n') << "no line end after the last row";
+
+    // Each row: "%.2f\t%.0f\t%.1f\t%.1f\t%.4f\t%.4f\t%d\t%d\t", the raw range never negative
+    // and the index columns 0 or 1.
+    static const std::regex row(
+        "-?[0-9]+\\.[0-9]{2}\t[0-9]+\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]{4}\t"
+        "-?[0-9]+\\.[0-9]{4}\t[01]\t[01]\t");
+    const std::vector<std::string> rows = split(text, '\n');
+    ASSERT_EQ(rows.size(), static_cast<size_t>(1 + kLines * kSamplesPerLine));
+    size_t bad = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (!std::regex_match(rows[i], row) && ++bad <= 3) {
+            ADD_FAILURE() << "row " << i << " \"" << rows[i] << "\"";
+        }
+    }
+    EXPECT_EQ(bad, 0u) << "malformed rows";
+
+    // Each line was processed into its own place: none is left as the zeroed array.
+    for (int line = 0; line < kLines; ++line) {
+        const auto begin = rows.begin() + 1 + line * kSamplesPerLine;
+        EXPECT_FALSE(std::all_of(begin, begin + kSamplesPerLine,
+                                 [](const std::string& r) { return r == kZeroRow; }))
+            << "line " << line << " holds only zero records";
+    }
+
+    // The library's calls: the settings, and the card handle in every card call.
+    const std::vector<HsifCall> calls = trace();
     ASSERT_FALSE(calls.empty());
-    const std::string all = testsupport::describe(calls);
+    const std::string all = describe(calls);
     const auto first = [&](const std::string& name, int occurrence = 1) {
-        const std::vector<HsifCall> found = testsupport::calls_named(calls, name);
+        const std::vector<HsifCall> found = calls_named(calls, name);
         return static_cast<int>(found.size()) >= occurrence ? found[occurrence - 1] : HsifCall{};
     };
-    EXPECT_EQ(testsupport::calls_named(calls, "HsifDllInit").size(), 1u) << all;
+    EXPECT_EQ(calls_named(calls, "HsifDllInit").size(), 1u) << all;
     EXPECT_EQ(calls.front().name, "HsifDllInit") << all;
 
     const HsifCall port = first("HsifOpenPort");
     EXPECT_EQ(port.int_arg(1), 9600) << port.describe();
     EXPECT_EQ(port.int_arg(2), kLaserCom) << port.describe();
-    EXPECT_NE(std::string(port_bytes_.begin(), port_bytes_.end()).find('I'), std::string::npos)
+    EXPECT_NE(std::string(port_bytes.begin(), port_bytes.end()).find('I'), std::string::npos)
         << "\"I\" reached the laser control port";
 
     const HsifCall open = first("HsifOpen");
@@ -711,8 +678,8 @@ TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
     EXPECT_EQ(motor_off.int_arg(1), 2) << motor_off.describe();
     EXPECT_EQ(motor_off.int_arg(2), 0) << motor_off.describe();
 
-    const std::vector<HsifCall> reads = testsupport::calls_named(calls, "HsifGetBufferedSamples");
-    const std::vector<HsifCall> processed = testsupport::calls_named(calls, "HsifProcessSamples");
+    const std::vector<HsifCall> reads = calls_named(calls, "HsifGetBufferedSamples");
+    const std::vector<HsifCall> processed = calls_named(calls, "HsifProcessSamples");
     ASSERT_EQ(reads.size(), static_cast<size_t>(kLines)) << all;
     ASSERT_EQ(processed.size(), static_cast<size_t>(kLines)) << all;
     for (const HsifCall& read : reads) {
@@ -723,38 +690,6 @@ TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
         EXPECT_EQ(process.int_arg(3), kSamplesPerLine) << process.describe();
     }
     EXPECT_EQ(calls.back().name, "HsifClose") << all;
-}
-
-TEST_F(CompleteRun, LaserFileHoldsTheHeaderAndOneWellFormedRowPerSample) {
-    std::string fault;
-    const std::string bytes = survey_->laser_bytes();
-    const std::string text = laser_text(bytes, e2e_target().wine, &fault);
-    EXPECT_TRUE(fault.empty()) << fault;
-    ASSERT_EQ(text.substr(0, std::string(kHeader).size()), kHeader);
-    EXPECT_NE(text.back(), '\n') << "no line end after the last row";
-
-    // Each row: "%.2f\t%.0f\t%.1f\t%.1f\t%.4f\t%.4f\t%d\t%d\t", the raw range never negative
-    // and the index columns 0 or 1.
-    static const std::regex row(
-        "-?[0-9]+\\.[0-9]{2}\t[0-9]+\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]{4}\t"
-        "-?[0-9]+\\.[0-9]{4}\t[01]\t[01]\t");
-    const std::vector<std::string> rows = testsupport::split(text, '\n');
-    ASSERT_EQ(rows.size(), static_cast<size_t>(1 + kLines * kSamplesPerLine));
-    size_t bad = 0;
-    for (size_t i = 1; i < rows.size(); ++i) {
-        if (!std::regex_match(rows[i], row) && ++bad <= 3) {
-            ADD_FAILURE() << "row " << i << " \"" << rows[i] << "\"";
-        }
-    }
-    EXPECT_EQ(bad, 0u) << "malformed rows";
-
-    // Each line was processed into its own place: none is left as the zeroed array.
-    for (int line = 0; line < kLines; ++line) {
-        const auto begin = rows.begin() + 1 + line * kSamplesPerLine;
-        EXPECT_FALSE(std::all_of(begin, begin + kSamplesPerLine,
-                                 [](const std::string& r) { return r == kZeroRow; }))
-            << "line " << line << " holds only zero records";
-    }
 }
 
 // --- Ctrl+C ----------------------------------------------------------------------------------
@@ -787,12 +722,9 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
     EXPECT_EQ(count_of(stderr_text, "lines = "), static_cast<size_t>(saved))
         << "no line is begun after it";
     const std::vector<HsifCall> calls = trace();
-    EXPECT_EQ(testsupport::calls_named(calls, "HsifProcessSamples").size(),
-              static_cast<size_t>(saved));
+    EXPECT_EQ(calls_named(calls, "HsifProcessSamples").size(), static_cast<size_t>(saved));
     EXPECT_TRUE(motor_stopped_and_card_closed(calls));
-    std::string fault;
-    const std::string text = laser_text(laser_bytes(), e2e_target().wine, &fault);
-    EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(saved * kSamplesPerLine))
+    EXPECT_EQ(count_of(laser_text(*this), "\n"), static_cast<size_t>(saved * kSamplesPerLine))
         << "the captured lines are saved";
 }
 
@@ -801,8 +733,7 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
 // The path of strace on this machine, empty when it has none.
 std::string strace_path() {
     const char* path = std::getenv("PATH");
-    std::stringstream folders(path != nullptr ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
+    for (const std::string& folder : split(path != nullptr ? path : "", ':')) {
         const fs::path candidate = fs::path(folder) / "strace";
         if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) {
             return candidate.string();
@@ -823,7 +754,7 @@ std::vector<FileCall> parse_file_calls(const std::string& text) {
     static const std::regex line(
         R"(^\d+ +(write|fdatasync|fsync|close)\(\d+<([^>]*)>.*\) += (-?\d+).*$)");
     std::vector<FileCall> calls;
-    for (const std::string& entry : testsupport::split(text, '\n')) {
+    for (const std::string& entry : split(text, '\n')) {
         std::smatch m;
         if (!std::regex_match(entry, m, line)) {
             continue;
@@ -898,20 +829,17 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
                       {"-e", "inject=fdatasync:error=EIO:when=" + std::to_string(c.failing_sync)});
     }
     // The leak checker of a sanitizer build cannot work under a tracer; the other checks can.
-    ASSERT_TRUE(start({.sim_env = {kSpeedup, "ASAN_OPTIONS=detect_leaks=0"},
-                       .options = {"-l", "2"},
-                       .gyro_record = true,
-                       .gyro_records = c.gyro_records,
-                       .receiver = std::vector<std::string>{},
-                       .tracer = tracer}));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, c.code) << c.legend << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.sim_env = {kSpeedup, "ASAN_OPTIONS=detect_leaks=0"},
+                            .options = {"-l", "2"},
+                            .gyro_records = c.gyro_records,
+                            .receiver = std::vector<std::string>{},
+                            .tracer = tracer},
+                           c.code, c.legend));
     if (!c.message.empty()) {
         EXPECT_EQ(count_of(err(), c.message), 1u) << c.legend << transcript();
     }
 
-    const std::vector<FileCall> calls =
-        parse_file_calls(testsupport::read_file(dir() / "sync-trace.txt"));
+    const std::vector<FileCall> calls = parse_file_calls(read_file(dir() / "sync-trace.txt"));
     for (const auto& [file, pattern] : c.calls) {
         EXPECT_TRUE(std::regex_match(letters_of(calls, file), std::regex(pattern)))
             << c.legend << ": " << file << " saw \"" << letters_of(calls, file) << "\", expected "
@@ -921,7 +849,7 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
         return;
     }
     // The summary claims the records that the last completed sync put on the device.
-    const std::optional<testsupport::GyroSummary> summary = testsupport::parse_gyro_summary(out());
+    const std::optional<GyroSummary> summary = parse_gyro_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
     const std::string gyro = gyro_file();
     EXPECT_EQ(summary->records, count_of(gyro.substr(0, synced_bytes(calls, "gyro.txt")), "\n"))
@@ -968,14 +896,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
     constexpr int kLines = 2;
     ASSERT_TRUE(start({.options = {"-l", std::to_string(kLines), "-s", "400"},
-                       .gyro_record = true,
+                       .gyro_records = 1,
                        .receiver = std::vector<std::string>{"--rate", "5"}}));
     ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
     const size_t size_at_motor_start = gps_bytes().size();
     const size_t sent_at_motor_start = receiver().sent().size();
-    ASSERT_TRUE(
-        testsupport::wait_until([&] { return receiver().sent().size() >= sent_at_motor_start + 3; },
-                                kHangBound, milliseconds(50)));
+    ASSERT_TRUE(wait_until([&] { return receiver().sent().size() >= sent_at_motor_start + 3; },
+                           kHangBound, milliseconds(50)));
     const size_t size_while_running = gps_bytes().size();
     // Only a reading taken before the motor stopped tells (a slow machine may miss the window).
     if (count_of(err(), "Sampling Lines counter") == 0) {
@@ -984,10 +911,9 @@ TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
     const ExitStatus status = wait();
     ASSERT_EQ(status.code, 0) << status.describe() << transcript();
 
-    const std::vector<testsupport::GpsLine> lines = testsupport::parse_gps_file(gps_bytes());
-    std::vector<testsupport::SentSentence> kept;
-    EXPECT_EQ(testsupport::check_sentences_kept(receiver().sent(), lines, &kept), "")
-        << transcript();
+    const std::vector<GpsLine> lines = parse_gps_file(gps_bytes());
+    std::vector<SentSentence> kept;
+    EXPECT_EQ(check_sentences_kept(receiver().sent(), lines, &kept), "") << transcript();
     EXPECT_EQ(count_of(gps_bytes(), "#lost"), 0u);
     EXPECT_GT(kept.size(), 20u) << "sentences of the whole capture";
 }
@@ -995,11 +921,10 @@ TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
 TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
     ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "3"}}));
     ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
-    const testsupport::Clock::time_point signalled = testsupport::Clock::now();
+    const Clock::time_point signalled = Clock::now();
     program().signal(SIGINT);
     const ExitStatus status = wait();
-    const auto took =
-        std::chrono::duration_cast<milliseconds>(testsupport::Clock::now() - signalled);
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - signalled);
     EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
     // Only the time tells a wait cut short from one that ran out (the capture is skipped
     // either way). The interrupt comes as the wait begins; an uncut wait ends 5 s later, a cut
@@ -1007,7 +932,7 @@ TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
     EXPECT_LT(took, kMirrorWaitTime * 4 / 5) << "the 5 s wait is cut short";
     const std::vector<HsifCall> calls = trace();
     EXPECT_TRUE(motor_stopped_and_card_closed(calls));
-    EXPECT_EQ(testsupport::calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
+    EXPECT_EQ(calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
         << "no line is captured after the interrupt";
     EXPECT_TRUE(fs::exists(dir() / "laser.txt"));
 }
@@ -1015,19 +940,16 @@ TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
 // The package as an operator unpacks it: its morvane.exe records, finds the simulated library in
 // its simulator/ folder and writes the laser file.
 TEST_F(LaserE2e, TheUnpackedPackageRecordsAndCapturesWithItsSimulatedLibrary) {
-    const testsupport::E2eTarget& t = e2e_target();
+    const E2eTarget& t = e2e_target();
     if (!t.wine) {
         GTEST_SKIP() << "the package holds the Windows programs";
     }
     const fs::path package = dir() / "package";
     ASSERT_TRUE(fs::create_directory(package));
-    ASSERT_EQ(testsupport::unpack_zip(t.dist_zip, package), "");
-    ASSERT_TRUE(start(
-        {.sim_env = {kSpeedup}, .options = {"-l", "2"}, .gyro_record = true, .package = package}));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, 0) << status.describe() << transcript();
-    EXPECT_NE(out().find("Using DLL: " +
-                         testsupport::wine_path(fs::canonical(package / "simulator/hsif.dll"))),
+    ASSERT_EQ(unpack_zip(t.dist_zip, package), "");
+    ASSERT_TRUE(run_to_end(
+        {.sim_env = {kSpeedup}, .options = {"-l", "2"}, .gyro_records = 1, .package = package}, 0));
+    EXPECT_NE(out().find("Using DLL: " + wine_path(fs::canonical(package / "simulator/hsif.dll"))),
               std::string::npos)
         << transcript();
     EXPECT_GE(count_of(gyro_file(), "\n"), 1u);
