@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -742,62 +743,46 @@ std::string strace_path() {
     return {};
 }
 
-// One call strace saw on an output file.
-struct FileCall {
-    std::string file;  // the file's name, without its folder
-    char call;         // 'w' a write, 's' a completed sync, 'x' a failed sync, 'c' the close
-    long result;       // bytes written, or the call's result
+// What strace saw on one output file.
+struct FileCalls {
+    // The calls in order: 'w' a write, 's' a completed sync, 'x' a failed sync, 'c' the close.
+    std::string letters;
+    size_t written = 0;  // bytes written
+    size_t synced = 0;   // bytes written before the last completed sync: surely on the device
 };
 
-// The calls of `strace -y` output on files (write, fdatasync, fsync, close), in order.
-std::vector<FileCall> parse_file_calls(const std::string& text) {
+// The calls of `strace -y` output on files (write, fdatasync, fsync, close), by file name.
+std::map<std::string, FileCalls> parse_file_calls(const std::string& text) {
     static const std::regex line(
         R"(^\d+ +(write|fdatasync|fsync|close)\(\d+<([^>]*)>.*\) += (-?\d+).*$)");
-    std::vector<FileCall> calls;
+    std::map<std::string, FileCalls> files;
     for (const std::string& entry : split(text, '\n')) {
         std::smatch m;
         if (!std::regex_match(entry, m, line)) {
             continue;
         }
-        const std::string name = m[1];
+        FileCalls& file = files[fs::path(m[2].str()).filename().string()];
         const long result = std::stol(m[3]);
-        const char call = name == "write" ? 'w' : name == "close" ? 'c' : result == 0 ? 's' : 'x';
-        calls.push_back({fs::path(m[2].str()).filename().string(), call, result});
-    }
-    return calls;
-}
-
-// The calls on one file as letters, e.g. "wwswsc".
-std::string letters_of(const std::vector<FileCall>& calls, const std::string& file) {
-    std::string letters;
-    for (const FileCall& c : calls) {
-        if (c.file == file) {
-            letters += c.call;
+        if (m[1] == "write") {
+            file.letters += 'w';
+            file.written += result > 0 ? static_cast<size_t>(result) : 0;
+        } else if (m[1] == "close") {
+            file.letters += 'c';
+        } else if (result == 0) {
+            file.letters += 's';
+            file.synced = file.written;
+        } else {
+            file.letters += 'x';
         }
     }
-    return letters;
-}
-
-// The bytes written to a file before its last completed sync: what is surely on the device.
-size_t synced_bytes(const std::vector<FileCall>& calls, const std::string& file) {
-    size_t written = 0;
-    size_t synced = 0;
-    for (const FileCall& c : calls) {
-        if (c.file == file && c.call == 'w' && c.result > 0) {
-            written += static_cast<size_t>(c.result);
-        } else if (c.file == file && c.call == 's') {
-            synced = written;
-        }
-    }
-    return synced;
+    return files;
 }
 
 struct SyncCase {
     const char* legend;
-    const char* failing = nullptr;  // the file whose sync fails with EIO (strace injects it)
-    int failing_sync = 0;           // which of its syncs fails, from 1
+    const char* failing = nullptr;  // the file whose first sync fails with EIO (strace injects it)
     size_t gyro_records = 1;        // recorded before q: 250 at 100 packets/s span two seconds
-    // Each traced file and its calls (letters_of) as a regular expression.
+    // Each traced file and its calls (FileCalls::letters) as a regular expression.
     std::vector<std::pair<std::string, std::string>> calls;
     int code;
     std::string message = {};  // once on stderr
@@ -825,8 +810,7 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
         tracer.insert(tracer.end(), {"-P", (dir() / file).string()});
     }
     if (c.failing != nullptr) {
-        tracer.insert(tracer.end(),
-                      {"-e", "inject=fdatasync:error=EIO:when=" + std::to_string(c.failing_sync)});
+        tracer.insert(tracer.end(), {"-e", "inject=fdatasync:error=EIO:when=1"});
     }
     // The leak checker of a sanitizer build cannot work under a tracer; the other checks can.
     ASSERT_TRUE(run_to_end({.sim_env = {kSpeedup, "ASAN_OPTIONS=detect_leaks=0"},
@@ -839,20 +823,20 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
         EXPECT_EQ(count_of(err(), c.message), 1u) << c.legend << transcript();
     }
 
-    const std::vector<FileCall> calls = parse_file_calls(read_file(dir() / "sync-trace.txt"));
+    std::map<std::string, FileCalls> calls = parse_file_calls(read_file(dir() / "sync-trace.txt"));
     for (const auto& [file, pattern] : c.calls) {
-        EXPECT_TRUE(std::regex_match(letters_of(calls, file), std::regex(pattern)))
-            << c.legend << ": " << file << " saw \"" << letters_of(calls, file) << "\", expected "
+        EXPECT_TRUE(std::regex_match(calls[file].letters, std::regex(pattern)))
+            << c.legend << ": " << file << " saw \"" << calls[file].letters << "\", expected "
             << pattern;
     }
-    if (letters_of(calls, "gyro.txt").empty()) {
+    if (calls["gyro.txt"].letters.empty()) {
         return;
     }
     // The summary claims the records that the last completed sync put on the device.
     const std::optional<GyroSummary> summary = parse_gyro_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
     const std::string gyro = gyro_file();
-    EXPECT_EQ(summary->records, count_of(gyro.substr(0, synced_bytes(calls, "gyro.txt")), "\n"))
+    EXPECT_EQ(summary->records, count_of(gyro.substr(0, calls["gyro.txt"].synced), "\n"))
         << c.legend;
 }
 
@@ -866,19 +850,16 @@ INSTANTIATE_TEST_SUITE_P(
             .code = 0},
         SyncCase{.legend = "the gyro file's first sync fails: a write failure, no record claimed",
                  .failing = "gyro.txt",
-                 .failing_sync = 1,
                  .calls = {{"gyro.txt", "w*xw*c"}},
                  .code = 1,
                  .message = "Gyro - Error: can't write the file gyro.txt: Input/output error\n"},
         SyncCase{.legend = "the GPS file's sync fails: reported once, the survey goes on",
                  .failing = "gps.txt",
-                 .failing_sync = 1,
                  .calls = {{"gps.txt", "w+xc"}},
                  .code = 1,
                  .message = "GPS - Error: can't write the file gps.txt: Input/output error\n"},
         SyncCase{.legend = "the laser file's sync fails: the file is not saved",
                  .failing = "laser.txt",
-                 .failing_sync = 1,
                  .calls = {{"laser.txt", "w+xc"}},
                  .code = kExitFailure,
                  .message = "Error: Can't close the file\n"}),
