@@ -369,62 +369,44 @@ std::string four_part(const std::string& version) {
     return text;
 }
 
-TEST_F(CaptureToolE2e, VersionOfTheToolItself) {
-    const ToolRun r = run({"version"});
+// version prints a file's version, or the tool's own without a file, and exits 0; a file without
+// one prints nothing and exits 1, and so does every file natively (no version resources there).
+TEST_F(CaptureToolE2e, VersionPrintsAFilesVersionOrNothing) {
+    const std::string versioned = env_or_empty("VERSIONED_LIBRARY");
+    const std::string unversioned = env_or_empty("UNVERSIONED_LIBRARY");
     if (wine()) {
-        const std::string& version = e2e_target().version;
-        ASSERT_FALSE(version.empty()) << "MORVANE_VERSION is not set";
-        EXPECT_EQ(r.code(), kExitSuccess) << r.describe();
-        EXPECT_EQ(r.out, four_part(version) + "\n");
-    } else {
-        // A Linux program carries no version resource.
-        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_EQ(r.out, "");
+        ASSERT_FALSE(e2e_target().version.empty()) << "MORVANE_VERSION is not set";
+        EXPECT_TRUE(fs::exists(versioned)) << versioned << " (build it with: make windows)";
+        EXPECT_TRUE(fs::exists(unversioned)) << unversioned << " (build it with: make windows)";
     }
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(CaptureToolE2e, VersionOfAFileWithVersion) {
-    const std::string library = env_or_empty("VERSIONED_LIBRARY");
-    if (library.empty() || (!wine() && !fs::exists(library))) {
-        GTEST_SKIP() << "no versioned library (VERSIONED_LIBRARY, built by make windows)";
-    }
-    ASSERT_TRUE(fs::exists(library)) << library << " (build it with: make windows)";
-    const ToolRun r = run({"version", tool_path(library)});
-    if (wine()) {
-        EXPECT_EQ(r.code(), kExitSuccess) << r.describe();
-        EXPECT_EQ(r.out, "1.2.3.4\n") << "the file version, not the product version 5.6.7.8";
-    } else {
-        // The Linux build reads no version information from any file.
-        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_EQ(r.out, "");
-    }
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(CaptureToolE2e, VersionOfAFileWithoutVersionPrintsNothing) {
     write("notes.txt", "no version here\n");
     struct Case {
         std::string legend;
-        std::string path;
+        std::vector<std::string> args;
+        std::string version;  // what it prints under Wine; empty: nothing, and exit code 1
     };
     std::vector<Case> cases = {
-        {"a text file", "notes.txt"},
-        {"a file that does not exist", "missing.dll"},
-        {"a path longer than 259 characters", std::string(300, 'x')},
+        {"the tool itself", {"version"}, four_part(e2e_target().version) + "\n"},
+        {"a text file", {"version", "notes.txt"}, ""},
+        {"a file that does not exist", {"version", "missing.dll"}, ""},
+        {"a path longer than 259 characters", {"version", std::string(300, 'x')}, ""},
     };
-    const std::string library = env_or_empty("UNVERSIONED_LIBRARY");
-    if (wine()) {
-        EXPECT_TRUE(fs::exists(library)) << library << " (build it with: make windows)";
+    // Natively the libraries are those of a Windows build, when there is one.
+    if (fs::exists(versioned)) {
+        cases.push_back({"a library: its file version, not the product version 5.6.7.8",
+                         {"version", tool_path(versioned)},
+                         "1.2.3.4\n"});
     }
-    if (fs::exists(library)) {
-        cases.push_back({"a library without a version resource", tool_path(library)});
+    if (fs::exists(unversioned)) {
+        cases.push_back(
+            {"a library without a version resource", {"version", tool_path(unversioned)}, ""});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        const ToolRun r = run({"version", c.path});
-        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_EQ(r.out, "");
+        const ToolRun r = run(c.args);
+        const std::string printed = wine() ? c.version : "";
+        EXPECT_EQ(r.code(), printed.empty() ? kExitFailure : kExitSuccess) << r.describe();
+        EXPECT_EQ(r.out, printed);
         EXPECT_EQ(r.err, "");
     }
 }
