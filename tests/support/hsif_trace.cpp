@@ -1,9 +1,9 @@
 #include "hsif_trace.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <iterator>
+#include <regex>
 
 #include "text.hpp"
 
@@ -13,6 +13,8 @@ namespace {
 
 constexpr const char* kResultMark = " -> ";
 constexpr const char* kBlanks = " \t\n\v\f\r";
+constexpr const char* kNameCharacters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_";
 
 std::string trim(const std::string& text) {
     const size_t begin = text.find_first_not_of(kBlanks);
@@ -24,10 +26,7 @@ std::string trim(const std::string& text) {
 std::optional<int64_t> to_integer(const std::string& word) {
     char* end = nullptr;
     const long long value = std::strtoll(word.c_str(), &end, 10);
-    if (end == word.c_str() || *end != '\0') {
-        return std::nullopt;
-    }
-    return static_cast<int64_t>(value);
+    return end == word.c_str() || *end != '\0' ? std::nullopt : std::optional<int64_t>(value);
 }
 
 // Cuts the argument text at commas and blanks outside double quotes; a surrounding pair of
@@ -37,24 +36,11 @@ std::vector<std::string> split_args(std::string text) {
     if (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
         text = text.substr(1, text.size() - 2);
     }
+    static const std::regex word(R"(("[^"]*"?|[^", \t])+)");
     std::vector<std::string> args;
-    std::string word;
-    bool quoted = false;
-    for (char c : text) {
-        if (c == '"') {
-            quoted = !quoted;
-            word += c;
-        } else if (!quoted && (c == ',' || c == ' ' || c == '\t')) {
-            if (!word.empty()) {
-                args.push_back(word);
-                word.clear();
-            }
-        } else {
-            word += c;
-        }
-    }
-    if (!word.empty()) {
-        args.push_back(word);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), word);
+         it != std::sregex_iterator(); ++it) {
+        args.push_back(it->str());
     }
     return args;
 }
@@ -85,10 +71,7 @@ std::vector<HsifCall> parse_hsif_trace(const std::string& text) {
             continue;
         }
         HsifCall call;
-        const size_t name_end = static_cast<size_t>(
-            std::find_if(line.begin(), line.end(),
-                         [](unsigned char c) { return std::isalnum(c) == 0 && c != '_'; }) -
-            line.begin());
+        const size_t name_end = std::min(line.size(), line.find_first_not_of(kNameCharacters));
         call.name = line.substr(0, name_end);
         const size_t mark = line.rfind(kResultMark);
         const size_t args_end = mark == std::string::npos || mark < name_end ? line.size() : mark;
@@ -102,10 +85,9 @@ std::vector<HsifCall> parse_hsif_trace(const std::string& text) {
 }
 
 std::vector<std::string> call_names(const std::vector<HsifCall>& calls) {
-    std::vector<std::string> names;
-    for (const HsifCall& call : calls) {
-        names.push_back(call.name);
-    }
+    std::vector<std::string> names(calls.size());
+    std::transform(calls.begin(), calls.end(), names.begin(),
+                   [](const HsifCall& c) { return c.name; });
     return names;
 }
 
