@@ -28,11 +28,7 @@ using namespace testsupport;
 constexpr int kSamplesPerLine = 5000;
 constexpr int kExitFailure = 2;
 
-// The program's mirror wait, which every run that starts the motor pays.
-constexpr milliseconds kMirrorWaitTime(5000);
-
-// Captures run this many times faster than the sample period says, unless a case wants real
-// pacing.
+// Captures run 20 times faster than the sample period says, unless a case wants real pacing.
 constexpr const char* kSpeedup = "HSIF_SIM_SPEEDUP=20";
 
 // The interface library's calls of a complete set-up, in order (first HsifSetSamplePeriod
@@ -185,7 +181,6 @@ std::string setup_out() {
            "\n\nafter hsifdllinit\n";
 }
 
-// The base of the whole-run tests.
 class LaserE2e : public E2eTest {
 protected:
     // Starts the run; false, with a failure recorded, when it could not start.
@@ -238,7 +233,8 @@ struct SetupFailureCase {
     std::vector<std::string> env = {};  // how the failure is injected
     bool calibration = true;            // LOOKUPHS in the working directory
     std::string err;                    // all of standard error
-    std::string out_after_setup = "";   // standard output after "after hsifdllinit\n"
+    // Standard output after "after hsifdllinit\n": the range line, once a first period is set.
+    std::string out_after_setup = kMaxRangeOut;
     // The calls made: the set-up sequence up to (and with) the failing call, its occurrence
     // counted from 1, then the diagnostic calls, then HsifClose when a card handle was had.
     const char* failing_call;
@@ -294,6 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
                          .name = "OpenPort",
                          .env = {"HSIF_SIM_FAIL=HsifOpenPort"},
                          .err = "Error: Serial Comm port open failed.\n",
+                         .out_after_setup = "",
                          .failing_call = "HsifOpenPort",
                          .card_closed = false},
         SetupFailureCase{
@@ -304,18 +301,21 @@ INSTANTIATE_TEST_SUITE_P(
             .err = "hsif-sim: HSIF_SIM_SPEEDUP=1e-12 refused (accepted: 0 for no pacing, "
                    "or 0.001 to 1000000); HsifOpenPort fails\n"
                    "Error: Serial Comm port open failed.\n",
+            .out_after_setup = "",
             .failing_call = "HsifOpenPort",
             .card_closed = false},
         SetupFailureCase{.legend = "card open fails: the port is closed, HsifClose is not called",
                          .name = "Open",
                          .env = {"HSIF_SIM_FAIL=HsifOpen"},
                          .err = std::string(kOpened) + "Error: HsifOpen failed.\n",
+                         .out_after_setup = "",
                          .failing_call = "HsifOpen",
                          .card_closed = false},
         SetupFailureCase{.legend = "board reset fails: port and card closed",
                          .name = "ResetBoard",
                          .env = {"HSIF_SIM_FAIL=HsifResetBoard"},
                          .err = std::string(kOpened) + "Error: HsifResetBoard failed.\n",
+                         .out_after_setup = "",
                          .failing_call = "HsifResetBoard"},
         SetupFailureCase{.legend = "calibration data refused: its message on stdout",
                          .name = "LoadCalibrationData",
@@ -335,7 +335,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  "HSIF_SIM_MIN_PERIOD=25"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "The AR4000 50 KHz model minimum sample period is 25 us.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel", "HsifGetMinSamplePeriod"}},
         SetupFailureCase{.legend = "first sample period refused on the 200 kHz model (1)",
@@ -344,7 +343,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  "HSIF_SIM_MIN_PERIOD=5"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "The AR4000 200 KHz model minimum sample period is 5 us.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel", "HsifGetMinSamplePeriod"}},
         SetupFailureCase{.legend = "first sample period refused and the model unknown",
@@ -352,7 +350,6 @@ INSTANTIATE_TEST_SUITE_P(
                          .env = {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1,HsifGetCardModel"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "Unknown Hsif card model.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel"}},
         SetupFailureCase{.legend = "first sample period refused and the minimum period unknown",
@@ -360,38 +357,32 @@ INSTANTIATE_TEST_SUITE_P(
                          .env = {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1,HsifGetMinSamplePeriod"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "Unknown minimum sample period.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel", "HsifGetMinSamplePeriod"}},
         SetupFailureCase{.legend = "card calibration fails",
                          .name = "Calibrate",
                          .env = {"HSIF_SIM_FAIL=HsifCalibrate"},
                          .err = kCalibrated + "Error: Could not get calibration value **\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifCalibrate"},
         SetupFailureCase{.legend = "sampling mode refused",
                          .name = "SamplingModeInit",
                          .env = {"HSIF_SIM_FAIL=HsifSamplingModeInit"},
                          .err = kModeInitDone + "Error: Could not initialize sampling mode\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSamplingModeInit"},
         SetupFailureCase{.legend = "encoders not cleared",
                          .name = "ClearEncoder",
                          .env = {"HSIF_SIM_FAIL=HsifClearEncoder"},
                          .err = kModeInitDone + "Error: Failed to clear encoder1\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifClearEncoder"},
         SetupFailureCase{.legend = "mirror encoder (1) not set",
                          .name = "CalibrateEncoder1",
                          .env = {"HSIF_SIM_FAIL=HsifCalibrateEncoder#1"},
                          .err = kModeInitDone + "Error: Failed to set encoder1\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifCalibrateEncoder"},
         SetupFailureCase{.legend = "pan encoder (2) not set",
                          .name = "CalibrateEncoder2",
                          .env = {"HSIF_SIM_FAIL=HsifCalibrateEncoder#2"},
                          .err = kModeInitDone + "Error: Failed to set encoder2\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifCalibrateEncoder",
                          .occurrence = 2},
         SetupFailureCase{
@@ -399,7 +390,6 @@ INSTANTIATE_TEST_SUITE_P(
             .name = "SamplePeriod2",
             .env = {"HSIF_SIM_FAIL=HsifSetSamplePeriod#2"},
             .err = kModeInitDone + kMaxRangeErr + "Error: Failed to set sample and range\n",
-            .out_after_setup = kMaxRangeOut,
             .failing_call = "HsifSetSamplePeriod",
             .occurrence = 2}),
     kByName);
@@ -835,8 +825,7 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
     // The summary claims the records that the last completed sync put on the device.
     const std::optional<GyroSummary> summary = parse_gyro_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
-    const std::string gyro = gyro_file();
-    EXPECT_EQ(summary->records, count_of(gyro.substr(0, calls["gyro.txt"].synced), "\n"))
+    EXPECT_EQ(summary->records, count_of(gyro_file().substr(0, calls["gyro.txt"].synced), "\n"))
         << c.legend;
 }
 
@@ -875,8 +864,7 @@ INSTANTIATE_TEST_SUITE_P(
 // (5000 samples of 400 us): the GPS file does not grow while the motor runs, and afterwards it
 // holds every sentence the receiver sent, none lost while a line kept the program from the port.
 TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
-    constexpr int kLines = 2;
-    ASSERT_TRUE(start({.options = {"-l", std::to_string(kLines), "-s", "400"},
+    ASSERT_TRUE(start({.options = {"-l", "2", "-s", "400"},
                        .gyro_records = 1,
                        .receiver = std::vector<std::string>{"--rate", "5"}}));
     ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
@@ -892,9 +880,8 @@ TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
     const ExitStatus status = wait();
     ASSERT_EQ(status.code, 0) << status.describe() << transcript();
 
-    const std::vector<GpsLine> lines = parse_gps_file(gps_bytes());
     std::vector<SentSentence> kept;
-    EXPECT_EQ(check_sentences_kept(receiver().sent(), lines, &kept), "") << transcript();
+    EXPECT_EQ(check_sentences_kept(receiver().sent(), gps_lines(), &kept), "") << transcript();
     EXPECT_EQ(count_of(gps_bytes(), "#lost"), 0u);
     EXPECT_GT(kept.size(), 20u) << "sentences of the whole capture";
 }
@@ -910,7 +897,7 @@ TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
     // Only the time tells a wait cut short from one that ran out (the capture is skipped
     // either way). The interrupt comes as the wait begins; an uncut wait ends 5 s later, a cut
     // one within its 100 ms slice and the clean-up.
-    EXPECT_LT(took, kMirrorWaitTime * 4 / 5) << "the 5 s wait is cut short";
+    EXPECT_LT(took, milliseconds(4000)) << "the 5 s wait is cut short";
     const std::vector<HsifCall> calls = trace();
     EXPECT_TRUE(motor_stopped_and_card_closed(calls));
     EXPECT_EQ(calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
