@@ -47,18 +47,14 @@ std::set<char> option_letters(const std::string& text) {
 // The exit codes section as code -> its paragraph, white space folded to single blanks.
 std::map<int, std::string> exit_codes(const std::string& text) {
     static const std::regex code(R"(\n  (\d+) +)");
+    // The text before the first code, then each code and the paragraph after it.
+    const std::vector<std::string> parts(
+        std::sregex_token_iterator(text.begin(), text.end(), code, {-1, 1}),
+        std::sregex_token_iterator());
     std::map<int, std::string> codes;
-    std::vector<std::pair<int, size_t>> starts;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), code);
-         it != std::sregex_iterator(); ++it) {
-        starts.emplace_back(std::stoi((*it)[1].str()),
-                            static_cast<size_t>(it->position(0) + it->length(0)));
-    }
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t end =
-            i + 1 < starts.size() ? text.rfind('\n', starts[i + 1].second) : text.size();
-        const std::string paragraph = text.substr(starts[i].second, end - starts[i].second);
-        codes[starts[i].first] = std::regex_replace(paragraph, std::regex(R"(\s+)"), " ");
+    for (size_t i = 1; i < parts.size(); i += 2) {
+        const std::string paragraph = i + 1 < parts.size() ? parts[i + 1] : "";
+        codes[std::stoi(parts[i])] = std::regex_replace(paragraph, std::regex(R"(\s+)"), " ");
     }
     return codes;
 }
