@@ -77,16 +77,6 @@ protected:
     TargetProgram probe_;
 };
 
-std::string hex_of(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
-}
-
 // The whole sequence, played from the device side; then every step's result is checked.
 TEST_F(SerialTransfers, EveryTransferOnARealPort) {
     ASSERT_TRUE(probe_.wait_for_console("open 1\n")) << probe_.out() << probe_.err();
@@ -113,7 +103,7 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
     }
     // What the senders wrote: 01 ff, nothing for the empty text, then "hello".
     const std::vector<uint8_t> sent = pty_.read(7, static_cast<int>(kHangBound.count()));
-    EXPECT_EQ(hex_of(sent), "01ff68656c6c6f");
+    EXPECT_EQ(sent, (std::vector<uint8_t>{0x01, 0xFF, 'h', 'e', 'l', 'l', 'o'}));
     await_ready("close");
     send(".");
 

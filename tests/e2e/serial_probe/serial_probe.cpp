@@ -1,7 +1,6 @@
-// serial-probe PORT ("COM9" or a device path): a fixed sequence of serial transfers on one port,
-// for the end-to-end test that plays the device. A step that needs the device's bytes first prints
-// "ready <step>"; each step then prints "<step> <result> <buffer in hex> <elapsed ms> <bytes left
-// waiting>". Exit code 0 when the port opened, else 1.
+// serial-probe PORT ("COM9" or a device path): fixed serial transfers for the end-to-end test that
+// plays the device. A step that needs the device's bytes prints "ready <step>" first; each prints
+// "<step> <result> <buffer in hex> <elapsed ms> <bytes left waiting>". Exit code 1: no port.
 
 #include <chrono>
 #include <cstdint>
