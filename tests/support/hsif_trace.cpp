@@ -37,12 +37,8 @@ std::vector<std::string> split_args(std::string text) {
         text = text.substr(1, text.size() - 2);
     }
     static const std::regex word(R"(("[^"]*"?|[^", \t])+)");
-    std::vector<std::string> args;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), word);
-         it != std::sregex_iterator(); ++it) {
-        args.push_back(it->str());
-    }
-    return args;
+    return {std::sregex_token_iterator(text.begin(), text.end(), word),
+            std::sregex_token_iterator()};
 }
 
 }  // namespace
