@@ -571,8 +571,6 @@ INSTANTIATE_TEST_SUITE_P(
                     .exit_code = kExitFailure}),
     kByName);
 
-// --- A complete run, looked at closely --------------------------------------------------------
-
 // One run of two lines with chosen settings: the console, the settings and the card in the
 // library's calls, and a well-formed laser file.
 TEST_F(LaserE2e, CompleteRunCarriesItsSettingsToTheCardAndWritesEverySample) {
@@ -717,6 +715,25 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
     EXPECT_TRUE(motor_stopped_and_card_closed(calls));
     EXPECT_EQ(count_of(laser_text(*this), "\n"), static_cast<size_t>(saved * kSamplesPerLine))
         << "the captured lines are saved";
+}
+
+TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
+    ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "3"}}));
+    ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
+    const Clock::time_point signalled = Clock::now();
+    program().signal(SIGINT);
+    const ExitStatus status = wait();
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - signalled);
+    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
+    // Only the time tells a wait cut short from one that ran out (the capture is skipped
+    // either way). The interrupt comes as the wait begins; an uncut wait ends 5 s later, a cut
+    // one within its 100 ms slice and the clean-up.
+    EXPECT_LT(took, milliseconds(4000)) << "the 5 s wait is cut short";
+    const std::vector<HsifCall> calls = trace();
+    EXPECT_TRUE(motor_stopped_and_card_closed(calls));
+    EXPECT_EQ(calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
+        << "no line is captured after the interrupt";
+    EXPECT_TRUE(fs::exists(dir() / "laser.txt"));
 }
 
 // --- Files written out to the storage device -------------------------------------------------
@@ -884,25 +901,6 @@ TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
     EXPECT_EQ(check_sentences_kept(receiver().sent(), gps_lines(), &kept), "") << transcript();
     EXPECT_EQ(count_of(gps_bytes(), "#lost"), 0u);
     EXPECT_GT(kept.size(), 20u) << "sentences of the whole capture";
-}
-
-TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
-    ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "3"}}));
-    ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
-    const Clock::time_point signalled = Clock::now();
-    program().signal(SIGINT);
-    const ExitStatus status = wait();
-    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - signalled);
-    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
-    // Only the time tells a wait cut short from one that ran out (the capture is skipped
-    // either way). The interrupt comes as the wait begins; an uncut wait ends 5 s later, a cut
-    // one within its 100 ms slice and the clean-up.
-    EXPECT_LT(took, milliseconds(4000)) << "the 5 s wait is cut short";
-    const std::vector<HsifCall> calls = trace();
-    EXPECT_TRUE(motor_stopped_and_card_closed(calls));
-    EXPECT_EQ(calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
-        << "no line is captured after the interrupt";
-    EXPECT_TRUE(fs::exists(dir() / "laser.txt"));
 }
 
 // The package as an operator unpacks it: its morvane.exe records, finds the simulated library in
