@@ -29,8 +29,7 @@ std::string section(const std::string& guide, const std::string& title) {
         return {};
     }
     const size_t start = guide.find('\n', title_at + title.size() + 2);
-    const size_t end = guide.find("\n\n\n", start);
-    return guide.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    return guide.substr(start, guide.find("\n\n\n", start) - start);  // to the end when none
 }
 
 // The option letters a text names: each word "-X" of one letter.
@@ -120,11 +119,10 @@ TEST_F(Package, MorvanePrintsItsUsageAndTheGuideListsItsOptionsAndExitCodes) {
     const std::string guide = without_crlf(read_file(unpacked("README.txt")));
     EXPECT_EQ(option_letters(section(guide, "The command line")), option_letters(usage));
 
-    struct ExitCode {
+    const struct {
         int code;
         std::vector<std::string> causes;  // phrases its paragraph holds, white space folded
-    };
-    const ExitCode codes[] = {
+    } codes[] = {
         {0, {"the run completed", "stopped by q"}},
         {1,
          {"bad command line", "not three different files", "GPS file", "the unit never answered",
@@ -134,7 +132,7 @@ TEST_F(Package, MorvanePrintsItsUsageAndTheGuideListsItsOptionsAndExitCodes) {
     };
     const std::map<int, std::string> listed = exit_codes(section(guide, "Exit codes"));
     ASSERT_EQ(listed.size(), std::size(codes));
-    for (const ExitCode& c : codes) {
+    for (const auto& c : codes) {
         ASSERT_EQ(listed.count(c.code), 1u) << c.code;
         for (const std::string& cause : c.causes) {
             EXPECT_NE(listed.at(c.code).find(cause), std::string::npos) << c.code << ": " << cause;

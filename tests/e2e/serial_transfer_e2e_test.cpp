@@ -12,6 +12,7 @@
 
 #include "e2e_target.hpp"
 #include "pty.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -59,9 +60,7 @@ protected:
     // The probe's result lines by step, once it has ended.
     std::map<std::string, Step> results() {
         std::map<std::string, Step> steps;
-        std::istringstream lines(probe_.console_out());
-        std::string line;
-        while (std::getline(lines, line)) {
+        for (const std::string& line : split(probe_.console_out(), '\n')) {
             std::istringstream fields(line);
             std::string name;
             Step s;
@@ -117,7 +116,7 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
     // the test's own pace, is part of the time.
     constexpr long kNoWait = 3000;
     constexpr long kWaits = kHangBound.count();
-    struct Case {
+    const struct {
         const char* legend;
         const char* step;
         long result;
@@ -125,8 +124,7 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
         long min_ms = 0;        // what the transfer waits by itself
         long max_ms = kNoWait;
         long left = 0;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {.legend = "a partial read on a silent line: 0 after one poll",
          .step = "partial-empty",
          .result = 0,
@@ -178,7 +176,7 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
         {.legend = "send_str of an empty text", .step = "send-str-empty", .result = 1},
         {.legend = "send_str of a text", .step = "send-str", .result = 1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ASSERT_EQ(steps.count(c.step), 1u) << c.legend << "\n" << probe_.out();
         const Step& s = steps[c.step];
         EXPECT_EQ(s.result, c.result) << c.legend;
