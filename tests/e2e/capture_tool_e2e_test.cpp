@@ -1,12 +1,6 @@
-// capture-tool end to end: every command run as a process, its standard output, standard error,
-// exit code and files checked. The same suite runs build/capture-tool natively and, under Wine,
-// build-win32/capture-tool.exe (MORVANE_TARGET=native or wine; see README.md). Besides the
-// variables of every e2e suite it reads:
-//
-//   CAPTURE_TOOL         the tool of the target
-//   VERSIONED_LIBRARY    a Windows library with file version 1.2.3.4 (tests/e2e/versioned)
-//   UNVERSIONED_LIBRARY  the same library without a version resource
-//   MORVANE_VERSION      the project version, which capture-tool.exe carries
+// capture-tool end to end: every command run as a process, its output, exit code and files
+// checked, natively and under Wine. VERSIONED_LIBRARY names a Windows library with file version
+// 1.2.3.4, UNVERSIONED_LIBRARY the same without a version resource (tests/e2e/versioned).
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -26,10 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::e2e_target;
-using testsupport::ExitStatus;
-using testsupport::kHangBound;
-using testsupport::read_file;
+using namespace testsupport;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
@@ -111,15 +102,14 @@ constexpr const char* kGoodListing =
 
 constexpr const char* kParseFailed = "\nERROR: Configuration file parse failed.\n";
 
-// kGoodConfig with line n (from 1) replaced.
-std::string config_with(int n, const std::string& line) {
-    std::string text;
+// text with line n (from 1) replaced.
+std::string with_line(const std::string& text, int n, const std::string& line) {
+    std::string result;
     int number = 1;
-    for (const std::string& l : testsupport::split(kGoodConfig, '\n')) {
-        text += (number == n ? line : l) + "\n";
-        ++number;
+    for (const std::string& l : split(text, '\n')) {
+        result += (number++ == n ? line : l) + "\n";
     }
-    return text;
+    return result;
 }
 
 uint32_t le32(const std::string& bytes, size_t offset) {
@@ -135,7 +125,7 @@ uint32_t le32(const std::string& bytes, size_t offset) {
 class CaptureToolE2e : public ::testing::Test {
 protected:
     void SetUp() override {
-        const testsupport::E2eTarget& t = e2e_target();
+        const E2eTarget& t = e2e_target();
         if (!t.skip_reason.empty()) {
             GTEST_SKIP() << t.skip_reason;
         }
@@ -155,7 +145,7 @@ protected:
 
     // Runs the tool with args in the test's folder.
     ToolRun run(const std::vector<std::string>& args) const {
-        testsupport::TargetProgram tool;
+        TargetProgram tool;
         ToolRun result;
         if (!tool.launch(tool_, args, {}, dir_.string())) {
             ADD_FAILURE() << "cannot start " << tool_ << ": " << tool.error();
@@ -171,52 +161,49 @@ protected:
     // A path the tool of the target takes for a file outside its folder.
     static std::string tool_path(const std::string& unix_path) {
         const std::string absolute = fs::absolute(unix_path).string();
-        return wine() ? testsupport::wine_path(absolute) : absolute;
+        return wine() ? wine_path(absolute) : absolute;
     }
 
     void write(const std::string& name, const std::string& bytes) const {
-        testsupport::write_file(dir_ / name, bytes);
+        write_file(dir_ / name, bytes);
     }
     std::string bytes_of(const std::string& name) const { return read_file(dir_ / name); }
     bool exists(const std::string& name) const { return fs::exists(dir_ / name); }
 
-    testsupport::TestFolder folder_{"capture-e2e"};
+    TestFolder folder_{"capture-e2e"};
     std::string tool_;
     fs::path dir_;
 };
 
 // --- config -------------------------------------------------------------------------------------
 
-struct ConfigCase {
-    const char* legend;
-    std::string file;  // the configuration file's text; empty: no file at all
-    int code;
-    std::string out;  // the whole of standard output
-};
-
-TEST_F(CaptureToolE2e, ConfigEchoesWhatItTakesAndReportsWhatItCannotUse) {
-    const std::vector<ConfigCase> cases = {
+// config echoes what it takes and names each parameter it cannot use; write-header reads the file
+// the same way and writes nothing when it fails.
+TEST_F(CaptureToolE2e, ConfigEchoesWhatItTakesAndWriteHeaderWritesNothingForWhatItCannotUse) {
+    const struct {
+        const char* legend;
+        std::string file;  // the configuration file's text; empty: no file at all
+        int code;
+        std::string out;  // the whole of standard output
+    } cases[] = {
         {"a version-2 file of 16 good lines: every value echoed", kGoodConfig, kExitSuccess,
          kGoodConfigEcho},
         {"com port 255: the line of parameter 2, the others still echoed, the closing line",
-         config_with(2, "255 ; Com port"), kExitFailure,
-         "Configuration version = 2\nError reading parameter 2: \"Com port\"\n" +
-             std::string(kGoodConfigEcho)
-                 .substr(std::strlen("Configuration version = 2\nComport = 3\n")) +
+         with_line(kGoodConfig, 2, "255 ; Com port"), kExitFailure,
+         with_line(kGoodConfigEcho, 2, "Error reading parameter 2: \"Com port\"") + kParseFailed},
+        {"a blank line for the sampling period fails that parameter only",
+         with_line(kGoodConfig, 4, ""), kExitFailure,
+         with_line(kGoodConfigEcho, 4,
+                   "Error reading parameter 4: \"Sampling period in microseconds\"") +
              kParseFailed},
-        {"a blank line for the sampling period fails that parameter only", config_with(4, ""),
-         kExitFailure,
-         "Configuration version = 2\nComport = 3\nCard number = 1\n"
-         "Error reading parameter 4: \"Sampling period in microseconds\"\n"
-         "Max range = 650\nBuffer Size = 30000\nNumber of samples = 5000\n"
-         "Motor 1 power = 200\nMotor 2 power = 100\nMotor 1 encoder ppr = 4096\n"
-         "Motor 2 encoder ppr = 2048\nCalibration file = LOOKUPHS\nCapture file = scan.raw\n"
-         "Motor stabilization delay = 1500 ms\nProcess affinity = 1 \n"
-         "Write .raw file if runing rt_cap = 0\n" +
-             std::string(kParseFailed)},
+        {"buffer size 30001", with_line(kGoodConfig, 6, "30001"), kExitFailure,
+         with_line(kGoodConfigEcho, 6,
+                   "Error reading parameter 6: \"Buffer size for intermediate sample storage "
+                   "(30,000 max)\"") +
+             kParseFailed},
         {"no such file", "", kExitFailure, "Could not open settings.cfg\n"},
     };
-    for (const ConfigCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         std::error_code ec;
         fs::remove(dir_ / "settings.cfg", ec);
@@ -227,27 +214,33 @@ TEST_F(CaptureToolE2e, ConfigEchoesWhatItTakesAndReportsWhatItCannotUse) {
         EXPECT_EQ(r.code(), c.code) << r.describe();
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, "");
+        if (c.code == kExitSuccess) {
+            continue;
+        }
+        const ToolRun header = run({"write-header", "settings.cfg", "capture.dat", "--model", "1"});
+        EXPECT_EQ(header.code(), kExitFailure) << header.describe();
+        EXPECT_EQ(header.out, c.out);
+        EXPECT_EQ(header.err, "capture-tool: capture.dat not written\n");
+        EXPECT_FALSE(exists("capture.dat"));
     }
 }
 
 // --- write-header and header ----------------------------------------------------------------
 
-struct RoundTripCase {
-    const char* legend;
-    std::vector<std::string> model_option;
-    char model_byte;
-    const char* model_line;
-};
-
-TEST_F(CaptureToolE2e, WrittenHeaderReadsBackWithItsModel) {
-    const std::vector<RoundTripCase> cases = {
+TEST_F(CaptureToolE2e, WrittenHeaderReadsBackWithItsModelAndABadOneIsRefused) {
+    const struct {
+        const char* legend;
+        std::vector<std::string> model_option;
+        char model_byte;
+        const char* model_line;
+    } cases[] = {
         {"--model 1: the 200 kHz model", {"--model", "1"}, 1, " Sensor Model: AR4000 - 200 kHz\n"},
         {"--model 0: the 50 kHz model", {"--model", "0"}, 0, " Sensor Model: AR4000 - 50 kHz\n"},
         {"no --model: the 50 kHz model", {}, 0, " Sensor Model: AR4000 - 50 kHz\n"},
     };
     write("settings.cfg", kGoodConfig);
     int number = 0;
-    for (const RoundTripCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         const std::string name = "capture" + std::to_string(++number) + ".dat";
         std::vector<std::string> args = {"write-header", "settings.cfg", name};
@@ -276,42 +269,33 @@ TEST_F(CaptureToolE2e, WrittenHeaderReadsBackWithItsModel) {
         EXPECT_EQ(listed.out, std::string(kGoodListing) + c.model_line);
         EXPECT_EQ(listed.err, "");
     }
-}
 
-struct BadHeaderCase {
-    const char* legend;
-    size_t keep;            // bytes of a good header kept
-    int model_byte;         // when not negative, the byte at 292 becomes this
-    const char* file_name;  // the name given to the tool
-};
-
-TEST_F(CaptureToolE2e, HeaderRefusesShortAndBadHeaders) {
-    write("settings.cfg", kGoodConfig);
-    ASSERT_EQ(run({"write-header", "settings.cfg", "good.dat", "--model", "1"}).code(),
-              kExitSuccess);
-    const std::string good = bytes_of("good.dat");
+    // header refuses a file cut short or with a bad model byte, made from the --model 1 header.
+    const std::string good = bytes_of("capture1.dat");
     ASSERT_EQ(good.size(), kHeaderSizeV3);
-
-    const std::vector<BadHeaderCase> cases = {
-        {"an empty file", 0, -1, "bad.dat"},
-        {"cut inside the version", 3, -1, "bad.dat"},
-        {"cut after the card number, before the calibration file name", 36, -1, "bad.dat"},
-        {"cut inside the calibration file name", 200, -1, "bad.dat"},
-        {"version 3 without its model byte", 292, -1, "bad.dat"},
-        {"model byte 2", kHeaderSizeV3, 2, "bad.dat"},
+    const struct {
+        const char* legend;
+        size_t keep;     // bytes of a good header kept
+        int model_byte;  // when not negative, the byte at 292 becomes this
+    } bad_headers[] = {
+        {"an empty file", 0, -1},
+        {"cut inside the version", 3, -1},
+        {"cut after the card number, before the calibration file name", 36, -1},
+        {"cut inside the calibration file name", 200, -1},
+        {"version 3 without its model byte", 292, -1},
+        {"model byte 2", kHeaderSizeV3, 2},
     };
-    for (const BadHeaderCase& c : cases) {
+    for (const auto& c : bad_headers) {
         SCOPED_TRACE(c.legend);
         std::string bytes = good.substr(0, c.keep);
         if (c.model_byte >= 0) {
             bytes[292] = static_cast<char>(c.model_byte);
         }
-        write(c.file_name, bytes);
-        const ToolRun r = run({"header", c.file_name});
+        write("bad.dat", bytes);
+        const ToolRun r = run({"header", "bad.dat"});
         EXPECT_EQ(r.code(), kExitFailure) << r.describe();
         EXPECT_EQ(r.out, "") << "no listing";
-        EXPECT_EQ(r.err, std::string("capture-tool: ") + c.file_name +
-                             " does not begin with a valid capture header\n");
+        EXPECT_EQ(r.err, "capture-tool: bad.dat does not begin with a valid capture header\n");
     }
 
     SCOPED_TRACE("a file that does not exist");
@@ -321,68 +305,40 @@ TEST_F(CaptureToolE2e, HeaderRefusesShortAndBadHeaders) {
     EXPECT_EQ(missing.err, "");
 }
 
+// An existing name is never written over: a file keeps its bytes, and a name that leads to a
+// device is an existing file too, natively as under Wine, left alone. Only a regular file is
+// ever removed after a failure: a link removed here would have been the device itself had it
+// been named directly.
 TEST_F(CaptureToolE2e, WriteHeaderNeverOverwritesAFile) {
-    write("settings.cfg", kGoodConfig);
-    const std::string capture = "capture data that must survive";
-    write("existing.dat", capture);
-    const ToolRun r = run({"write-header", "settings.cfg", "existing.dat"});
-    EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-    EXPECT_EQ(r.out, kGoodConfigEcho) << "the configuration is read first";
-    EXPECT_EQ(r.err,
-              "capture-tool: existing.dat already exists and is not overwritten; remove it or "
-              "choose another name\n");
-    EXPECT_EQ(bytes_of("existing.dat"), capture);
-}
-
-TEST_F(CaptureToolE2e, WriteHeaderWritesNothingForABadConfiguration) {
     const struct {
         const char* legend;
-        std::string file;  // empty: no configuration file
-        std::string out_tail;
-    } cases[] = {
-        {"buffer size 30001", config_with(6, "30001"),
-         "Error reading parameter 6: \"Buffer size for intermediate sample storage (30,000 "
-         "max)\"\n"},
-        {"no configuration file", "", "Could not open settings.cfg\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        std::error_code ec;
-        fs::remove(dir_ / "settings.cfg", ec);
-        if (!c.file.empty()) {
-            write("settings.cfg", c.file);
-        }
-        const ToolRun r = run({"write-header", "settings.cfg", "capture.dat", "--model", "1"});
-        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_NE(r.out.find(c.out_tail), std::string::npos) << r.out;
-        EXPECT_EQ(r.err, "capture-tool: capture.dat not written\n");
-        EXPECT_FALSE(exists("capture.dat"));
-    }
-}
-
-// A name that leads to a device is an existing file: write-header refuses it, natively as
-// under Wine, and leaves it alone. Only a regular file is ever removed after a failure: a link
-// removed here would have been the device itself had it been named directly.
-TEST_F(CaptureToolE2e, WriteHeaderOntoADeviceFailsAndLeavesItAlone) {
-    const struct {
-        const char* legend;
-        const char* device;
         const char* name;
+        const char* device;  // the device the name leads to; null: a file of capture data
     } cases[] = {
-        {"a device every write to fails (no space left)", "/dev/full", "full.dat"},
-        {"a device that takes every write", "/dev/null", "null.dat"},
+        {"a file of capture data", "existing.dat", nullptr},
+        {"a device every write to fails (no space left)", "full.dat", "/dev/full"},
+        {"a device that takes every write", "null.dat", "/dev/null"},
     };
+    const std::string capture = "capture data that must survive";
     write("settings.cfg", kGoodConfig);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        fs::create_symlink(c.device, dir_ / c.name);
+        if (c.device == nullptr) {
+            write(c.name, capture);
+        } else {
+            fs::create_symlink(c.device, dir_ / c.name);
+        }
         const ToolRun r = run({"write-header", "settings.cfg", c.name});
         EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_EQ(r.out, kGoodConfigEcho);
+        EXPECT_EQ(r.out, kGoodConfigEcho) << "the configuration is read first";
         EXPECT_EQ(r.err, std::string("capture-tool: ") + c.name +
                              " already exists and is not overwritten; remove it or choose another "
                              "name\n");
-        EXPECT_TRUE(fs::is_symlink(dir_ / c.name));
+        if (c.device == nullptr) {
+            EXPECT_EQ(bytes_of(c.name), capture);
+        } else {
+            EXPECT_TRUE(fs::is_symlink(dir_ / c.name));
+        }
     }
 }
 
@@ -391,80 +347,55 @@ TEST_F(CaptureToolE2e, WriteHeaderOntoADeviceFailsAndLeavesItAlone) {
 // "1.1" as a file version: four numbers, the missing ones 0.
 std::string four_part(const std::string& version) {
     std::string text = version;
-    for (size_t dots = testsupport::count_of(version, "."); dots < 3; ++dots) {
+    for (size_t dots = count_of(version, "."); dots < 3; ++dots) {
         text += ".0";
     }
     return text;
 }
 
-TEST_F(CaptureToolE2e, VersionOfTheToolItself) {
-    const ToolRun r = run({"version"});
+// version prints a file's version, or the tool's own without a file, and exits 0; a file without
+// one prints nothing and exits 1, and so does every file natively (no version resources there).
+TEST_F(CaptureToolE2e, VersionPrintsAFilesVersionOrNothing) {
+    const std::string versioned = env_or_empty("VERSIONED_LIBRARY");
+    const std::string unversioned = env_or_empty("UNVERSIONED_LIBRARY");
     if (wine()) {
-        const std::string& version = e2e_target().version;
-        ASSERT_FALSE(version.empty()) << "MORVANE_VERSION is not set";
-        EXPECT_EQ(r.code(), kExitSuccess) << r.describe();
-        EXPECT_EQ(r.out, four_part(version) + "\n");
-    } else {
-        // A Linux program carries no version resource.
-        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_EQ(r.out, "");
+        ASSERT_FALSE(e2e_target().version.empty()) << "MORVANE_VERSION is not set";
+        EXPECT_TRUE(fs::exists(versioned)) << versioned << " (build it with: make windows)";
+        EXPECT_TRUE(fs::exists(unversioned)) << unversioned << " (build it with: make windows)";
     }
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(CaptureToolE2e, VersionOfAFileWithVersion) {
-    const std::string library = env_or_empty("VERSIONED_LIBRARY");
-    if (library.empty() || (!wine() && !fs::exists(library))) {
-        GTEST_SKIP() << "no versioned library (VERSIONED_LIBRARY, built by make windows)";
-    }
-    ASSERT_TRUE(fs::exists(library)) << library << " (build it with: make windows)";
-    const ToolRun r = run({"version", tool_path(library)});
-    if (wine()) {
-        EXPECT_EQ(r.code(), kExitSuccess) << r.describe();
-        EXPECT_EQ(r.out, "1.2.3.4\n") << "the file version, not the product version 5.6.7.8";
-    } else {
-        // The Linux build reads no version information from any file.
-        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_EQ(r.out, "");
-    }
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(CaptureToolE2e, VersionOfAFileWithoutVersionPrintsNothing) {
     write("notes.txt", "no version here\n");
     struct Case {
         std::string legend;
-        std::string path;
+        std::vector<std::string> args;
+        std::string version;  // what it prints under Wine; empty: nothing, and exit code 1
     };
     std::vector<Case> cases = {
-        {"a text file", "notes.txt"},
-        {"a file that does not exist", "missing.dll"},
-        {"a path longer than 259 characters", std::string(300, 'x')},
+        {"the tool itself", {"version"}, four_part(e2e_target().version) + "\n"},
+        {"a text file", {"version", "notes.txt"}, ""},
+        {"a file that does not exist", {"version", "missing.dll"}, ""},
+        {"a path longer than 259 characters", {"version", std::string(300, 'x')}, ""},
     };
-    const std::string library = env_or_empty("UNVERSIONED_LIBRARY");
-    if (wine()) {
-        EXPECT_TRUE(fs::exists(library)) << library << " (build it with: make windows)";
+    // Natively the libraries are those of a Windows build, when there is one.
+    if (fs::exists(versioned)) {
+        cases.push_back({"a library: its file version, not the product version 5.6.7.8",
+                         {"version", tool_path(versioned)},
+                         "1.2.3.4\n"});
     }
-    if (fs::exists(library)) {
-        cases.push_back({"a library without a version resource", tool_path(library)});
+    if (fs::exists(unversioned)) {
+        cases.push_back(
+            {"a library without a version resource", {"version", tool_path(unversioned)}, ""});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        const ToolRun r = run({"version", c.path});
-        EXPECT_EQ(r.code(), kExitFailure) << r.describe();
-        EXPECT_EQ(r.out, "");
+        const ToolRun r = run(c.args);
+        const std::string printed = wine() ? c.version : "";
+        EXPECT_EQ(r.code(), printed.empty() ? kExitFailure : kExitSuccess) << r.describe();
+        EXPECT_EQ(r.out, printed);
         EXPECT_EQ(r.err, "");
     }
 }
 
 // --- tune -----------------------------------------------------------------------------------
-
-struct TuneCase {
-    const char* word;
-    const char* success;  // the line printed when it is set
-    const char* failure;  // the message heading after "Error %d (0x%08x)\n" when it is not
-    bool must_succeed;    // permitted here; otherwise either answer is checked whole
-};
 
 // Whether the tool may set the normal priority: always under Wine; natively unless this process
 // (whose nice value the tool inherits) runs below normal, since going back up to normal is
@@ -479,17 +410,21 @@ bool normal_priority_permitted(bool wine) {
 }
 
 TEST_F(CaptureToolE2e, TuneReportsWhatItSetOrTheSystemsReason) {
-    const std::vector<TuneCase> cases = {
+    const struct {
+        const char* word;
+        const char* success;  // the line printed when it is set
+        const char* failure;  // the message heading after "Error %d (0x%08x)\n" when it is not
+        bool must_succeed;    // permitted here; otherwise either answer is checked whole
+    } cases[] = {
         {"normal", "Process priority set to normal\n",
          "Failed to set process priority to normal:\n  ", normal_priority_permitted(wine())},
-        // Raising the priority or narrowing the affinity may be refused (an unprivileged Linux
-        // user, a container without the first processor): either answer is checked whole.
+        // Raising the priority or narrowing the affinity may be refused (an unprivileged user).
         {"above-normal", "Process priority set to above normal\n",
          "Failed to set process priority to above normal:\n  ", false},
         {"first-cpu", "Process affinity set to the first processor (mask 0x01)\n",
          "Failed to set process affinity mask to 0x01:\n  ", false},
     };
-    for (const TuneCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.word);
         const ToolRun r = run({"tune", c.word});
         EXPECT_EQ(r.err, "");
@@ -512,14 +447,12 @@ TEST_F(CaptureToolE2e, TuneReportsWhatItSetOrTheSystemsReason) {
 
 // --- split ----------------------------------------------------------------------------------
 
-struct SplitCase {
-    const char* legend;
-    const char* path;
-    const char* out;  // the name line and the extension line
-};
-
 TEST_F(CaptureToolE2e, SplitPrintsNameAndExtension) {
-    const std::vector<SplitCase> cases = {
+    const struct {
+        const char* legend;
+        const char* path;
+        const char* out;  // the name line and the extension line
+    } cases[] = {
         {"drive, folders, upper case: the last component lowered, cut at its dot",
          R"(C:\Data\Scan.RAW)", "scan\nraw\n"},
         {"two dots: cut at the last", "archive.tar.gz", "archive.tar\ngz\n"},
@@ -529,7 +462,7 @@ TEST_F(CaptureToolE2e, SplitPrintsNameAndExtension) {
         {"no dot: no extension", "README", "readme\n\n"},
         {"a slash does not separate components", "runs/Day1.LOG", "runs/day1\nlog\n"},
     };
-    for (const SplitCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         const ToolRun r = run({"split", c.path});
         EXPECT_EQ(r.code(), kExitSuccess) << r.describe();
@@ -540,24 +473,31 @@ TEST_F(CaptureToolE2e, SplitPrintsNameAndExtension) {
 
 // --- the command line -----------------------------------------------------------------------
 
-struct HelpCase {
-    std::vector<std::string> args;
-    const char* usage_line;  // the first line of standard output
-};
+// The first line of the tool's usage, and of each command's.
+constexpr const char* kUsage = "usage: capture-tool COMMAND [ARGUMENTS]\n";
+constexpr const char* kConfigUsage = "usage: capture-tool config FILE\n";
+constexpr const char* kHeaderUsage = "usage: capture-tool header FILE\n";
+constexpr const char* kWriteHeaderUsage =
+    "usage: capture-tool write-header CONFIG OUT [--model 0|1]\n";
+constexpr const char* kVersionUsage = "usage: capture-tool version [FILE]\n";
+constexpr const char* kTuneUsage = "usage: capture-tool tune above-normal|first-cpu|normal\n";
+constexpr const char* kSplitUsage = "usage: capture-tool split PATH\n";
 
 TEST_F(CaptureToolE2e, HelpOnEveryCommand) {
-    const std::vector<HelpCase> cases = {
-        {{"--help"}, "usage: capture-tool COMMAND [ARGUMENTS]\n"},
-        {{"config", "--help"}, "usage: capture-tool config FILE\n"},
-        {{"header", "--help"}, "usage: capture-tool header FILE\n"},
-        {{"write-header", "--help"}, "usage: capture-tool write-header CONFIG OUT [--model 0|1]\n"},
-        {{"version", "--help"}, "usage: capture-tool version [FILE]\n"},
-        {{"tune", "--help"}, "usage: capture-tool tune above-normal|first-cpu|normal\n"},
-        {{"split", "--help"}, "usage: capture-tool split PATH\n"},
-        {{"write-header", "a.cfg", "--help"},
-         "usage: capture-tool write-header CONFIG OUT [--model 0|1]\n"},
+    const struct {
+        std::vector<std::string> args;
+        const char* usage_line;  // the first line of standard output
+    } cases[] = {
+        {{"--help"}, kUsage},
+        {{"config", "--help"}, kConfigUsage},
+        {{"header", "--help"}, kHeaderUsage},
+        {{"write-header", "--help"}, kWriteHeaderUsage},
+        {{"version", "--help"}, kVersionUsage},
+        {{"tune", "--help"}, kTuneUsage},
+        {{"split", "--help"}, kSplitUsage},
+        {{"write-header", "a.cfg", "--help"}, kWriteHeaderUsage},
     };
-    for (const HelpCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args.back());
         const ToolRun r = run(c.args);
         EXPECT_EQ(r.code(), kExitSuccess) << r.describe();
@@ -574,44 +514,32 @@ TEST_F(CaptureToolE2e, HelpOnEveryCommand) {
     }
 }
 
-struct UsageErrorCase {
-    const char* legend;
-    std::vector<std::string> args;
-    const char* usage_line;  // expected on standard error
-};
-
 TEST_F(CaptureToolE2e, WrongCommandLinesGiveUsageAndExitCode2) {
     write("settings.cfg", kGoodConfig);
-    const std::vector<UsageErrorCase> cases = {
-        {"no command", {}, "usage: capture-tool COMMAND [ARGUMENTS]\n"},
-        {"an unknown command",
-         {"check", "settings.cfg"},
-         "usage: capture-tool COMMAND [ARGUMENTS]\n"},
-        {"config without a file", {"config"}, "usage: capture-tool config FILE\n"},
-        {"config with two files", {"config", "a", "b"}, "usage: capture-tool config FILE\n"},
-        {"header without a file", {"header"}, "usage: capture-tool header FILE\n"},
-        {"write-header with one file",
-         {"write-header", "settings.cfg"},
-         "usage: capture-tool write-header CONFIG OUT [--model 0|1]\n"},
+    const struct {
+        const char* legend;
+        std::vector<std::string> args;
+        const char* usage_line;  // expected on standard error
+    } cases[] = {
+        {"no command", {}, kUsage},
+        {"an unknown command", {"check", "settings.cfg"}, kUsage},
+        {"config without a file", {"config"}, kConfigUsage},
+        {"config with two files", {"config", "a", "b"}, kConfigUsage},
+        {"header without a file", {"header"}, kHeaderUsage},
+        {"write-header with one file", {"write-header", "settings.cfg"}, kWriteHeaderUsage},
         {"write-header with model 2",
          {"write-header", "settings.cfg", "x.dat", "--model", "2"},
-         "usage: capture-tool write-header CONFIG OUT [--model 0|1]\n"},
+         kWriteHeaderUsage},
         {"write-header with --model and no value",
          {"write-header", "settings.cfg", "x.dat", "--model"},
-         "usage: capture-tool write-header CONFIG OUT [--model 0|1]\n"},
-        {"--model on another command",
-         {"config", "settings.cfg", "--model", "1"},
-         "usage: capture-tool config FILE\n"},
-        {"version with two files", {"version", "a", "b"}, "usage: capture-tool version [FILE]\n"},
-        {"tune without a word",
-         {"tune"},
-         "usage: capture-tool tune above-normal|first-cpu|normal\n"},
-        {"tune with an unknown word",
-         {"tune", "high"},
-         "usage: capture-tool tune above-normal|first-cpu|normal\n"},
-        {"split without a path", {"split"}, "usage: capture-tool split PATH\n"},
+         kWriteHeaderUsage},
+        {"--model on another command", {"config", "settings.cfg", "--model", "1"}, kConfigUsage},
+        {"version with two files", {"version", "a", "b"}, kVersionUsage},
+        {"tune without a word", {"tune"}, kTuneUsage},
+        {"tune with an unknown word", {"tune", "high"}, kTuneUsage},
+        {"split without a path", {"split"}, kSplitUsage},
     };
-    for (const UsageErrorCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         const ToolRun r = run(c.args);
         EXPECT_EQ(r.code(), kExitUsage) << r.describe();

@@ -1,8 +1,6 @@
-// The package for the survey PC (make dist) end to end: the zip unpacked into a folder of its own
-// and its programs run from there under Wine, as an operator would after copying it. Natively
-// there is no package: each Windows build makes its own, which e2e-wine (32-bit) and e2e-wine64
-// read at MORVANE_DIST_ZIP. A whole run of the unpacked program with its simulated library is in
-// the laser suite (LaserE2e.TheUnpackedPackage...), which has the survey's world.
+// The package for the survey PC (make dist), unpacked into a folder of its own and its programs
+// run from there under Wine, as an operator would. Natively there is no package; a whole run of
+// the unpacked program is in the laser suite (LaserE2e.TheUnpackedPackage...).
 
 #include <gtest/gtest.h>
 
@@ -20,10 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::count_of;
-using testsupport::e2e_target;
-using testsupport::ExitStatus;
-using testsupport::kHangBound;
+using namespace testsupport;
 
 // The text of a section of the guide: from below its title's underline to the next section (the
 // guide leaves two blank lines before each title).
@@ -34,8 +29,7 @@ std::string section(const std::string& guide, const std::string& title) {
         return {};
     }
     const size_t start = guide.find('\n', title_at + title.size() + 2);
-    const size_t end = guide.find("\n\n\n", start);
-    return guide.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    return guide.substr(start, guide.find("\n\n\n", start) - start);  // to the end when none
 }
 
 // The option letters a text names: each word "-X" of one letter.
@@ -52,18 +46,14 @@ std::set<char> option_letters(const std::string& text) {
 // The exit codes section as code -> its paragraph, white space folded to single blanks.
 std::map<int, std::string> exit_codes(const std::string& text) {
     static const std::regex code(R"(\n  (\d+) +)");
+    // The text before the first code, then each code and the paragraph after it.
+    const std::vector<std::string> parts(
+        std::sregex_token_iterator(text.begin(), text.end(), code, {-1, 1}),
+        std::sregex_token_iterator());
     std::map<int, std::string> codes;
-    std::vector<std::pair<int, size_t>> starts;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), code);
-         it != std::sregex_iterator(); ++it) {
-        starts.emplace_back(std::stoi((*it)[1].str()),
-                            static_cast<size_t>(it->position(0) + it->length(0)));
-    }
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t end =
-            i + 1 < starts.size() ? text.rfind('\n', starts[i + 1].second) : text.size();
-        const std::string paragraph = text.substr(starts[i].second, end - starts[i].second);
-        codes[starts[i].first] = std::regex_replace(paragraph, std::regex(R"(\s+)"), " ");
+    for (size_t i = 1; i < parts.size(); i += 2) {
+        const std::string paragraph = i + 1 < parts.size() ? parts[i + 1] : "";
+        codes[std::stoi(parts[i])] = std::regex_replace(paragraph, std::regex(R"(\s+)"), " ");
     }
     return codes;
 }
@@ -71,7 +61,7 @@ std::map<int, std::string> exit_codes(const std::string& text) {
 class Package : public ::testing::Test {
 protected:
     void SetUp() override {
-        const testsupport::E2eTarget& t = e2e_target();
+        const E2eTarget& t = e2e_target();
         if (!t.skip_reason.empty()) {
             GTEST_SKIP() << t.skip_reason;
         }
@@ -80,26 +70,12 @@ protected:
         }
         ASSERT_FALSE(t.dist_zip.empty()) << "MORVANE_DIST_ZIP is not set";
         ASSERT_TRUE(folder_.ok());
-        ASSERT_EQ(testsupport::unpack_zip(t.dist_zip, folder_.path()), "");
+        ASSERT_EQ(unpack_zip(t.dist_zip, folder_.path()), "");
     }
 
     fs::path unpacked(const std::string& name) const { return folder_.path() / name; }
 
-    // What the unpacked morvane.exe prints without arguments; it waits for a key and ends with 1.
-    std::string usage() {
-        testsupport::TargetProgram program;
-        EXPECT_TRUE(
-            program.launch(unpacked("morvane.exe").string(), {}, {}, folder_.path().string()))
-            << program.error();
-        EXPECT_TRUE(program.wait_for_console("2 stop bits.")) << program.out() << program.err();
-        EXPECT_TRUE(program.running()) << "it waits for one key";
-        program.send("\n");
-        const ExitStatus status = program.wait(kHangBound);
-        EXPECT_EQ(status.code, 1) << status.describe();
-        return program.console_out();
-    }
-
-    testsupport::TestFolder folder_{"dist-e2e"};
+    TestFolder folder_{"dist-e2e"};
 };
 
 TEST_F(Package, HoldsTheProgramsTheGuideAndTheSimulatorInItsOwnFolder) {
@@ -107,13 +83,13 @@ TEST_F(Package, HoldsTheProgramsTheGuideAndTheSimulatorInItsOwnFolder) {
                              "simulator/hsif.dll", "simulator/LOOKUPHS"}) {
         EXPECT_TRUE(fs::is_regular_file(unpacked(name))) << name;
     }
-    const std::string page = testsupport::read_file(unpacked("review.html"));
+    const std::string page = read_file(unpacked("review.html"));
     EXPECT_NE(page.find("<script"), std::string::npos) << "the page carries its script";
     EXPECT_EQ(page.find("src=\"http"), std::string::npos) << "and fetches nothing";
     EXPECT_FALSE(fs::exists(unpacked("hsif.dll")))
         << "a library beside the program would shadow the vendor's";
 
-    const std::string guide = testsupport::read_file(unpacked("README.txt"));
+    const std::string guide = read_file(unpacked("README.txt"));
     ASSERT_GT(count_of(guide, "\n"), 20u);
     EXPECT_EQ(count_of(guide, "\r\n"), count_of(guide, "\n")) << "every line ends in CR LF";
     EXPECT_EQ(guide.find("@VERSION@"), std::string::npos);
@@ -124,24 +100,29 @@ TEST_F(Package, HoldsTheProgramsTheGuideAndTheSimulatorInItsOwnFolder) {
     }
 }
 
-TEST_F(Package, MorvaneWithoutArgumentsPrintsVersionAndUsageAndEndsWith1AfterAKey) {
-    const std::string out = usage();
-    EXPECT_EQ(out.rfind("Version 1.1\nusage: ", 0), 0u) << out;
-}
+// The unpacked morvane.exe without arguments prints its version and usage, waits for a key and
+// ends with 1. The guide's option list and exit codes are the program's: the command line section
+// names every option letter of that usage and no other, and the exit codes section names each
+// code a run ends with and what leads to it.
+TEST_F(Package, MorvanePrintsItsUsageAndTheGuideListsItsOptionsAndExitCodes) {
+    TargetProgram program;
+    ASSERT_TRUE(program.launch(unpacked("morvane.exe").string(), {}, {}, folder_.path().string()))
+        << program.error();
+    EXPECT_TRUE(program.wait_for_console("2 stop bits.")) << program.out() << program.err();
+    EXPECT_TRUE(program.running()) << "it waits for one key";
+    program.send("\n");
+    const ExitStatus status = program.wait(kHangBound);
+    EXPECT_EQ(status.code, 1) << status.describe();
+    const std::string usage = program.console_out();
+    EXPECT_EQ(usage.rfind("Version 1.1\nusage: ", 0), 0u) << usage;
 
-// The guide's option list and exit codes are the program's: the command line section names
-// every option letter of the usage text and no other, and the exit codes section names each code
-// a run ends with and what leads to it.
-TEST_F(Package, TheGuideListsTheProgramsOptionsAndExitCodes) {
-    const std::string guide =
-        testsupport::without_crlf(testsupport::read_file(unpacked("README.txt")));
-    EXPECT_EQ(option_letters(section(guide, "The command line")), option_letters(usage()));
+    const std::string guide = without_crlf(read_file(unpacked("README.txt")));
+    EXPECT_EQ(option_letters(section(guide, "The command line")), option_letters(usage));
 
-    struct ExitCode {
+    const struct {
         int code;
         std::vector<std::string> causes;  // phrases its paragraph holds, white space folded
-    };
-    const ExitCode codes[] = {
+    } codes[] = {
         {0, {"the run completed", "stopped by q"}},
         {1,
          {"bad command line", "not three different files", "GPS file", "the unit never answered",
@@ -151,7 +132,7 @@ TEST_F(Package, TheGuideListsTheProgramsOptionsAndExitCodes) {
     };
     const std::map<int, std::string> listed = exit_codes(section(guide, "Exit codes"));
     ASSERT_EQ(listed.size(), std::size(codes));
-    for (const ExitCode& c : codes) {
+    for (const auto& c : codes) {
         ASSERT_EQ(listed.count(c.code), 1u) << c.code;
         for (const std::string& cause : c.causes) {
             EXPECT_NE(listed.at(c.code).find(cause), std::string::npos) << c.code << ": " << cause;
@@ -160,7 +141,7 @@ TEST_F(Package, TheGuideListsTheProgramsOptionsAndExitCodes) {
 }
 
 TEST_F(Package, CaptureToolCarriesTheProjectVersion) {
-    testsupport::TargetProgram tool;
+    TargetProgram tool;
     ASSERT_TRUE(tool.launch(unpacked("capture-tool.exe").string(), {"version"}, {},
                             folder_.path().string()))
         << tool.error();

@@ -1,11 +1,6 @@
-// The laser phase end to end: a whole run of the program as a process (ahrs-sim for the gyro
-// phase, q, then the laser phase against the simulated interface library), checked by its console
-// output, its exit code, the library's call trace and the laser file's bytes. The same suite runs
-// the native program with build/sim/libhsif.so and, under Wine, the Windows program with
-// build-win32/sim/hsif.dll (MORVANE_TARGET=native or wine; see README.md).
-//
-// Every capture pays the program's fixed 5 s mirror wait, so the runs that fail before the motor
-// starts come first and the captures are few and short (a sped-up library, a few lines).
+// The laser phase end to end: whole runs of the program (ahrs-sim for the gyro phase, q, then the
+// simulated interface library), natively and under Wine. Every capture pays the program's fixed 5 s
+// mirror wait, so the runs that fail before the motor starts come first and the captures are few.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,11 +10,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,23 +23,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::count_of;
-using testsupport::e2e_target;
-using testsupport::ExitStatus;
-using testsupport::HsifCall;
-using testsupport::kExitInterrupted;
-using testsupport::kHangBound;
-using testsupport::kLaserCom;
-using testsupport::milliseconds;
+using namespace testsupport;
 
 constexpr int kSamplesPerLine = 5000;
 constexpr int kExitFailure = 2;
 
-// The program's mirror wait, which every run that starts the motor pays.
-constexpr milliseconds kMirrorWaitTime(5000);
-
-// Captures run this many times faster than the sample period says, unless a case wants real
-// pacing.
+// Captures run 20 times faster than the sample period says, unless a case wants real pacing.
 constexpr const char* kSpeedup = "HSIF_SIM_SPEEDUP=20";
 
 // The interface library's calls of a complete set-up, in order (first HsifSetSamplePeriod
@@ -70,12 +53,15 @@ constexpr const char* kZeroRow = "0.00\t0\t0.0\t0.0\t0.0000\t0.0000\t0\t0\t";
 
 // Console text of the set-up with the default range and period.
 constexpr const char* kOpened = "Opened high speed interface.\n";
-constexpr const char* kCardCalibration = "HISF Card Calibration\n";
-constexpr const char* kModeInit = "SamplingModeInit\n";
+const std::string kCalibrated = std::string(kOpened) + "HISF Card Calibration\n";
+const std::string kModeInitDone = kCalibrated + "SamplingModeInit\n";
 constexpr const char* kMaxRangeOut = "max range 650 sample period 20\n";
 constexpr const char* kMaxRangeErr = "max_range 650 sample_period 20\n";
 constexpr const char* kMirrorWait = "Waiting (20 sec.) for mirror to move\n";
 constexpr const char* kSamplingStart = "Clear Sample Buffer\nSampling Enable\nBegin sampling\n";
+
+// A table's case names for gtest: the row's name.
+constexpr auto kByName = [](const auto& param_info) { return std::string(param_info.param.name); };
 
 std::string regex_escape(const std::string& text) {
     static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
@@ -95,10 +81,9 @@ struct SurveyPlan {
     std::vector<std::string> options = {};  // option words after the ports
     Library library = Library::kSimulated;
     bool calibration = true;  // LOOKUPHS in the working directory
-    // Press q once the gyro file holds gyro_records records; otherwise at once, and the gyro
-    // phase ends during its start-up exchange.
-    bool gyro_record = false;
-    size_t gyro_records = 1;
+    // Press q once the gyro file holds this many records; 0: at once, and the gyro phase ends
+    // during its start-up exchange.
+    size_t gyro_records = 0;
     std::string laser_file = "laser.txt";
     // Keys typed right after that q: they wait for the laser phase, which reads one per line.
     std::string keys = {};
@@ -115,8 +100,8 @@ struct SurveyPlan {
 // Prepares a whole run in run's folder (the library's folder, the calibration file, the laser
 // control port, the unit and the receiver), starts the program and presses q for the gyro phase.
 // Returns an empty text, or why it could not start.
-std::string start_survey(testsupport::E2eRun* run, const SurveyPlan& plan) {
-    const testsupport::E2eTarget& t = e2e_target();
+std::string start_survey(E2eRun* run, const SurveyPlan& plan) {
+    const E2eTarget& t = e2e_target();
     const fs::path& dir = run->dir();
     std::string library_dir;
     std::error_code ec;
@@ -175,7 +160,7 @@ std::string start_survey(testsupport::E2eRun* run, const SurveyPlan& plan) {
     if (why = run->launch(args, env, program); !why.empty()) {
         return why;
     }
-    if (plan.gyro_record && !run->wait_gyro_records(plan.gyro_records)) {
+    if (plan.gyro_records > 0 && !run->wait_gyro_records(plan.gyro_records)) {
         return "no gyro record came";
     }
     run->program().send("q" + plan.keys);
@@ -183,7 +168,7 @@ std::string start_survey(testsupport::E2eRun* run, const SurveyPlan& plan) {
 }
 
 // Standard output from the driver's "before hsifdllinit\n" on; empty when it never came.
-std::string laser_out(const testsupport::E2eRun& run) {
+std::string laser_out(const E2eRun& run) {
     const std::string text = run.out();
     const size_t at = text.find("before hsifdllinit\n");
     return at == std::string::npos ? std::string() : text.substr(at);
@@ -196,8 +181,7 @@ std::string setup_out() {
            "\n\nafter hsifdllinit\n";
 }
 
-// The base of the whole-run tests.
-class LaserE2e : public testsupport::E2eTest {
+class LaserE2e : public E2eTest {
 protected:
     // Starts the run; false, with a failure recorded, when it could not start.
     bool start(const SurveyPlan& run) {
@@ -205,30 +189,40 @@ protected:
         EXPECT_TRUE(why.empty()) << why;
         return why.empty();
     }
+
+    // Starts the run and waits for its end, expecting exit code `code`; false, with a failure
+    // recorded, when it could not start.
+    bool run_to_end(const SurveyPlan& run, int code, const std::string& legend = "") {
+        if (!start(run)) {
+            return false;
+        }
+        const ExitStatus status = wait();
+        EXPECT_EQ(status.code, code) << legend << ": " << status.describe() << transcript();
+        return true;
+    }
 };
 
 // The motor started, then stopped (power 0) on the same motor, and the card closed last.
 ::testing::AssertionResult motor_stopped_and_card_closed(const std::vector<HsifCall>& calls) {
-    const std::vector<HsifCall> motor = testsupport::calls_named(calls, "HsifSetMotorPower");
+    const std::vector<HsifCall> motor = calls_named(calls, "HsifSetMotorPower");
     if (motor.size() != 2 || motor[1].int_arg(2) != 0 ||
         motor[1].int_arg(1) != motor[0].int_arg(1) || calls.back().name != "HsifClose") {
         return ::testing::AssertionFailure() << "the motor is not stopped and the card closed:\n"
-                                             << testsupport::describe(calls);
+                                             << describe(calls);
     }
     return ::testing::AssertionSuccess();
 }
 
 // The laser file as text with "\n" line ends, after checking that the target wrote its own:
 // "\r\n" in the Windows program's text mode, "\n" natively.
-std::string laser_text(const std::string& bytes, bool wine, std::string* fault) {
-    const size_t feeds = count_of(bytes, "\n");
-    const size_t crlfs = count_of(bytes, "\r\n");
-    if (wine && crlfs != feeds) {
-        *fault = std::to_string(feeds - crlfs) + " line ends are not \"\\r\\n\"";
-    } else if (!wine && count_of(bytes, "\r") != 0) {
-        *fault = "carriage returns in a native file";
+std::string laser_text(const E2eRun& run) {
+    const std::string bytes = run.laser_bytes();
+    if (e2e_target().wine) {
+        EXPECT_EQ(count_of(bytes, "\r\n"), count_of(bytes, "\n")) << "line ends not \"\\r\\n\"";
+        return without_crlf(bytes);
     }
-    return wine ? testsupport::without_crlf(bytes) : bytes;
+    EXPECT_EQ(count_of(bytes, "\r"), 0u) << "carriage returns in a native file";
+    return bytes;
 }
 
 // --- The failure table of the set-up ----------------------------------------------------------
@@ -239,7 +233,8 @@ struct SetupFailureCase {
     std::vector<std::string> env = {};  // how the failure is injected
     bool calibration = true;            // LOOKUPHS in the working directory
     std::string err;                    // all of standard error
-    std::string out_after_setup = "";   // standard output after "after hsifdllinit\n"
+    // Standard output after "after hsifdllinit\n": the range line, once a first period is set.
+    std::string out_after_setup = kMaxRangeOut;
     // The calls made: the set-up sequence up to (and with) the failing call, its occurrence
     // counted from 1, then the diagnostic calls, then HsifClose when a card handle was had.
     const char* failing_call;
@@ -268,30 +263,25 @@ class SetupFailure : public LaserE2e, public ::testing::WithParamInterface<Setup
 
 TEST_P(SetupFailure, PrintsItsMessageUndoesOnlyWhatWasDoneAndExits2) {
     const SetupFailureCase& c = GetParam();
-    const SurveyPlan run{.sim_env = c.env, .calibration = c.calibration};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << c.legend << ": " << status.describe() << transcript();
+    ASSERT_TRUE(
+        run_to_end({.sim_env = c.env, .calibration = c.calibration}, kExitFailure, c.legend));
     EXPECT_EQ(err(), c.err) << c.legend;
     EXPECT_EQ(laser_out(*this), setup_out() + c.out_after_setup) << c.legend;
 
     const std::vector<HsifCall> calls = trace();
-    EXPECT_EQ(testsupport::call_names(calls), expected_calls(c)) << c.legend << "\n--- trace ---\n"
-                                                                 << testsupport::describe(calls);
-    const std::vector<HsifCall> opens = testsupport::calls_named(calls, "HsifOpen");
-    const std::vector<HsifCall> closes = testsupport::calls_named(calls, "HsifClose");
+    EXPECT_EQ(call_names(calls), expected_calls(c)) << c.legend << "\n--- trace ---\n"
+                                                    << describe(calls);
+    const std::vector<HsifCall> opens = calls_named(calls, "HsifOpen");
+    const std::vector<HsifCall> closes = calls_named(calls, "HsifClose");
     if (!opens.empty() && !closes.empty()) {
         EXPECT_EQ(closes[0].int_arg(0), opens[0].int_result()) << "the card that was opened";
     }
 
     // The file is created before the port is opened, and nothing is written to it.
-    const fs::path laser = dir() / run.laser_file;
+    const fs::path laser = dir() / "laser.txt";
     ASSERT_TRUE(fs::exists(laser)) << c.legend;
     EXPECT_EQ(fs::file_size(laser), 0u) << c.legend;
 }
-
-const std::string kCalibrated = std::string(kOpened) + kCardCalibration;
-const std::string kModeInitDone = kCalibrated + kModeInit;
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, SetupFailure,
@@ -300,6 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
                          .name = "OpenPort",
                          .env = {"HSIF_SIM_FAIL=HsifOpenPort"},
                          .err = "Error: Serial Comm port open failed.\n",
+                         .out_after_setup = "",
                          .failing_call = "HsifOpenPort",
                          .card_closed = false},
         SetupFailureCase{
@@ -310,18 +301,21 @@ INSTANTIATE_TEST_SUITE_P(
             .err = "hsif-sim: HSIF_SIM_SPEEDUP=1e-12 refused (accepted: 0 for no pacing, "
                    "or 0.001 to 1000000); HsifOpenPort fails\n"
                    "Error: Serial Comm port open failed.\n",
+            .out_after_setup = "",
             .failing_call = "HsifOpenPort",
             .card_closed = false},
         SetupFailureCase{.legend = "card open fails: the port is closed, HsifClose is not called",
                          .name = "Open",
                          .env = {"HSIF_SIM_FAIL=HsifOpen"},
                          .err = std::string(kOpened) + "Error: HsifOpen failed.\n",
+                         .out_after_setup = "",
                          .failing_call = "HsifOpen",
                          .card_closed = false},
         SetupFailureCase{.legend = "board reset fails: port and card closed",
                          .name = "ResetBoard",
                          .env = {"HSIF_SIM_FAIL=HsifResetBoard"},
                          .err = std::string(kOpened) + "Error: HsifResetBoard failed.\n",
+                         .out_after_setup = "",
                          .failing_call = "HsifResetBoard"},
         SetupFailureCase{.legend = "calibration data refused: its message on stdout",
                          .name = "LoadCalibrationData",
@@ -341,7 +335,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  "HSIF_SIM_MIN_PERIOD=25"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "The AR4000 50 KHz model minimum sample period is 25 us.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel", "HsifGetMinSamplePeriod"}},
         SetupFailureCase{.legend = "first sample period refused on the 200 kHz model (1)",
@@ -350,7 +343,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  "HSIF_SIM_MIN_PERIOD=5"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "The AR4000 200 KHz model minimum sample period is 5 us.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel", "HsifGetMinSamplePeriod"}},
         SetupFailureCase{.legend = "first sample period refused and the model unknown",
@@ -358,7 +350,6 @@ INSTANTIATE_TEST_SUITE_P(
                          .env = {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1,HsifGetCardModel"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "Unknown Hsif card model.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel"}},
         SetupFailureCase{.legend = "first sample period refused and the minimum period unknown",
@@ -366,38 +357,32 @@ INSTANTIATE_TEST_SUITE_P(
                          .env = {"HSIF_SIM_FAIL=HsifSetSamplePeriod#1,HsifGetMinSamplePeriod"},
                          .err = std::string(kOpened) + "HsifSetSamplePeriod failed.\n" +
                                 "Unknown minimum sample period.\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSetSamplePeriod",
                          .diagnostic_calls = {"HsifGetCardModel", "HsifGetMinSamplePeriod"}},
         SetupFailureCase{.legend = "card calibration fails",
                          .name = "Calibrate",
                          .env = {"HSIF_SIM_FAIL=HsifCalibrate"},
                          .err = kCalibrated + "Error: Could not get calibration value **\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifCalibrate"},
         SetupFailureCase{.legend = "sampling mode refused",
                          .name = "SamplingModeInit",
                          .env = {"HSIF_SIM_FAIL=HsifSamplingModeInit"},
                          .err = kModeInitDone + "Error: Could not initialize sampling mode\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifSamplingModeInit"},
         SetupFailureCase{.legend = "encoders not cleared",
                          .name = "ClearEncoder",
                          .env = {"HSIF_SIM_FAIL=HsifClearEncoder"},
                          .err = kModeInitDone + "Error: Failed to clear encoder1\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifClearEncoder"},
         SetupFailureCase{.legend = "mirror encoder (1) not set",
                          .name = "CalibrateEncoder1",
                          .env = {"HSIF_SIM_FAIL=HsifCalibrateEncoder#1"},
                          .err = kModeInitDone + "Error: Failed to set encoder1\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifCalibrateEncoder"},
         SetupFailureCase{.legend = "pan encoder (2) not set",
                          .name = "CalibrateEncoder2",
                          .env = {"HSIF_SIM_FAIL=HsifCalibrateEncoder#2"},
                          .err = kModeInitDone + "Error: Failed to set encoder2\n",
-                         .out_after_setup = kMaxRangeOut,
                          .failing_call = "HsifCalibrateEncoder",
                          .occurrence = 2},
         SetupFailureCase{
@@ -405,24 +390,18 @@ INSTANTIATE_TEST_SUITE_P(
             .name = "SamplePeriod2",
             .env = {"HSIF_SIM_FAIL=HsifSetSamplePeriod#2"},
             .err = kModeInitDone + kMaxRangeErr + "Error: Failed to set sample and range\n",
-            .out_after_setup = kMaxRangeOut,
             .failing_call = "HsifSetSamplePeriod",
             .occurrence = 2}),
-    [](const ::testing::TestParamInfo<SetupFailureCase>& param_info) {
-        return param_info.param.name;
-    });
+    kByName);
 
 // --- Before the port: the library and the laser file ---------------------------------------
 
 TEST_F(LaserE2e, MissingLibraryIsReportedWithThePlatformsFileNameAndExits2) {
-    const SurveyPlan run{.library = Library::kNone};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.library = Library::kNone}, kExitFailure));
     EXPECT_EQ(err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
     EXPECT_EQ(laser_out(*this), "before hsifdllinit\n") << transcript();
     EXPECT_TRUE(trace().empty()) << "nothing of a library ran";
-    EXPECT_FALSE(fs::exists(dir() / run.laser_file)) << "the laser file is not created";
+    EXPECT_FALSE(fs::exists(dir() / "laser.txt")) << "the laser file is not created";
 }
 
 TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
@@ -431,31 +410,24 @@ TEST_F(LaserE2e, IncompleteLibraryIsRefusedLikeAMissingOne) {
         GTEST_SKIP() << "HSIF_INCOMPLETE_LIBRARY is not set";
     }
     ASSERT_TRUE(fs::exists(stand_in)) << "no incomplete library at " << stand_in;
-    const SurveyPlan run{.library = Library::kIncomplete};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.library = Library::kIncomplete}, kExitFailure));
     EXPECT_EQ(err(), "Unable to load " + e2e_target().hsif_file_name() + "\n");
     EXPECT_EQ(laser_out(*this), "before hsifdllinit\n") << "no \"Using DLL\" line";
-    EXPECT_FALSE(fs::exists(dir() / run.laser_file)) << "the laser file is not created";
+    EXPECT_FALSE(fs::exists(dir() / "laser.txt")) << "the laser file is not created";
 }
 
 TEST_F(LaserE2e, LaserFileThatCannotBeCreatedIsReportedBeforeThePortOpens) {
-    const SurveyPlan run{.laser_file = "no-such-folder/laser.txt"};
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.laser_file = "no-such-folder/laser.txt"}, kExitFailure));
     EXPECT_EQ(err(), "Error: Can't create the file no-such-folder/laser.txt\n");
     EXPECT_EQ(laser_out(*this), setup_out()) << transcript();
-    EXPECT_EQ(testsupport::call_names(trace()), std::vector<std::string>{"HsifDllInit"})
+    EXPECT_EQ(call_names(trace()), std::vector<std::string>{"HsifDllInit"})
         << "neither port nor card is opened";
 }
 
 TEST_F(LaserE2e, LaserFileThatCannotBeWrittenEndsWithCode2AndTheMotorStopped) {
     // Every write to the full device fails, as on a full disk.
-    ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "1"}, .laser_file = "/dev/full"}));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, kExitFailure) << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end(
+        {.sim_env = {kSpeedup}, .options = {"-l", "1"}, .laser_file = "/dev/full"}, kExitFailure));
     EXPECT_EQ(count_of(err(), "Saving Data,Please Waiting\nError: Can't close the file\n"), 1u)
         << transcript();
     EXPECT_TRUE(motor_stopped_and_card_closed(trace()));
@@ -497,9 +469,7 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
     const CaptureCase& c = GetParam();
     SurveyPlan run{.sim_env = c.env, .options = {"-l", std::to_string(c.lines)}, .keys = c.keys};
     run.sim_env.push_back(kSpeedup);
-    ASSERT_TRUE(start(run));
-    const ExitStatus status = wait();
-    ASSERT_EQ(status.code, c.exit_code) << c.legend << ": " << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end(run, c.exit_code, c.legend));
 
     // Console: the set-up, each line's messages, then the end of capture.
     const bool failed = c.end == CaptureEnd::kBufferFailure || c.end == CaptureEnd::kTimeout;
@@ -543,14 +513,11 @@ TEST_P(Capture, LinesAreCountedSavedAndTheMotorStopped) {
     expected.push_back("HsifSetMotorPower");
     expected.push_back("HsifClose");
     const std::vector<HsifCall> calls = trace();
-    EXPECT_EQ(testsupport::call_names(calls), expected) << c.legend << "\n--- trace ---\n"
-                                                        << testsupport::describe(calls);
+    EXPECT_EQ(call_names(calls), expected) << c.legend << "\n--- trace ---\n" << describe(calls);
     EXPECT_TRUE(motor_stopped_and_card_closed(calls)) << c.legend;
 
     // The laser file: the header and the saved lines.
-    std::string fault;
-    const std::string text = laser_text(laser_bytes(), e2e_target().wine, &fault);
-    EXPECT_TRUE(fault.empty()) << fault;
+    const std::string text = laser_text(*this);
     EXPECT_EQ(text.substr(0, std::string(kHeader).size()), kHeader) << c.legend;
     EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(c.saved * kSamplesPerLine))
         << c.legend << ": rows in the laser file";
@@ -602,80 +569,69 @@ INSTANTIATE_TEST_SUITE_P(
                     .end = CaptureEnd::kTimeout,
                     .saved = 2,
                     .exit_code = kExitFailure}),
-    [](const ::testing::TestParamInfo<CaptureCase>& param_info) { return param_info.param.name; });
+    kByName);
 
-// --- A complete run, looked at closely --------------------------------------------------------
+// One run of two lines with chosen settings: the console, the settings and the card in the
+// library's calls, and a well-formed laser file.
+TEST_F(LaserE2e, CompleteRunCarriesItsSettingsToTheCardAndWritesEverySample) {
+    constexpr int kLines = 2;
+    ASSERT_TRUE(run_to_end({.sim_env = {kSpeedup},
+                            .options = {"-l", std::to_string(kLines), "-b", "3", "-r", "500", "-s",
+                                        "25", "-m", "2", "-p", "100"},
+                            .gyro_records = 1},
+                           0));
+    const std::vector<uint8_t> port_bytes = laser_port().read_until_quiet(100);
+    EXPECT_GE(count_of(gyro_file(), "\n"), 1u) << "the gyro phase recorded before q";
 
-// One run of two lines with chosen settings, shared by the tests below.
-class CompleteRun : public ::testing::Test {
-protected:
-    static constexpr int kLines = 2;
-
-    static void SetUpTestSuite() {
-        if (!e2e_target().skip_reason.empty()) {
-            return;
-        }
-        survey_ = std::make_unique<testsupport::E2eRun>();
-        start_error_ =
-            start_survey(survey_.get(), {.sim_env = {kSpeedup},
-                                         .options = {"-l", std::to_string(kLines), "-b", "3", "-r",
-                                                     "500", "-s", "25", "-m", "2", "-p", "100"},
-                                         .gyro_record = true});
-        if (start_error_.empty()) {
-            status_ = survey_->wait();
-            port_bytes_ = survey_->laser_port().read_until_quiet(100);
-        }
-    }
-
-    static void TearDownTestSuite() { survey_.reset(); }
-
-    void SetUp() override {
-        if (!e2e_target().skip_reason.empty()) {
-            GTEST_SKIP() << e2e_target().skip_reason;
-        }
-        ASSERT_TRUE(start_error_.empty()) << start_error_;
-    }
-
-    void TearDown() override {
-        if (HasFailure()) {
-            survey_->keep_files();
-        }
-    }
-
-    static inline std::unique_ptr<testsupport::E2eRun> survey_;
-    static inline std::string start_error_;
-    static inline std::vector<uint8_t> port_bytes_;
-    static inline ExitStatus status_;
-};
-
-TEST_F(CompleteRun, EndsWithExitCode0AfterAGyroRecord) {
-    EXPECT_EQ(status_.code, 0) << status_.describe() << survey_->transcript();
-    EXPECT_GE(count_of(survey_->gyro_file(), "\n"), 1u) << "the gyro phase recorded before q";
-}
-
-TEST_F(CompleteRun, ConsoleShowsTheLibraryPathAndEveryStep) {
-    EXPECT_EQ(laser_out(*survey_), setup_out() + "max range 500 sample period 25\n");
+    // Console: the library's path and every step.
+    EXPECT_EQ(laser_out(*this), setup_out() + "max range 500 sample period 25\n");
     const std::string expected = std::string(kModeInitDone) + "max_range 500 sample_period 25\n" +
                                  kMirrorWait + kSamplingStart;
-    const std::string err = survey_->err();
-    EXPECT_EQ(err.substr(0, expected.size()), expected) << survey_->transcript();
-}
+    EXPECT_EQ(err().substr(0, expected.size()), expected) << transcript();
 
-TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
-    const std::vector<HsifCall> calls = survey_->trace();
+    // The laser file: the header and one well-formed row per sample.
+    const std::string text = laser_text(*this);
+    ASSERT_EQ(text.substr(0, std::string(kHeader).size()), kHeader);
+    EXPECT_NE(text.back(), '\n') << "no line end after the last row";
+
+    // Each row: "%.2f\t%.0f\t%.1f\t%.1f\t%.4f\t%.4f\t%d\t%d\t", the raw range never negative
+    // and the index columns 0 or 1.
+    static const std::regex row(
+        "-?[0-9]+\\.[0-9]{2}\t[0-9]+\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]{4}\t"
+        "-?[0-9]+\\.[0-9]{4}\t[01]\t[01]\t");
+    const std::vector<std::string> rows = split(text, '\n');
+    ASSERT_EQ(rows.size(), static_cast<size_t>(1 + kLines * kSamplesPerLine));
+    size_t bad = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (!std::regex_match(rows[i], row) && ++bad <= 3) {
+            ADD_FAILURE() << "row " << i << " \"" << rows[i] << "\"";
+        }
+    }
+    EXPECT_EQ(bad, 0u) << "malformed rows";
+
+    // Each line was processed into its own place: none is left as the zeroed array.
+    for (int line = 0; line < kLines; ++line) {
+        const auto begin = rows.begin() + 1 + line * kSamplesPerLine;
+        EXPECT_FALSE(std::all_of(begin, begin + kSamplesPerLine,
+                                 [](const std::string& r) { return r == kZeroRow; }))
+            << "line " << line << " holds only zero records";
+    }
+
+    // The library's calls: the settings, and the card handle in every card call.
+    const std::vector<HsifCall> calls = trace();
     ASSERT_FALSE(calls.empty());
-    const std::string all = testsupport::describe(calls);
+    const std::string all = describe(calls);
     const auto first = [&](const std::string& name, int occurrence = 1) {
-        const std::vector<HsifCall> found = testsupport::calls_named(calls, name);
+        const std::vector<HsifCall> found = calls_named(calls, name);
         return static_cast<int>(found.size()) >= occurrence ? found[occurrence - 1] : HsifCall{};
     };
-    EXPECT_EQ(testsupport::calls_named(calls, "HsifDllInit").size(), 1u) << all;
+    EXPECT_EQ(calls_named(calls, "HsifDllInit").size(), 1u) << all;
     EXPECT_EQ(calls.front().name, "HsifDllInit") << all;
 
     const HsifCall port = first("HsifOpenPort");
     EXPECT_EQ(port.int_arg(1), 9600) << port.describe();
     EXPECT_EQ(port.int_arg(2), kLaserCom) << port.describe();
-    EXPECT_NE(std::string(port_bytes_.begin(), port_bytes_.end()).find('I'), std::string::npos)
+    EXPECT_NE(std::string(port_bytes.begin(), port_bytes.end()).find('I'), std::string::npos)
         << "\"I\" reached the laser control port";
 
     const HsifCall open = first("HsifOpen");
@@ -711,8 +667,8 @@ TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
     EXPECT_EQ(motor_off.int_arg(1), 2) << motor_off.describe();
     EXPECT_EQ(motor_off.int_arg(2), 0) << motor_off.describe();
 
-    const std::vector<HsifCall> reads = testsupport::calls_named(calls, "HsifGetBufferedSamples");
-    const std::vector<HsifCall> processed = testsupport::calls_named(calls, "HsifProcessSamples");
+    const std::vector<HsifCall> reads = calls_named(calls, "HsifGetBufferedSamples");
+    const std::vector<HsifCall> processed = calls_named(calls, "HsifProcessSamples");
     ASSERT_EQ(reads.size(), static_cast<size_t>(kLines)) << all;
     ASSERT_EQ(processed.size(), static_cast<size_t>(kLines)) << all;
     for (const HsifCall& read : reads) {
@@ -723,38 +679,6 @@ TEST_F(CompleteRun, TraceCarriesTheSettingsAndTheCard) {
         EXPECT_EQ(process.int_arg(3), kSamplesPerLine) << process.describe();
     }
     EXPECT_EQ(calls.back().name, "HsifClose") << all;
-}
-
-TEST_F(CompleteRun, LaserFileHoldsTheHeaderAndOneWellFormedRowPerSample) {
-    std::string fault;
-    const std::string bytes = survey_->laser_bytes();
-    const std::string text = laser_text(bytes, e2e_target().wine, &fault);
-    EXPECT_TRUE(fault.empty()) << fault;
-    ASSERT_EQ(text.substr(0, std::string(kHeader).size()), kHeader);
-    EXPECT_NE(text.back(), '\n') << "no line end after the last row";
-
-    // Each row: "%.2f\t%.0f\t%.1f\t%.1f\t%.4f\t%.4f\t%d\t%d\t", the raw range never negative
-    // and the index columns 0 or 1.
-    static const std::regex row(
-        "-?[0-9]+\\.[0-9]{2}\t[0-9]+\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]\t-?[0-9]+\\.[0-9]{4}\t"
-        "-?[0-9]+\\.[0-9]{4}\t[01]\t[01]\t");
-    const std::vector<std::string> rows = testsupport::split(text, '\n');
-    ASSERT_EQ(rows.size(), static_cast<size_t>(1 + kLines * kSamplesPerLine));
-    size_t bad = 0;
-    for (size_t i = 1; i < rows.size(); ++i) {
-        if (!std::regex_match(rows[i], row) && ++bad <= 3) {
-            ADD_FAILURE() << "row " << i << " \"" << rows[i] << "\"";
-        }
-    }
-    EXPECT_EQ(bad, 0u) << "malformed rows";
-
-    // Each line was processed into its own place: none is left as the zeroed array.
-    for (int line = 0; line < kLines; ++line) {
-        const auto begin = rows.begin() + 1 + line * kSamplesPerLine;
-        EXPECT_FALSE(std::all_of(begin, begin + kSamplesPerLine,
-                                 [](const std::string& r) { return r == kZeroRow; }))
-            << "line " << line << " holds only zero records";
-    }
 }
 
 // --- Ctrl+C ----------------------------------------------------------------------------------
@@ -787,13 +711,29 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
     EXPECT_EQ(count_of(stderr_text, "lines = "), static_cast<size_t>(saved))
         << "no line is begun after it";
     const std::vector<HsifCall> calls = trace();
-    EXPECT_EQ(testsupport::calls_named(calls, "HsifProcessSamples").size(),
-              static_cast<size_t>(saved));
+    EXPECT_EQ(calls_named(calls, "HsifProcessSamples").size(), static_cast<size_t>(saved));
     EXPECT_TRUE(motor_stopped_and_card_closed(calls));
-    std::string fault;
-    const std::string text = laser_text(laser_bytes(), e2e_target().wine, &fault);
-    EXPECT_EQ(count_of(text, "\n"), static_cast<size_t>(saved * kSamplesPerLine))
+    EXPECT_EQ(count_of(laser_text(*this), "\n"), static_cast<size_t>(saved * kSamplesPerLine))
         << "the captured lines are saved";
+}
+
+TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
+    ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "3"}}));
+    ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
+    const Clock::time_point signalled = Clock::now();
+    program().signal(SIGINT);
+    const ExitStatus status = wait();
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - signalled);
+    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
+    // Only the time tells a wait cut short from one that ran out (the capture is skipped
+    // either way). The interrupt comes as the wait begins; an uncut wait ends 5 s later, a cut
+    // one within its 100 ms slice and the clean-up.
+    EXPECT_LT(took, milliseconds(4000)) << "the 5 s wait is cut short";
+    const std::vector<HsifCall> calls = trace();
+    EXPECT_TRUE(motor_stopped_and_card_closed(calls));
+    EXPECT_EQ(calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
+        << "no line is captured after the interrupt";
+    EXPECT_TRUE(fs::exists(dir() / "laser.txt"));
 }
 
 // --- Files written out to the storage device -------------------------------------------------
@@ -801,8 +741,7 @@ TEST_F(LaserE2e, InterruptDuringCaptureEndsAfterTheLineWithCode130) {
 // The path of strace on this machine, empty when it has none.
 std::string strace_path() {
     const char* path = std::getenv("PATH");
-    std::stringstream folders(path != nullptr ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
+    for (const std::string& folder : split(path != nullptr ? path : "", ':')) {
         const fs::path candidate = fs::path(folder) / "strace";
         if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) {
             return candidate.string();
@@ -811,62 +750,46 @@ std::string strace_path() {
     return {};
 }
 
-// One call strace saw on an output file.
-struct FileCall {
-    std::string file;  // the file's name, without its folder
-    char call;         // 'w' a write, 's' a completed sync, 'x' a failed sync, 'c' the close
-    long result;       // bytes written, or the call's result
+// What strace saw on one output file.
+struct FileCalls {
+    // The calls in order: 'w' a write, 's' a completed sync, 'x' a failed sync, 'c' the close.
+    std::string letters;
+    size_t written = 0;  // bytes written
+    size_t synced = 0;   // bytes written before the last completed sync: surely on the device
 };
 
-// The calls of `strace -y` output on files (write, fdatasync, fsync, close), in order.
-std::vector<FileCall> parse_file_calls(const std::string& text) {
+// The calls of `strace -y` output on files (write, fdatasync, fsync, close), by file name.
+std::map<std::string, FileCalls> parse_file_calls(const std::string& text) {
     static const std::regex line(
         R"(^\d+ +(write|fdatasync|fsync|close)\(\d+<([^>]*)>.*\) += (-?\d+).*$)");
-    std::vector<FileCall> calls;
-    for (const std::string& entry : testsupport::split(text, '\n')) {
+    std::map<std::string, FileCalls> files;
+    for (const std::string& entry : split(text, '\n')) {
         std::smatch m;
         if (!std::regex_match(entry, m, line)) {
             continue;
         }
-        const std::string name = m[1];
+        FileCalls& file = files[fs::path(m[2].str()).filename().string()];
         const long result = std::stol(m[3]);
-        const char call = name == "write" ? 'w' : name == "close" ? 'c' : result == 0 ? 's' : 'x';
-        calls.push_back({fs::path(m[2].str()).filename().string(), call, result});
-    }
-    return calls;
-}
-
-// The calls on one file as letters, e.g. "wwswsc".
-std::string letters_of(const std::vector<FileCall>& calls, const std::string& file) {
-    std::string letters;
-    for (const FileCall& c : calls) {
-        if (c.file == file) {
-            letters += c.call;
+        if (m[1] == "write") {
+            file.letters += 'w';
+            file.written += result > 0 ? static_cast<size_t>(result) : 0;
+        } else if (m[1] == "close") {
+            file.letters += 'c';
+        } else if (result == 0) {
+            file.letters += 's';
+            file.synced = file.written;
+        } else {
+            file.letters += 'x';
         }
     }
-    return letters;
-}
-
-// The bytes written to a file before its last completed sync: what is surely on the device.
-size_t synced_bytes(const std::vector<FileCall>& calls, const std::string& file) {
-    size_t written = 0;
-    size_t synced = 0;
-    for (const FileCall& c : calls) {
-        if (c.file == file && c.call == 'w' && c.result > 0) {
-            written += static_cast<size_t>(c.result);
-        } else if (c.file == file && c.call == 's') {
-            synced = written;
-        }
-    }
-    return synced;
+    return files;
 }
 
 struct SyncCase {
     const char* legend;
-    const char* failing = nullptr;  // the file whose sync fails with EIO (strace injects it)
-    int failing_sync = 0;           // which of its syncs fails, from 1
+    const char* failing = nullptr;  // the file whose first sync fails with EIO (strace injects it)
     size_t gyro_records = 1;        // recorded before q: 250 at 100 packets/s span two seconds
-    // Each traced file and its calls (letters_of) as a regular expression.
+    // Each traced file and its calls (FileCalls::letters) as a regular expression.
     std::vector<std::pair<std::string, std::string>> calls;
     int code;
     std::string message = {};  // once on stderr
@@ -894,37 +817,32 @@ TEST_P(FileSync, EachFileIsOnTheDeviceOnceASecondAndBeforeItIsClosed) {
         tracer.insert(tracer.end(), {"-P", (dir() / file).string()});
     }
     if (c.failing != nullptr) {
-        tracer.insert(tracer.end(),
-                      {"-e", "inject=fdatasync:error=EIO:when=" + std::to_string(c.failing_sync)});
+        tracer.insert(tracer.end(), {"-e", "inject=fdatasync:error=EIO:when=1"});
     }
     // The leak checker of a sanitizer build cannot work under a tracer; the other checks can.
-    ASSERT_TRUE(start({.sim_env = {kSpeedup, "ASAN_OPTIONS=detect_leaks=0"},
-                       .options = {"-l", "2"},
-                       .gyro_record = true,
-                       .gyro_records = c.gyro_records,
-                       .receiver = std::vector<std::string>{},
-                       .tracer = tracer}));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, c.code) << c.legend << status.describe() << transcript();
+    ASSERT_TRUE(run_to_end({.sim_env = {kSpeedup, "ASAN_OPTIONS=detect_leaks=0"},
+                            .options = {"-l", "2"},
+                            .gyro_records = c.gyro_records,
+                            .receiver = std::vector<std::string>{},
+                            .tracer = tracer},
+                           c.code, c.legend));
     if (!c.message.empty()) {
         EXPECT_EQ(count_of(err(), c.message), 1u) << c.legend << transcript();
     }
 
-    const std::vector<FileCall> calls =
-        parse_file_calls(testsupport::read_file(dir() / "sync-trace.txt"));
+    std::map<std::string, FileCalls> calls = parse_file_calls(read_file(dir() / "sync-trace.txt"));
     for (const auto& [file, pattern] : c.calls) {
-        EXPECT_TRUE(std::regex_match(letters_of(calls, file), std::regex(pattern)))
-            << c.legend << ": " << file << " saw \"" << letters_of(calls, file) << "\", expected "
+        EXPECT_TRUE(std::regex_match(calls[file].letters, std::regex(pattern)))
+            << c.legend << ": " << file << " saw \"" << calls[file].letters << "\", expected "
             << pattern;
     }
-    if (letters_of(calls, "gyro.txt").empty()) {
+    if (calls["gyro.txt"].letters.empty()) {
         return;
     }
     // The summary claims the records that the last completed sync put on the device.
-    const std::optional<testsupport::GyroSummary> summary = testsupport::parse_gyro_summary(out());
+    const std::optional<GyroSummary> summary = parse_gyro_summary(out());
     ASSERT_TRUE(summary.has_value()) << transcript();
-    const std::string gyro = gyro_file();
-    EXPECT_EQ(summary->records, count_of(gyro.substr(0, synced_bytes(calls, "gyro.txt")), "\n"))
+    EXPECT_EQ(summary->records, count_of(gyro_file().substr(0, calls["gyro.txt"].synced), "\n"))
         << c.legend;
 }
 
@@ -938,19 +856,16 @@ INSTANTIATE_TEST_SUITE_P(
             .code = 0},
         SyncCase{.legend = "the gyro file's first sync fails: a write failure, no record claimed",
                  .failing = "gyro.txt",
-                 .failing_sync = 1,
                  .calls = {{"gyro.txt", "w*xw*c"}},
                  .code = 1,
                  .message = "Gyro - Error: can't write the file gyro.txt: Input/output error\n"},
         SyncCase{.legend = "the GPS file's sync fails: reported once, the survey goes on",
                  .failing = "gps.txt",
-                 .failing_sync = 1,
                  .calls = {{"gps.txt", "w+xc"}},
                  .code = 1,
                  .message = "GPS - Error: can't write the file gps.txt: Input/output error\n"},
         SyncCase{.legend = "the laser file's sync fails: the file is not saved",
                  .failing = "laser.txt",
-                 .failing_sync = 1,
                  .calls = {{"laser.txt", "w+xc"}},
                  .code = kExitFailure,
                  .message = "Error: Can't close the file\n"}),
@@ -966,16 +881,14 @@ INSTANTIATE_TEST_SUITE_P(
 // (5000 samples of 400 us): the GPS file does not grow while the motor runs, and afterwards it
 // holds every sentence the receiver sent, none lost while a line kept the program from the port.
 TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
-    constexpr int kLines = 2;
-    ASSERT_TRUE(start({.options = {"-l", std::to_string(kLines), "-s", "400"},
-                       .gyro_record = true,
+    ASSERT_TRUE(start({.options = {"-l", "2", "-s", "400"},
+                       .gyro_records = 1,
                        .receiver = std::vector<std::string>{"--rate", "5"}}));
     ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
     const size_t size_at_motor_start = gps_bytes().size();
     const size_t sent_at_motor_start = receiver().sent().size();
-    ASSERT_TRUE(
-        testsupport::wait_until([&] { return receiver().sent().size() >= sent_at_motor_start + 3; },
-                                kHangBound, milliseconds(50)));
+    ASSERT_TRUE(wait_until([&] { return receiver().sent().size() >= sent_at_motor_start + 3; },
+                           kHangBound, milliseconds(50)));
     const size_t size_while_running = gps_bytes().size();
     // Only a reading taken before the motor stopped tells (a slow machine may miss the window).
     if (count_of(err(), "Sampling Lines counter") == 0) {
@@ -984,50 +897,25 @@ TEST_F(LaserE2e, GpsSentencesAreHeldWhileTheMotorRunsAndWrittenAfterIt) {
     const ExitStatus status = wait();
     ASSERT_EQ(status.code, 0) << status.describe() << transcript();
 
-    const std::vector<testsupport::GpsLine> lines = testsupport::parse_gps_file(gps_bytes());
-    std::vector<testsupport::SentSentence> kept;
-    EXPECT_EQ(testsupport::check_sentences_kept(receiver().sent(), lines, &kept), "")
-        << transcript();
+    std::vector<SentSentence> kept;
+    EXPECT_EQ(check_sentences_kept(receiver().sent(), gps_lines(), &kept), "") << transcript();
     EXPECT_EQ(count_of(gps_bytes(), "#lost"), 0u);
     EXPECT_GT(kept.size(), 20u) << "sentences of the whole capture";
-}
-
-TEST_F(LaserE2e, InterruptDuringTheMirrorWaitCutsItShort) {
-    ASSERT_TRUE(start({.sim_env = {kSpeedup}, .options = {"-l", "3"}}));
-    ASSERT_TRUE(wait_err(kMirrorWait)) << transcript();
-    const testsupport::Clock::time_point signalled = testsupport::Clock::now();
-    program().signal(SIGINT);
-    const ExitStatus status = wait();
-    const auto took =
-        std::chrono::duration_cast<milliseconds>(testsupport::Clock::now() - signalled);
-    EXPECT_EQ(status.code, kExitInterrupted) << status.describe() << transcript();
-    // Only the time tells a wait cut short from one that ran out (the capture is skipped
-    // either way). The interrupt comes as the wait begins; an uncut wait ends 5 s later, a cut
-    // one within its 100 ms slice and the clean-up.
-    EXPECT_LT(took, kMirrorWaitTime * 4 / 5) << "the 5 s wait is cut short";
-    const std::vector<HsifCall> calls = trace();
-    EXPECT_TRUE(motor_stopped_and_card_closed(calls));
-    EXPECT_EQ(testsupport::calls_named(calls, "HsifGetBufferedSamples").size(), 0u)
-        << "no line is captured after the interrupt";
-    EXPECT_TRUE(fs::exists(dir() / "laser.txt"));
 }
 
 // The package as an operator unpacks it: its morvane.exe records, finds the simulated library in
 // its simulator/ folder and writes the laser file.
 TEST_F(LaserE2e, TheUnpackedPackageRecordsAndCapturesWithItsSimulatedLibrary) {
-    const testsupport::E2eTarget& t = e2e_target();
+    const E2eTarget& t = e2e_target();
     if (!t.wine) {
         GTEST_SKIP() << "the package holds the Windows programs";
     }
     const fs::path package = dir() / "package";
     ASSERT_TRUE(fs::create_directory(package));
-    ASSERT_EQ(testsupport::unpack_zip(t.dist_zip, package), "");
-    ASSERT_TRUE(start(
-        {.sim_env = {kSpeedup}, .options = {"-l", "2"}, .gyro_record = true, .package = package}));
-    const ExitStatus status = wait();
-    EXPECT_EQ(status.code, 0) << status.describe() << transcript();
-    EXPECT_NE(out().find("Using DLL: " +
-                         testsupport::wine_path(fs::canonical(package / "simulator/hsif.dll"))),
+    ASSERT_EQ(unpack_zip(t.dist_zip, package), "");
+    ASSERT_TRUE(run_to_end(
+        {.sim_env = {kSpeedup}, .options = {"-l", "2"}, .gyro_records = 1, .package = package}, 0));
+    EXPECT_NE(out().find("Using DLL: " + wine_path(fs::canonical(package / "simulator/hsif.dll"))),
               std::string::npos)
         << transcript();
     EXPECT_GE(count_of(gyro_file(), "\n"), 1u);

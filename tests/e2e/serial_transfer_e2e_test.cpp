@@ -1,11 +1,6 @@
-// The serial transfers end to end: serial-probe runs its fixed sequence of reads and writes on a
-// port while this test plays the device on the master side of a pseudo-terminal. Natively the
-// probe opens the pty's slave; under Wine the Windows build's serial-probe.exe opens COM9,
-// mapped onto it. The probe waits long for bytes the device was asked to send, so a busy machine
-// only makes a step slower; the elapsed times checked are the ones the transfer itself sets.
-//
-// The probe is $SERIAL_PROBE: e2e/serial_probe/serial-probe of the native build, or
-// tests/e2e/serial_probe/serial-probe.exe of the Windows build under Wine.
+// The serial transfers end to end: serial-probe ($SERIAL_PROBE) runs a fixed sequence on a pty
+// (under Wine on COM9, mapped onto it) while this test plays the device. The probe waits long for
+// the device's bytes, so a busy machine only slows a step: the times checked are the transfer's.
 
 #include <gtest/gtest.h>
 
@@ -17,12 +12,11 @@
 
 #include "e2e_target.hpp"
 #include "pty.hpp"
+#include "text.hpp"
 
 namespace {
 
-using testsupport::e2e_target;
-using testsupport::kHangBound;
-using testsupport::milliseconds;
+using namespace testsupport;
 
 constexpr int kComNumber = 9;
 constexpr int kIdleTimeout = 0xFFFFFF;
@@ -38,7 +32,7 @@ struct Step {
 class SerialTransfers : public ::testing::Test {
 protected:
     void SetUp() override {
-        const testsupport::E2eTarget& t = e2e_target();
+        const E2eTarget& t = e2e_target();
         if (!t.skip_reason.empty()) {
             GTEST_SKIP() << t.skip_reason;
         }
@@ -49,7 +43,7 @@ protected:
         ASSERT_TRUE(std::filesystem::exists(t.serial_probe))
             << "no serial-probe at " << t.serial_probe;
         ASSERT_TRUE(pty_.ok()) << pty_.error();
-        port_ = std::make_unique<testsupport::TargetPort>(kComNumber, pty_.slave_path());
+        port_ = std::make_unique<TargetPort>(kComNumber, pty_.slave_path());
         ASSERT_TRUE(port_->ok()) << port_->error();
         ASSERT_TRUE(probe_.launch(t.serial_probe, {port_->name()})) << probe_.error();
     }
@@ -66,9 +60,7 @@ protected:
     // The probe's result lines by step, once it has ended.
     std::map<std::string, Step> results() {
         std::map<std::string, Step> steps;
-        std::istringstream lines(probe_.console_out());
-        std::string line;
-        while (std::getline(lines, line)) {
+        for (const std::string& line : split(probe_.console_out(), '\n')) {
             std::istringstream fields(line);
             std::string name;
             Step s;
@@ -80,19 +72,9 @@ protected:
     }
 
     test_support::Pty pty_;
-    std::unique_ptr<testsupport::TargetPort> port_;
-    testsupport::TargetProgram probe_;
+    std::unique_ptr<TargetPort> port_;
+    TargetProgram probe_;
 };
-
-std::string hex_of(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
-}
 
 // The whole sequence, played from the device side; then every step's result is checked.
 TEST_F(SerialTransfers, EveryTransferOnARealPort) {
@@ -120,11 +102,11 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
     }
     // What the senders wrote: 01 ff, nothing for the empty text, then "hello".
     const std::vector<uint8_t> sent = pty_.read(7, static_cast<int>(kHangBound.count()));
-    EXPECT_EQ(hex_of(sent), "01ff68656c6c6f");
+    EXPECT_EQ(sent, (std::vector<uint8_t>{0x01, 0xFF, 'h', 'e', 'l', 'l', 'o'}));
     await_ready("close");
     send(".");
 
-    const testsupport::ExitStatus status = probe_.wait(kHangBound);
+    const ExitStatus status = probe_.wait(kHangBound);
     ASSERT_TRUE(status.exited && status.code == 0) << status.describe() << "\n"
                                                    << probe_.out() << probe_.err();
     auto steps = results();
@@ -134,20 +116,18 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
     // the test's own pace, is part of the time.
     constexpr long kNoWait = 3000;
     constexpr long kWaits = kHangBound.count();
-    struct Case {
+    const struct {
         const char* legend;
         const char* step;
         long result;
-        const char* hex = nullptr;  // null: not checked
-        long min_ms = 0;            // what the transfer waits by itself
+        const char* hex = "-";  // the bytes of the buffer it shows; "-": none shown
+        long min_ms = 0;        // what the transfer waits by itself
         long max_ms = kNoWait;
         long left = 0;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {.legend = "a partial read on a silent line: 0 after one poll",
          .step = "partial-empty",
          .result = 0,
-         .hex = "-",
          .min_ms = 10},
         {.legend = "a partial read of 10 with 3 waiting",
          .step = "partial",
@@ -182,32 +162,25 @@ TEST_F(SerialTransfers, EveryTransferOnARealPort) {
         {.legend = "a line read with timeout 100 on a silent line",
          .step = "line-timeout-100",
          .result = kIdleTimeout,
-         .hex = "-",
          .min_ms = 110},
         {.legend = "a line read with timeout 0 on a silent line",
          .step = "line-timeout-0",
          .result = kIdleTimeout,
-         .hex = "-",
          .min_ms = 10},
         {.legend = "a byte read of 5 bytes arriving 40 ms apart",
          .step = "bytes",
          .result = 5,
          .hex = "000a0dff41ee",
          .max_ms = kWaits},
-        {.legend = "send_binary of 01 ff returns their sum",
-         .step = "send-binary",
-         .result = 256,
-         .hex = "-"},
-        {.legend = "send_str of an empty text", .step = "send-str-empty", .result = 1, .hex = "-"},
-        {.legend = "send_str of a text", .step = "send-str", .result = 1, .hex = "-"},
+        {.legend = "send_binary of 01 ff returns their sum", .step = "send-binary", .result = 256},
+        {.legend = "send_str of an empty text", .step = "send-str-empty", .result = 1},
+        {.legend = "send_str of a text", .step = "send-str", .result = 1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ASSERT_EQ(steps.count(c.step), 1u) << c.legend << "\n" << probe_.out();
         const Step& s = steps[c.step];
         EXPECT_EQ(s.result, c.result) << c.legend;
-        if (c.hex != nullptr) {
-            EXPECT_EQ(s.hex, c.hex) << c.legend;
-        }
+        EXPECT_EQ(s.hex, c.hex) << c.legend;
         EXPECT_GE(s.ms, c.min_ms) << c.legend;
         EXPECT_LE(s.ms, c.max_ms) << c.legend;
         EXPECT_EQ(s.left, c.left) << c.legend;

@@ -1,36 +1,32 @@
 #include "hsif_trace.hpp"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <regex>
+
+#include "text.hpp"
 
 namespace testsupport {
 
 namespace {
 
 constexpr const char* kResultMark = " -> ";
+constexpr const char* kBlanks = " \t\n\v\f\r";
+constexpr const char* kNameCharacters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_";
 
 std::string trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])) != 0) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])) != 0) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
+    const size_t begin = text.find_first_not_of(kBlanks);
+    return begin == std::string::npos
+               ? std::string()
+               : text.substr(begin, text.find_last_not_of(kBlanks) + 1 - begin);
 }
 
 std::optional<int64_t> to_integer(const std::string& word) {
-    if (word.empty()) {
-        return std::nullopt;
-    }
     char* end = nullptr;
     const long long value = std::strtoll(word.c_str(), &end, 10);
-    if (end == word.c_str() || *end != '\0') {
-        return std::nullopt;
-    }
-    return static_cast<int64_t>(value);
+    return end == word.c_str() || *end != '\0' ? std::nullopt : std::optional<int64_t>(value);
 }
 
 // Cuts the argument text at commas and blanks outside double quotes; a surrounding pair of
@@ -40,26 +36,9 @@ std::vector<std::string> split_args(std::string text) {
     if (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
         text = text.substr(1, text.size() - 2);
     }
-    std::vector<std::string> args;
-    std::string word;
-    bool quoted = false;
-    for (char c : text) {
-        if (c == '"') {
-            quoted = !quoted;
-            word += c;
-        } else if (!quoted && (c == ',' || c == ' ' || c == '\t')) {
-            if (!word.empty()) {
-                args.push_back(word);
-                word.clear();
-            }
-        } else {
-            word += c;
-        }
-    }
-    if (!word.empty()) {
-        args.push_back(word);
-    }
-    return args;
+    static const std::regex word(R"(("[^"]*"?|[^", \t])+)");
+    return {std::sregex_token_iterator(text.begin(), text.end(), word),
+            std::sregex_token_iterator()};
 }
 
 }  // namespace
@@ -82,24 +61,13 @@ std::string HsifCall::describe() const {
 
 std::vector<HsifCall> parse_hsif_trace(const std::string& text) {
     std::vector<HsifCall> calls;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        const std::string line = trim(text.substr(start, end - start));
-        start = end + 1;
+    for (const std::string& raw : split(text, '\n')) {
+        const std::string line = trim(raw);
         if (line.empty()) {
             continue;
         }
         HsifCall call;
-        size_t name_end = 0;
-        while (name_end < line.size() &&
-               (std::isalnum(static_cast<unsigned char>(line[name_end])) != 0 ||
-                line[name_end] == '_')) {
-            ++name_end;
-        }
+        const size_t name_end = std::min(line.size(), line.find_first_not_of(kNameCharacters));
         call.name = line.substr(0, name_end);
         const size_t mark = line.rfind(kResultMark);
         const size_t args_end = mark == std::string::npos || mark < name_end ? line.size() : mark;
@@ -113,21 +81,16 @@ std::vector<HsifCall> parse_hsif_trace(const std::string& text) {
 }
 
 std::vector<std::string> call_names(const std::vector<HsifCall>& calls) {
-    std::vector<std::string> names;
-    names.reserve(calls.size());
-    for (const HsifCall& call : calls) {
-        names.push_back(call.name);
-    }
+    std::vector<std::string> names(calls.size());
+    std::transform(calls.begin(), calls.end(), names.begin(),
+                   [](const HsifCall& c) { return c.name; });
     return names;
 }
 
 std::vector<HsifCall> calls_named(const std::vector<HsifCall>& calls, const std::string& name) {
     std::vector<HsifCall> found;
-    for (const HsifCall& call : calls) {
-        if (call.name == name) {
-            found.push_back(call);
-        }
-    }
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+                 [&](const HsifCall& call) { return call.name == name; });
     return found;
 }
 

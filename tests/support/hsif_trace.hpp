@@ -10,7 +10,6 @@
 
 namespace testsupport {
 
-// One traced call.
 struct HsifCall {
     std::string name;               // the entry point, such as "HsifSetMotorPower"
     std::vector<std::string> args;  // the argument words as traced, in order

@@ -1,12 +1,6 @@
-// serial-probe: runs a fixed sequence of serial transfers on one port and prints each result, for
-// the end-to-end test that plays the device on the other side of the line (natively on a
-// pseudo-terminal, under Wine on a COM port mapped onto one).
-//
-//   serial-probe PORT        PORT: "COM9", or a device path
-//
-// Each step that needs bytes from the device first prints "ready <step>"; every step then prints
-// one line "<step> <result> <buffer in hex> <elapsed ms> <bytes left waiting>". The device side
-// answers each "ready" as the test describes. Exit code 0 when the port opened, else 1.
+// serial-probe PORT ("COM9" or a device path): fixed serial transfers for the end-to-end test that
+// plays the device. A step that needs the device's bytes prints "ready <step>" first; each prints
+// "<step> <result> <buffer in hex> <elapsed ms> <bytes left waiting>". Exit code 1: no port.
 
 #include <chrono>
 #include <cstdint>
@@ -68,90 +62,64 @@ struct Buffer {
     char* text() { return reinterpret_cast<char*>(bytes); }
 };
 
+// Runs one transfer into a fresh buffer and prints its result line, with `shown` bytes of the
+// buffer and the time the transfer took.
+template <typename Transfer>
+void step(const char* name, size_t shown, Transfer transfer) {
+    Buffer b;
+    const auto start = Clock::now();
+    const int32_t result = transfer(b);
+    report(name, result, b.bytes, shown, start);
+}
+
 void partial_reads() {
-    {
-        Buffer b;
-        const auto start = Clock::now();
-        report("partial-empty", serial::read_port(port, b.bytes, 10, 0), b.bytes, 0, start);
-    }
-    {
-        ready("partial");  // the device sends "abc"
-        wait_waiting(3);
-        Buffer b;
-        const auto start = Clock::now();
-        report("partial", serial::read_port(port, b.bytes, 10, 0), b.bytes, 11, start);
-    }
-    {
-        ready("partial-more");  // the device sends 20 bytes
-        wait_waiting(20);
-        Buffer b;
-        const auto start = Clock::now();
-        report("partial-more", serial::read_port(port, b.bytes, 10, 0), b.bytes, 11, start);
-        (void)serial::purge_port(port, PURGE_RXCLEAR);
-    }
+    const auto read = [](Buffer& b) { return serial::read_port(port, b.bytes, 10, 0); };
+    step("partial-empty", 0, read);
+    ready("partial");  // the device sends "abc"
+    wait_waiting(3);
+    step("partial", 11, read);
+    ready("partial-more");  // the device sends 20 bytes
+    wait_waiting(20);
+    step("partial-more", 11, read);
+    (void)serial::purge_port(port, PURGE_RXCLEAR);
 }
 
 void whole_read() {
     ready("whole");  // the device sends 4 bytes, then 6 more once it sees "ready whole-rest"
     wait_waiting(4);
     ready("whole-rest");
-    Buffer b;
-    const auto start = Clock::now();
-    report("whole", serial::read_port_whole(port, b.bytes, 10), b.bytes, 16, start);
+    step("whole", 16, [](Buffer& b) { return serial::read_port_whole(port, b.bytes, 10); });
 }
 
 void line_reads() {
-    {
-        ready("line-strip");  // "AB\r\n"
-        Buffer b;
-        const auto start = Clock::now();
-        report("line-strip", serial::read_port_line(port, b.text(), 8, 1, kArrivalMs), b.bytes, 8,
-               start);
-    }
-    {
-        ready("line-keep");  // "AB\r\n"
-        Buffer b;
-        const auto start = Clock::now();
-        report("line-keep", serial::read_port_line(port, b.text(), 8, 0, kArrivalMs), b.bytes, 8,
-               start);
-    }
-    {
-        ready("line-long");  // "ABCDEFGHIJ\n"
-        wait_waiting(11);
-        Buffer b;
-        const auto start = Clock::now();
-        report("line-long", serial::read_port_line(port, b.text(), 4, 1, 2000), b.bytes, 6, start);
-        (void)serial::purge_port(port, PURGE_RXCLEAR);
-    }
-    {
-        Buffer b;
-        const auto start = Clock::now();
-        report("line-timeout-100", serial::read_port_line(port, b.text(), 8, 1, 100), b.bytes, 0,
-               start);
-    }
-    {
-        Buffer b;
-        const auto start = Clock::now();
-        report("line-timeout-0", serial::read_port_line(port, b.text(), 8, 1, 0), b.bytes, 0,
-               start);
-    }
+    ready("line-strip");  // "AB\r\n"
+    step("line-strip", 8,
+         [](Buffer& b) { return serial::read_port_line(port, b.text(), 8, 1, kArrivalMs); });
+    ready("line-keep");  // "AB\r\n"
+    step("line-keep", 8,
+         [](Buffer& b) { return serial::read_port_line(port, b.text(), 8, 0, kArrivalMs); });
+    ready("line-long");  // "ABCDEFGHIJ\n"
+    wait_waiting(11);
+    step("line-long", 6,
+         [](Buffer& b) { return serial::read_port_line(port, b.text(), 4, 1, 2000); });
+    (void)serial::purge_port(port, PURGE_RXCLEAR);
+    step("line-timeout-100", 0,
+         [](Buffer& b) { return serial::read_port_line(port, b.text(), 8, 1, 100); });
+    step("line-timeout-0", 0,
+         [](Buffer& b) { return serial::read_port_line(port, b.text(), 8, 1, 0); });
 }
 
 void byte_read() {
     ready("bytes");  // 00 0a 0d ff 41, one at a time, 40 ms apart
-    Buffer b;
-    const auto start = Clock::now();
-    report("bytes", serial::read_port_bytes(port, b.bytes, 5, kArrivalMs), b.bytes, 6, start);
+    step("bytes", 6,
+         [](Buffer& b) { return serial::read_port_bytes(port, b.bytes, 5, kArrivalMs); });
 }
 
 void senders() {
     const uint8_t data[] = {0x01, 0xFF};
-    auto start = Clock::now();
-    report("send-binary", serial::send_binary(port, data, 2), data, 0, start);
-    start = Clock::now();
-    report("send-str-empty", serial::send_str(port, ""), data, 0, start);
-    start = Clock::now();
-    report("send-str", serial::send_str(port, "hello"), data, 0, start);
+    step("send-binary", 0, [&](Buffer&) { return serial::send_binary(port, data, 2); });
+    step("send-str-empty", 0, [](Buffer&) { return serial::send_str(port, ""); });
+    step("send-str", 0, [](Buffer&) { return serial::send_str(port, "hello"); });
 }
 
 }  // namespace
