@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -50,7 +49,6 @@ protected:
         }
     }
 
-    // Bytes waiting in the port's input queue.
     DWORD waiting() const {
         DWORD errors = 0;
         COMSTAT stat{};
