@@ -277,10 +277,7 @@ TEST_F(SerialPort, AHungUpDeviceMakesReadWriteAndClearCommErrorFail) {
 // With a total write time-out, Windows ends a write that cannot finish (the other end does not
 // read) with TRUE and the count written so far; with both write time-outs zero it waits.
 TEST_F(SerialPort, AWriteTimeoutEndsAStalledWriteWithTheCountWritten) {
-    COMMTIMEOUTS timeouts{};
-    ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 100;
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 5, 0, 100};  // the gyro phase's reads, as set up
     ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
     std::vector<uint8_t> lots(4 << 20, 0x55);  // far more than a pty holds
     DWORD written = 0;
