@@ -135,9 +135,8 @@ TEST_F(Transfer, WholeReadGathersChunksInPlaceAndTimesOutAfter602EmptyPolls) {
     const int32_t result = serial::read_port_whole(port_.get(), buffer.data(), 10);
     later.join();
     EXPECT_EQ(result, 10);
-    const std::vector<uint8_t> expected = {
-        1, 2,  3,          4,          5,          6,          7,          8,
-        9, 10, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched};
+    std::vector<uint8_t> expected = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    expected.resize(buffer.size(), kUntouched);
     EXPECT_EQ(buffer, expected);
 
     std::fill(buffer.begin(), buffer.end(), kUntouched);
