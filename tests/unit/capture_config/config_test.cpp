@@ -248,8 +248,9 @@ TEST_F(CaptureConfig, ValuesOutOfRangeFailTheirParameter) {
         });
 }
 
-// Names end at white space, ";" or the end of the line; the capture name gives ".raw" and
-// ".prc" names; a name too long is cut; an empty name fails and changes nothing.
+// Names end at white space, ";", a zero byte or the end of the line; the capture name gives
+// ".raw" and ".prc" names; a name too long is cut; an empty name fails and changes nothing. The
+// lines around a name are read as usual.
 TEST_F(CaptureConfig, NamesAreCopiedUpToTheirEnd) {
     struct Case {
         const char* legend;
@@ -264,6 +265,7 @@ TEST_F(CaptureConfig, NamesAreCopiedUpToTheirEnd) {
         {"a remark straight after ';'", 13, "scan;remark", 1, "scan"},
         {"leading white space and a tab after", 13, " \tscan\tremark", 1, "scan"},
         {"a Windows path", 13, "C:\\data\\run1", 1, "C:\\data\\run1"},
+        {"a zero byte", 13, std::string("ab\0cd ; x", 9), 1, "ab"},
         {"a capture name of 300 is cut to 256", 13, long300, 1, std::string(256, 'c')},
         {"a capture name of exactly 256", 13, std::string(256, 'd'), 1, std::string(256, 'd')},
         {"a name line of 1022 name characters, longer than any buffer", 13, std::string(1022, 'n'),
@@ -284,6 +286,8 @@ TEST_F(CaptureConfig, NamesAreCopiedUpToTheirEnd) {
         EXPECT_EQ(std::string(p.header.cal_file), cal_file) << c.legend;
         EXPECT_EQ(std::string(p.raw_name), capture_name + ".raw") << c.legend;
         EXPECT_EQ(std::string(p.prc_name), capture_name + ".prc") << c.legend;
+        EXPECT_EQ(p.header.motor1_encoder_ppr, 4096) << c.legend;
+        EXPECT_EQ(p.motor_delay_ms, 1500) << c.legend;
         // The echo of a name taken, or the error line of one refused.
         std::string printed = capture ? "Capture file = " + capture_name + ".raw\n"
                                       : "Calibration file = " + cal_file + "\n";
@@ -408,15 +412,13 @@ TEST_F(CaptureConfig, MissingFileIsReportedAndChangesNothing) {
     EXPECT_STREQ(p.raw_name, "caller.raw");
 }
 
-// Input no well-made file holds: a line longer than the 1024-byte buffer is read as two lines; a
-// zero byte ends a name; Windows line ends are white space; a last line without a line feed
-// counts.
+// Input no well-made file holds: a line longer than the 1024-byte buffer is read as two lines;
+// Windows line ends are white space; a last line without a line feed counts.
 TEST_F(CaptureConfig, OddInputStaysWithinItsBuffers) {
     {
         // Line 12 of 1030 characters: parameter 12 gets its first 1023, cut to 255, and
         // parameter 13 the remaining 7; the real line 13 then stands as parameter 14.
-        std::vector<std::string> lines = with_line(12, std::string(1030, 'a'));
-        const Parse p = parse_lines(lines);
+        const Parse p = parse_lines(with_line(12, std::string(1030, 'a')));
         EXPECT_EQ(std::string(p.header.cal_file), std::string(255, 'a'));
         EXPECT_STREQ(p.raw_name, "aaaaaaa.raw");
         EXPECT_NE(p.out.find(error_line(14,
@@ -425,12 +427,6 @@ TEST_F(CaptureConfig, OddInputStaysWithinItsBuffers) {
                   std::string::npos)
             << p.out;
         EXPECT_EQ(p.result, 0);
-    }
-    {
-        const Parse p = parse_lines(with_line(13, std::string("ab\0cd ; x", 9)));
-        EXPECT_EQ(p.result, 1) << p.out;
-        EXPECT_STREQ(p.raw_name, "ab.raw");
-        EXPECT_EQ(p.header.motor1_encoder_ppr, 4096);
     }
     {
         // Windows line ends, and none after the last line, which sets write_raw.
