@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -189,9 +190,7 @@ TEST(LineSetUp, EveryByteValuePassesBothWays) {
          }},
     };
     std::vector<uint8_t> all(256);
-    for (int i = 0; i < 256; ++i) {
-        all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-    }
+    std::iota(all.begin(), all.end(), uint8_t{0});
     const std::vector<uint8_t> byte_runs[] = {
         {0x00, 0x0A, 0x0D, 0x11, 0x13, 0xFF},  // NUL, LF, CR, XON, XOFF, 0xFF
         {0x0D, 0x0A, 0x03, 0x04, 0x1A, 0x7F},  // CR LF, Ctrl+C, Ctrl+D, Ctrl+Z, DEL
