@@ -120,8 +120,6 @@ TEST(LibraryDescriptor, WorksAsAPortUntilClosePortClosesItThenIsRefused) {
         << "a pseudo-terminal has no DTR line";
 
     timeouts = {MAXDWORD, 0, 0, 0, 1000};
-    uint8_t byte = 0;
-    DWORD count = 0;
     DWORD errors = 0;
     COMSTAT stat{};
     struct Case {
@@ -135,8 +133,8 @@ TEST(LibraryDescriptor, WorksAsAPortUntilClosePortClosesItThenIsRefused) {
         {"GetCommTimeouts", [&](HANDLE h) { return GetCommTimeouts(h, &timeouts); }},
         {"SetCommMask", [&](HANDLE h) { return SetCommMask(h, EV_RXCHAR); }},
         {"ClearCommError", [&](HANDLE h) { return ClearCommError(h, &errors, &stat); }},
-        {"ReadFile", [&](HANDLE h) { return ReadFile(h, &byte, 1, &count, nullptr); }},
-        {"WriteFile", [&](HANDLE h) { return WriteFile(h, "w", 1, &count, nullptr); }},
+        {"ReadFile", [&](HANDLE h) { return ReadFile(h, buffer, 1, &got, nullptr); }},
+        {"WriteFile", [&](HANDLE h) { return WriteFile(h, "w", 1, &written, nullptr); }},
         {"PurgeComm", [&](HANDLE h) { return PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR); }},
         {"EscapeCommFunction", [&](HANDLE h) { return EscapeCommFunction(h, SETXON); }},
         {"SetupComm", [&](HANDLE h) { return SetupComm(h, 4096, 4096); }},
