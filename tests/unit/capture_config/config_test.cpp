@@ -105,8 +105,7 @@ int64_t field_of_line(const Parse& p, int line) {
     return by_line[line];
 }
 
-// One line of the valid file replaced: whether the parse still succeeds, the line's field
-// afterwards, and the one line the parameter prints (its echo, or its error line).
+// One line of the valid file replaced, and what the parse makes of it.
 struct LineCase {
     const char* legend;
     int line;
@@ -137,9 +136,8 @@ protected:
         return p;
     }
 
-    // Each case's parse: its result (1 when the line is taken, 0 when refused), the line's field,
-    // and what the parameter prints: its echo, or its error line as the only complaint with the
-    // closing line after the last echo.
+    // Each case's parse: result 1 (taken) or 0 (refused), the line's field, and its echo, or its
+    // error line as the only complaint with the closing line after the last echo.
     void check_lines(int32_t result, const std::vector<LineCase>& cases) {
         for (const LineCase& c : cases) {
             const Parse p = parse_lines(with_line(c.line, c.text));
@@ -310,15 +308,11 @@ TEST_F(CaptureConfig, VersionDecidesWhereTheFileEnds) {
         int32_t motor2_ppr;
         int32_t motor_delay_ms;
     };
-    auto version = [](const char* v, size_t count) {
+    auto version = [](const char* v, size_t count, size_t garbage = 0) {
         std::vector<std::string> lines(kValidLines.begin(),
                                        kValidLines.begin() + static_cast<ptrdiff_t>(count));
         lines[0] = v;
-        return lines;
-    };
-    auto plus_garbage = [](std::vector<std::string> lines) {
-        lines.push_back("not a parameter");
-        lines.push_back("neither");
+        lines.resize(count + garbage, "not a parameter");
         return lines;
     };
     const Case cases[] = {
@@ -326,8 +320,8 @@ TEST_F(CaptureConfig, VersionDecidesWhereTheFileEnds) {
         {"version 1, lines 15 and 16 ignored", version("1", 16), 0, 0, 2048, 1500},
         {"version 0 ends after 14 too", version("0", 16), 0, 0, 2048, 1500},
         {"version 2, 16 lines", version("2", 16), 1, 1, 2048, 1500},
-        {"version 2, lines after 16 not read", plus_garbage(version("2", 16)), 1, 1, 2048, 1500},
-        {"version 1, lines after 14 not read", plus_garbage(version("1", 14)), 0, 0, 2048, 1500},
+        {"version 2, lines after 16 not read", version("2", 16, 2), 1, 1, 2048, 1500},
+        {"version 1, lines after 14 not read", version("1", 14, 2), 0, 0, 2048, 1500},
         {"version 2, 10 lines: 11 on keep the caller's values", version("2", 10), 0, 0, 777, -777},
         {"version -1 is not 0 or 1 compared unsigned", version("-1", 16), 1, 1, 2048, 1500},
         {"an empty file", {}, 0, 0, 777, -777},
