@@ -34,15 +34,13 @@ protected:
     const HANDLE port = opened.get();
 };
 
-void on_test_signal(int) {}
-
 // Installs a SIGUSR1 handler without SA_RESTART (so blocking calls see EINTR) and sends the
 // signal to the calling thread after `delay_ms`.
 class SignalAfter {
 public:
     explicit SignalAfter(int delay_ms) {
         struct sigaction action {};
-        action.sa_handler = on_test_signal;
+        action.sa_handler = [](int) {};
         sigemptyset(&action.sa_mask);
         sigaction(SIGUSR1, &action, &previous_);
         const pthread_t target = pthread_self();
@@ -229,12 +227,12 @@ TEST(LineSetUp, EveryByteValuePassesBothWays) {
 // whole count when the hang-up comes, and the hang-up ends its wait with the failure.
 TEST_F(SerialPort, AHungUpDeviceMakesReadWriteAndClearCommErrorFail) {
     ASSERT_TRUE(set_read_timeouts(port, 0, 0, 0));
+    uint8_t buffer[8];
     {
         std::jthread device([this] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             pty.hang_up();
         });
-        uint8_t buffer[4];
         DWORD got = 0;
         EXPECT_FALSE(ReadFile(port, buffer, sizeof buffer, &got, nullptr));
         EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
@@ -251,7 +249,6 @@ TEST_F(SerialPort, AHungUpDeviceMakesReadWriteAndClearCommErrorFail) {
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(set_read_timeouts(port, c.interval, c.multiplier, c.constant));
-        uint8_t buffer[8];
         for (int attempt = 0; attempt < 3; ++attempt) {
             DWORD got = 99;
             SetLastError(0);
