@@ -125,12 +125,10 @@ TEST_F(Transfer, PartialReadTakesWhatIsWaitingAndEndsAfterOnePoll) {
 // places, returns the length, and writes nothing past the 10th place. On the silent line that
 // follows it gives up on its 602nd empty poll, after at least 6.02 s.
 TEST_F(Transfer, WholeReadGathersChunksInPlaceAndTimesOutAfter602EmptyPolls) {
-    const std::vector<uint8_t> first = {1, 2, 3, 4};
-    const std::vector<uint8_t> second = {5, 6, 7, 8, 9, 10};
-    send_and_settle(first);
+    send_and_settle({1, 2, 3, 4});
     std::thread later([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        (void)pty_.write(second);
+        (void)pty_.write({5, 6, 7, 8, 9, 10});
     });
     std::vector<uint8_t> buffer(16, kUntouched);
     const int32_t result = serial::read_port_whole(port_.get(), buffer.data(), 10);
@@ -228,8 +226,7 @@ TEST_F(Transfer, LineAndByteReadsGiveUpAfterTheirIdleTime) {
 // A byte read returns its length once every byte is in, however slowly they come, as long as no
 // gap exceeds the timeout; a gap that does ends it with the bytes so far in the buffer.
 TEST_F(Transfer, ByteReadWaitsForEveryByteWhileTheyKeepComing) {
-    const std::vector<uint8_t> sent = {0x00, 0x0A, 0x0D, 0xFF, 0x41};
-    std::thread sender = send_slowly(sent, 40);
+    std::thread sender = send_slowly({0x00, 0x0A, 0x0D, 0xFF, 0x41}, 40);
     std::vector<uint8_t> buffer(8, kUntouched);
     const int32_t result = serial::read_port_bytes(port_.get(), buffer.data(), 5, 400);
     sender.join();
@@ -240,9 +237,8 @@ TEST_F(Transfer, ByteReadWaitsForEveryByteWhileTheyKeepComing) {
     send_and_settle({0x11, 0x22});
     std::fill(buffer.begin(), buffer.end(), kUntouched);
     EXPECT_EQ(serial::read_port_bytes(port_.get(), buffer.data(), 5, 50), kReadIdleTimeout);
-    EXPECT_EQ(buffer[0], 0x11);
-    EXPECT_EQ(buffer[1], 0x22);
-    EXPECT_EQ(buffer[2], kUntouched);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 3),
+              (std::vector<uint8_t>{0x11, 0x22, kUntouched}));
 
     EXPECT_EQ(serial::read_port_bytes(port_.get(), buffer.data(), 0, 0), 0) << "length 0";
 }
