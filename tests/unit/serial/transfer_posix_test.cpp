@@ -34,7 +34,6 @@ std::vector<uint8_t> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
-// A SerialPort opened on the slave of a fresh pseudo-terminal.
 class Transfer : public ::testing::Test {
 protected:
     void SetUp() override {
