@@ -44,111 +44,42 @@ bool is_closed(int fd) {
     return fcntl(fd, F_GETFD) == -1 && errno == EBADF;
 }
 
-// A pty whose slave the "library" opened itself; the descriptor is closed at the end unless the
-// test had the layer close it.
-class LibraryDescriptor : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(pty.ok()) << pty.error();
-        fd = open_like_a_library(pty.slave_path());
-        ASSERT_GT(fd, 0) << std::strerror(errno);
-    }
-    void TearDown() override {
-        if (fd >= 0 && !closed_by_layer) {
-            close(fd);
-        }
-    }
-    HANDLE handle() const { return static_cast<HANDLE>(fd); }
-
+// A descriptor a library opened itself, from the layer's first sight of it to its close. It has
+// the state a fresh handle has, with the DCB read from the device as the library set it; it works
+// as a port the layer opened, in every call a library or the program's close_port makes on the
+// laser port; close_port on a record holding it closes it (through CloseHandle); after that every
+// call, CloseHandle too, fails with ERROR_INVALID_HANDLE, as on what never was a handle, on 0, on
+// INVALID_HANDLE_VALUE and on a port the layer opened and closed.
+TEST(LibraryDescriptor, WorksAsAPortUntilClosePortClosesItThenIsRefused) {
     Pty pty;
-    int fd = -1;
-    bool closed_by_layer = false;
-};
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    const int fd = open_like_a_library(pty.slave_path());
+    ASSERT_GT(fd, 0) << std::strerror(errno);
+    const HANDLE handle = static_cast<HANDLE>(fd);
 
-// Every call a library or the program's close_port makes on the laser port: each succeeds on
-// the library's own descriptor (a byte is waiting for the read), and fails with
-// ERROR_INVALID_HANDLE once CloseHandle has closed it, as on what never was a handle, on 0, on
-// INVALID_HANDLE_VALUE and on a port the layer opened and closed; so does CloseHandle.
-TEST_F(LibraryDescriptor, TheCallsWorkOnItUntilCloseHandleClosesIt) {
-    ASSERT_TRUE(pty.write({0x55}));
-    ASSERT_TRUE(wait_waiting(handle(), 1));
-    DCB dcb{};
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 1000};
-    uint8_t byte = 0;
-    DWORD count = 0;
-    DWORD errors = 0;
-    COMSTAT stat{};
-    struct Case {
-        const char* legend;
-        std::function<BOOL(HANDLE)> call;
-    };
-    const Case cases[] = {
-        {"GetCommState", [&](HANDLE h) { return GetCommState(h, &dcb); }},
-        {"SetCommState", [&](HANDLE h) { return SetCommState(h, &dcb); }},
-        {"SetCommTimeouts", [&](HANDLE h) { return SetCommTimeouts(h, &timeouts); }},
-        {"GetCommTimeouts", [&](HANDLE h) { return GetCommTimeouts(h, &timeouts); }},
-        {"SetCommMask", [&](HANDLE h) { return SetCommMask(h, EV_RXCHAR); }},
-        {"ClearCommError", [&](HANDLE h) { return ClearCommError(h, &errors, &stat); }},
-        {"ReadFile", [&](HANDLE h) { return ReadFile(h, &byte, 1, &count, nullptr); }},
-        {"WriteFile", [&](HANDLE h) { return WriteFile(h, "w", 1, &count, nullptr); }},
-        {"PurgeComm", [&](HANDLE h) { return PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR); }},
-        {"EscapeCommFunction", [&](HANDLE h) { return EscapeCommFunction(h, SETXON); }},
-        {"SetupComm", [&](HANDLE h) { return SetupComm(h, 4096, 4096); }},
-    };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(c.call(handle())) << c.legend << ": error " << GetLastError();
-    }
-    ASSERT_TRUE(CloseHandle(handle()));
-    closed_by_layer = true;
-    EXPECT_TRUE(is_closed(fd)) << "CloseHandle closed the library's descriptor";
-
-    for (const Case& c : cases) {
-        EXPECT_EQ(failure_of([&] { return c.call(handle()); }), ERROR_INVALID_HANDLE) << c.legend;
-    }
-    EXPECT_EQ(failure_of([&] { return CloseHandle(handle()); }), ERROR_INVALID_HANDLE)
-        << "closed once";
-
-    Pty other;
-    const HANDLE closed_port = open_port(other.slave_path());
-    ASSERT_NE(closed_port, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(CloseHandle(closed_port));
-    for (const HANDLE h : {HANDLE{0x7FFFFFF0u}, HANDLE{0}, INVALID_HANDLE_VALUE, closed_port}) {
-        for (const Case& c : cases) {
-            EXPECT_EQ(failure_of([&] { return c.call(h); }), ERROR_INVALID_HANDLE)
-                << c.legend << " of " << h;
-        }
-        EXPECT_EQ(failure_of([&] { return CloseHandle(h); }), ERROR_INVALID_HANDLE) << h;
-    }
-}
-
-// A descriptor the layer has not seen has the state a fresh handle has, with the DCB read from
-// the device as the library set it; then it works as a port the layer opened, and the program's
-// close_port on a record holding it closes it.
-TEST_F(LibraryDescriptor, StartsAsAFreshHandleWorksAsAPortAndClosePortClosesIt) {
     COMMTIMEOUTS timeouts{1, 2, 3, 4, 5};
-    ASSERT_TRUE(GetCommTimeouts(handle(), &timeouts));
+    ASSERT_TRUE(GetCommTimeouts(handle, &timeouts));
     const COMMTIMEOUTS zero{};
     EXPECT_EQ(std::memcmp(&timeouts, &zero, sizeof zero), 0);
     DWORD mask = 99;
-    ASSERT_TRUE(GetCommMask(handle(), &mask));
+    ASSERT_TRUE(GetCommMask(handle, &mask));
     EXPECT_EQ(mask, 0u);
     DCB dcb{};
-    ASSERT_TRUE(GetCommState(handle(), &dcb));
+    ASSERT_TRUE(GetCommState(handle, &dcb));
     EXPECT_EQ(dcb.BaudRate, 9600u);
     EXPECT_EQ(dcb.ByteSize, 8);
     EXPECT_EQ(dcb.fOutX, 0u);
 
     // What SetCommState applies reaches the device.
     dcb.BaudRate = 19200;
-    ASSERT_TRUE(SetCommState(handle(), &dcb));
+    ASSERT_TRUE(SetCommState(handle, &dcb));
     termios t{};
     ASSERT_EQ(tcgetattr(fd, &t), 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
 
-    // The transfers and the queue calls do what they do on a port the layer opened. A read that
-    // returns at once does so although the descriptor blocks, and leaves it blocking for the
-    // library's own reads.
-    ASSERT_TRUE(set_read_timeouts(handle(), MAXDWORD, 0, 0));
+    // A read that returns at once does so although the descriptor blocks, and leaves it blocking
+    // for the library's own reads.
+    ASSERT_TRUE(set_read_timeouts(handle, MAXDWORD, 0, 0));
     uint8_t buffer[8] = {};
     DWORD got = 99;
     std::atomic<bool> returned{false};
@@ -162,7 +93,7 @@ TEST_F(LibraryDescriptor, StartsAsAFreshHandleWorksAsAPortAndClosePortClosesIt) 
         }
     });
     Stopwatch watch;
-    EXPECT_TRUE(ReadFile(handle(), buffer, sizeof buffer, &got, nullptr));
+    EXPECT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
     returned = true;
     rescue.join();
     EXPECT_EQ(got, 0u);
@@ -170,31 +101,69 @@ TEST_F(LibraryDescriptor, StartsAsAFreshHandleWorksAsAPortAndClosePortClosesIt) 
     EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "the descriptor blocks again";
 
     ASSERT_TRUE(pty.write({0x11, 0x00, 0xFF}));
-    ASSERT_TRUE(wait_waiting(handle(), 3));
-    EXPECT_TRUE(ReadFile(handle(), buffer, sizeof buffer, &got, nullptr));
+    ASSERT_TRUE(wait_waiting(handle, 3));
+    EXPECT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
     EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + got), (std::vector<uint8_t>{0x11, 0x00, 0xFF}));
 
     DWORD written = 0;
-    EXPECT_TRUE(WriteFile(handle(), "sent", 4, &written, nullptr));
+    EXPECT_TRUE(WriteFile(handle, "sent", 4, &written, nullptr));
     EXPECT_EQ(written, 4u);
     const std::vector<uint8_t> seen = pty.read(4);
     EXPECT_EQ(std::string(seen.begin(), seen.end()), "sent");
 
     ASSERT_TRUE(pty.write({1, 2, 3, 4, 5}));
-    ASSERT_TRUE(wait_waiting(handle(), 5));
-    EXPECT_TRUE(PurgeComm(handle(), PURGE_RXCLEAR));
-    EXPECT_TRUE(wait_waiting(handle(), 0)) << "the purge emptied the input queue";
+    ASSERT_TRUE(wait_waiting(handle, 5));
+    EXPECT_TRUE(PurgeComm(handle, PURGE_RXCLEAR));
+    EXPECT_TRUE(wait_waiting(handle, 0)) << "the purge emptied the input queue";
 
-    EXPECT_EQ(failure_of([&] { return EscapeCommFunction(handle(), CLRDTR); }), ERROR_NOT_SUPPORTED)
+    EXPECT_EQ(failure_of([&] { return EscapeCommFunction(handle, CLRDTR); }), ERROR_NOT_SUPPORTED)
         << "a pseudo-terminal has no DTR line";
 
+    timeouts = {MAXDWORD, 0, 0, 0, 1000};
+    DWORD errors = 0;
+    COMSTAT stat{};
+    struct Case {
+        const char* legend;
+        std::function<BOOL(HANDLE)> call;
+    };
+    const Case cases[] = {
+        {"GetCommState", [&](HANDLE h) { return GetCommState(h, &dcb); }},
+        {"SetCommState", [&](HANDLE h) { return SetCommState(h, &dcb); }},
+        {"SetCommTimeouts", [&](HANDLE h) { return SetCommTimeouts(h, &timeouts); }},
+        {"GetCommTimeouts", [&](HANDLE h) { return GetCommTimeouts(h, &timeouts); }},
+        {"SetCommMask", [&](HANDLE h) { return SetCommMask(h, EV_RXCHAR); }},
+        {"ClearCommError", [&](HANDLE h) { return ClearCommError(h, &errors, &stat); }},
+        {"ReadFile", [&](HANDLE h) { return ReadFile(h, buffer, 1, &got, nullptr); }},
+        {"WriteFile", [&](HANDLE h) { return WriteFile(h, "w", 1, &written, nullptr); }},
+        {"PurgeComm", [&](HANDLE h) { return PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR); }},
+        {"EscapeCommFunction", [&](HANDLE h) { return EscapeCommFunction(h, SETXON); }},
+        {"SetupComm", [&](HANDLE h) { return SetupComm(h, 4096, 4096); }},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(c.call(handle)) << c.legend << ": error " << GetLastError();
+    }
+
+    // Opened before the library's descriptor closes, so its number is not taken again.
+    Pty other;
+    const HANDLE closed_port = open_port(other.slave_path());
+    ASSERT_NE(closed_port, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(closed_port));
+
     serial::SerialPort record{};
-    record.handle = handle();
+    record.handle = handle;
     record.is_open = 1;
     EXPECT_EQ(serial::close_port(&record), 1);
-    closed_by_layer = true;
-    EXPECT_TRUE(is_closed(fd));
+    EXPECT_TRUE(is_closed(fd)) << "close_port closed the library's descriptor";
     EXPECT_EQ(record.is_open, 0);
+
+    for (const HANDLE h :
+         {handle, HANDLE{0x7FFFFFF0u}, HANDLE{0}, INVALID_HANDLE_VALUE, closed_port}) {
+        for (const Case& c : cases) {
+            EXPECT_EQ(failure_of([&] { return c.call(h); }), ERROR_INVALID_HANDLE)
+                << c.legend << " of " << h;
+        }
+        EXPECT_EQ(failure_of([&] { return CloseHandle(h); }), ERROR_INVALID_HANDLE) << h;
+    }
 }
 
 // Events are numbered apart from descriptors: from 0x40000000 up, multiples of 4, never a
