@@ -405,7 +405,6 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
 }
 
 TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
-    const std::string dir = ::testing::TempDir();
     struct Case {
         const char* legend;
         const char* text;  // null: no file
@@ -423,17 +422,15 @@ TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
         {"negative raw", "-1 0\n10 2\n", 0},
     };
     ASSERT_NO_FATAL_FAILURE(open_card());
-    int serial = 0;
+    const std::string path = ::testing::TempDir() + "hsif_cal_" + std::to_string(getpid());
     for (const Case& c : cases) {
-        const std::string path =
-            dir + "hsif_cal_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
         std::remove(path.c_str());
         if (c.text != nullptr) {
             ASSERT_TRUE(testsupport::write_file(path, c.text));
         }
         EXPECT_EQ(api().HsifLoadCalibrationData(kCard, path.c_str()), c.result) << c.legend;
-        std::remove(path.c_str());
     }
+    std::remove(path.c_str());
     // The last table loaded converts by interpolation: "0 0.5", "500 1.5".
     double inches = 0.0;
     ASSERT_EQ(api().HsifRaw2Range(kCard, 250, &inches), 1);
@@ -482,11 +479,11 @@ TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
 }
 
 // Lines counted from 0 in call order: a lost line flags its last raw entry, a timed-out line
-// its first record.
-TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
+// its first record. No distance goes beyond the range set.
+TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooksAndDistancesStopAtTheRange) {
     setenv("HSIF_SIM_LOST_LINES", "1,3", 1);
     setenv("HSIF_SIM_TIMEOUT_LINES", "2", 1);
-    set_up_card();
+    set_up_card(/*max_range=*/100);
     struct Expect {
         bool lost;
         bool timeout;
@@ -494,6 +491,7 @@ TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
     const Expect lines[] = {{false, false}, {true, false}, {false, true}, {true, false}};
     std::vector<RawSample> raw;
     std::vector<LaserSample> samples;
+    double most = 0.0;
     for (size_t line = 0; line < std::size(lines); ++line) {
         capture_line(&raw, &samples);
         EXPECT_EQ((raw[kLine - 1].words[0] & laser::kLostDataFlag) != 0, lines[line].lost)
@@ -502,7 +500,12 @@ TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
         for (int32_t i = 1; i < kLine; ++i) {
             ASSERT_EQ(samples[static_cast<size_t>(i)].timeout, 0u) << "line " << line;
         }
+        for (const LaserSample& s : samples) {
+            most = std::max(most, s.distance);
+        }
     }
+    EXPECT_LE(most, 100.0);
+    EXPECT_GT(most, 99.0);
 }
 
 // The samples of a room scan: angles within a turn, distances to walls a few metres away,
@@ -552,19 +555,6 @@ TEST_F(HsifSim, SamplesLookLikeARoomScanAndFollowTheSeed) {
     const size_t bytes = kLine * sizeof(LaserSample);
     EXPECT_EQ(std::memcmp(runs[1].samples.data(), runs[2].samples.data(), bytes), 0);
     EXPECT_NE(std::memcmp(runs[1].samples.data(), runs[3].samples.data(), bytes), 0);
-}
-
-TEST_F(HsifSim, DistancesStopAtTheMaximumRange) {
-    set_up_card(/*max_range=*/100);
-    std::vector<RawSample> raw;
-    std::vector<LaserSample> samples;
-    capture_line(&raw, &samples);
-    double most = 0.0;
-    for (const LaserSample& s : samples) {
-        most = std::max(most, s.distance);
-    }
-    EXPECT_LE(most, 100.0);
-    EXPECT_GT(most, 99.0);
 }
 
 TEST_F(HsifSim, TraceHasOneLinePerCallWithArgumentsAndResult) {
