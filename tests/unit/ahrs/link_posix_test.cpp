@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <iterator>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,42 +193,28 @@ Outcome restart_on(UnitScript script, char mode, platform::Poll stop = {}, bool 
     return o;
 }
 
-// One exchange as the unit sees it: 'P'..., letter..., 'P'..., 'G', 'C'.
+// One exchange as the unit sees it: 'P'..., letter..., 'P'..., 'G', then 'C' only after the probe
+// that brought one whole packet (an attempt without it is repeated from the start).
 struct Exchange {
-    int stops = 0;
-    int letters = 0;
-    int stops_after_mode = 0;
-    bool probe = false;
-    bool continuous = false;
+    int stops;
+    int letters;
+    int stops_after_mode;
+    bool continuous;
 };
 
 // Splits the bytes the unit received into exchanges; fails the test on any other order.
 std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
+    const std::regex exchange(std::string("(P+)(") + letter + "+)(P+)G(C?)");
     std::vector<Exchange> exchanges;
-    size_t i = 0;
-    auto run_of = [&](char c) {
-        int n = 0;
-        while (i < seen.size() && seen[i] == c) {
-            ++i;
-            ++n;
-        }
-        return n;
-    };
-    while (i < seen.size()) {
-        Exchange e;
-        e.stops = run_of('P');
-        e.letters = run_of(letter);
-        e.stops_after_mode = run_of('P');
-        e.probe = run_of('G') == 1;
-        e.continuous = run_of('C') == 1;
-        // 'C' follows only the probe that brought one whole packet: an attempt without it is
-        // repeated from the start.
-        const bool whole = e.stops > 0 && e.letters > 0 && e.stops_after_mode > 0 && e.probe;
-        if (!whole) {
+    std::smatch m;
+    for (auto at = seen.cbegin(); at != seen.cend(); at = m[0].second) {
+        if (!std::regex_search(at, seen.cend(), m, exchange,
+                               std::regex_constants::match_continuous)) {
             ADD_FAILURE() << "unexpected command order: " << testing::PrintToString(seen);
             break;
         }
-        exchanges.push_back(e);
+        exchanges.push_back({static_cast<int>(m.length(1)), static_cast<int>(m.length(2)),
+                             static_cast<int>(m.length(3)), m.length(4) == 1});
     }
     return exchanges;
 }
