@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <numeric>
@@ -34,6 +35,7 @@ using laser::LaserSample;
 using laser::RawSample;
 using serial::SerialPort;
 using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 
 constexpr int32_t kBoard = 1;
 constexpr int32_t kCard = 101;  // the handle the simulator gives board 1
@@ -45,26 +47,14 @@ std::string library_path() {
     if (const char* path = std::getenv("HSIF_SIM_LIBRARY")) {
         return path;
     }
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir(self, n > 0 ? static_cast<size_t>(n) : 0);
-    while (dir.find('/') != std::string::npos) {
-        dir.erase(dir.rfind('/'));
-        const std::string candidate = dir + "/sim/libhsif.so";
-        if (access(candidate.c_str(), R_OK) == 0) {
-            return candidate;
+    std::error_code error;
+    for (fs::path dir = fs::read_symlink("/proc/self/exe", error).parent_path();
+         dir != dir.parent_path(); dir = dir.parent_path()) {
+        if (fs::exists(dir / "sim/libhsif.so", error)) {
+            return dir / "sim/libhsif.so";
         }
     }
     return "libhsif.so";
-}
-
-// The folder of the demo calibration file, found from this source file's own path.
-std::string demo_calibration_dir() {
-    std::string dir = __FILE__;
-    for (int up = 0; up < 4 && dir.find('/') != std::string::npos; ++up) {
-        dir.erase(dir.rfind('/'));
-    }
-    return dir + "/tools/hsif_sim";
 }
 
 // Loaded once, every symbol bound at load (RTLD_NOW): a name the library needs from the
@@ -171,7 +161,9 @@ TEST_F(HsifSim, ExportsEveryEntryPointUnderItsPlainName) {
 
 // The laser phase's calls in its order, with what it relies on for each.
 TEST_F(HsifSim, SetUpSequenceGivesTheResultsTheLaserPhaseTests) {
-    setenv("HSIF_SIM_CALIBRATION_DIR", demo_calibration_dir().c_str(), 1);
+    // The demo calibration file is in tools/hsif_sim of the source tree this file belongs to.
+    const fs::path demo_dir = fs::path(__FILE__).parent_path() / "../../../tools/hsif_sim";
+    setenv("HSIF_SIM_CALIBRATION_DIR", demo_dir.c_str(), 1);
     start();
     constexpr int32_t kNonZero = -999;  // any result but 0
     struct Step {
