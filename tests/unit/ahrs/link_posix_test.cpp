@@ -58,8 +58,6 @@ public:
         quit_ = true;
         thread_.join();
     }
-    FakeUnit(const FakeUnit&) = delete;
-    FakeUnit& operator=(const FakeUnit&) = delete;
 
     // The bytes received so far, once the line has been quiet for a while (the last command
     // written may still be in flight when restart returns).
@@ -156,11 +154,11 @@ private:
 
 struct Outcome {
     ahrs::RestartResult result;
-    uint32_t packet_length;
-    DWORD error;       // GetLastError right after the call
-    long elapsed_ms;   // duration of the call
-    std::string out;   // standard output during the call
-    std::string seen;  // the bytes the unit received
+    uint32_t packet_length = 0xDEADBEEF;  // restart must overwrite it
+    DWORD error;                          // GetLastError right after the call
+    long elapsed_ms;                      // duration of the call
+    std::string out;                      // standard output during the call
+    std::string seen;                     // the bytes the unit received
 };
 
 // Runs restart on a fresh pseudo-terminal with a unit that follows `script`, the port opened as
@@ -177,7 +175,6 @@ Outcome restart_on(UnitScript script, char mode, platform::Poll stop = {}, bool 
         return o;
     }
     FakeUnit unit(&pty, std::move(script));  // a unit gone at the start hangs up the open port
-    o.packet_length = 0xDEADBEEF;
     if (capture) {
         testing::internal::CaptureStdout();
     }

@@ -340,7 +340,6 @@ TEST(TimeColumn, StateChangesOnlyWhereTheRulesSay) {
     EXPECT_EQ(state.now_time, 4.5) << "a clock-time record reads the clock";
     EXPECT_TRUE(state.first_call) << "and computes no time";
 
-    rate = 0.0;
     ahrs::compute_time_column(&state, &rate, 0.01, 5, 0, 6.0);
     EXPECT_FALSE(state.first_call);
     EXPECT_EQ(state.base_count, 0u);
