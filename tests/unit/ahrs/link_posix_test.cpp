@@ -216,8 +216,6 @@ std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
     return exchanges;
 }
 
-// --- A unit that answers -----------------------------------------------------------------------
-
 TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
     struct {
         const char* legend;
@@ -281,8 +279,6 @@ TEST(Restart, RepeatsStopsAndLettersUntilTheUnitAnswers) {
     }
 }
 
-// --- The probe ---------------------------------------------------------------------------------
-
 TEST(Restart, ProbeMustBeOneWholePacket) {
     const Bytes whole = ahrs_test::make_packet('a');
     const Bytes partial(whole.begin(), whole.begin() + 10);
@@ -340,8 +336,6 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
     }
 }
 
-// --- Bounds, stop and failure ------------------------------------------------------------------
-
 TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
     struct Case {
         const char* legend;
@@ -379,24 +373,23 @@ int g_polls = 0;
 int g_polls_before_stop = 0;
 Clock::time_point g_stop_at;
 
-const platform::Poll stop_after_count{[](void*, bool) { return ++g_polls > g_polls_before_stop; },
-                                      nullptr};
+bool stop_after_count(void*, bool) {
+    return ++g_polls > g_polls_before_stop;
+}
 // Asks to stop 400 ms after the first poll, which comes as restart begins.
-const platform::Poll stop_after_time{[](void*, bool) {
-                                         if (g_polls++ == 0) {
-                                             g_stop_at =
-                                                 Clock::now() + std::chrono::milliseconds(400);
-                                         }
-                                         return Clock::now() >= g_stop_at;
-                                     },
-                                     nullptr};
+bool stop_after_time(void*, bool) {
+    if (g_polls++ == 0) {
+        g_stop_at = Clock::now() + std::chrono::milliseconds(400);
+    }
+    return Clock::now() >= g_stop_at;
+}
 
 TEST(Restart, StopPollEndsTheWaits) {
     {
         SCOPED_TRACE("asked to stop at the first poll: nothing is sent");
         g_polls = 0;
         g_polls_before_stop = 0;
-        const Outcome o = restart_on({}, 'a', stop_after_count);
+        const Outcome o = restart_on({}, 'a', {stop_after_count});
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_LT(o.elapsed_ms, 100);
         EXPECT_EQ(o.seen, "");
@@ -406,7 +399,7 @@ TEST(Restart, StopPollEndsTheWaits) {
         g_polls = 0;
         g_polls_before_stop = 2;
         const Outcome o = restart_on({.ignored_stops = INT_MAX, .streaming_at_start = true}, 'a',
-                                     stop_after_count);
+                                     {stop_after_count});
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_EQ(g_polls, 3);
         EXPECT_EQ(o.seen, "PP");
@@ -415,7 +408,7 @@ TEST(Restart, StopPollEndsTheWaits) {
     {
         SCOPED_TRACE("unit that never acknowledges: polled while the letter repeats");
         g_polls = 0;
-        const Outcome o = restart_on({.acknowledges = false}, 'a', stop_after_time);
+        const Outcome o = restart_on({.acknowledges = false}, 'a', {stop_after_time});
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_GE(o.elapsed_ms, 400);
         EXPECT_LT(o.elapsed_ms, 2000) << "far below the 5 s bound";

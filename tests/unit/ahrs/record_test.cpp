@@ -193,8 +193,6 @@ TEST(Conversion, DecodePacketKnowsOnlyTheThreeModes) {
     EXPECT_EQ(reading.yaw, 0.0);
 }
 
-// --- The time column -------------------------------------------------------------------------
-
 struct Step {
     uint32_t count;
     double clock;  // seconds
