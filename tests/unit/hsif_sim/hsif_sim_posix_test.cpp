@@ -102,11 +102,6 @@ protected:
         setenv("HSIF_SIM_SPEEDUP", "0", 1);
         setenv("HSIF_SIM_PORT", pty_.slave_path().c_str(), 1);
     }
-    void TearDown() override {
-        for (const char* name : kControls) {
-            unsetenv(name);
-        }
-    }
 
     const HsifApi& api() const { return library().api; }
 
