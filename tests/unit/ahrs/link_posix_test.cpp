@@ -10,7 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <iterator>
+#include <future>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -347,26 +347,23 @@ TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
         {"a unit that never falls silent",
          UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true}, false},
     };
-    constexpr size_t kCases = std::size(cases);
     // The cases wait 5 s each; they run side by side on their own lines.
-    Outcome outcomes[kCases] = {};
     testing::internal::CaptureStdout();
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < kCases; ++i) {
-        threads.emplace_back([&, i] { outcomes[i] = restart_on(cases[i].script, 'a', {}, false); });
+    std::vector<std::future<Outcome>> runs;
+    for (const Case& c : cases) {
+        runs.push_back(
+            std::async(std::launch::async, [&c] { return restart_on(c.script, 'a', {}, false); }));
     }
-    for (std::thread& t : threads) {
-        t.join();
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(cases[i].legend);
+        const Outcome o = runs[i].get();
+        EXPECT_EQ(o.result, ahrs::kRestartNoAnswer);
+        EXPECT_GE(o.elapsed_ms, 5000);
+        EXPECT_LT(o.elapsed_ms, 9000);
+        EXPECT_EQ(o.seen.find('G'), std::string::npos) << "no probe without an answer";
+        EXPECT_EQ(o.seen.find('a') != std::string::npos, cases[i].letters_sent);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "restart reports nothing itself";
-    for (size_t i = 0; i < kCases; ++i) {
-        SCOPED_TRACE(cases[i].legend);
-        EXPECT_EQ(outcomes[i].result, ahrs::kRestartNoAnswer);
-        EXPECT_GE(outcomes[i].elapsed_ms, 5000);
-        EXPECT_LT(outcomes[i].elapsed_ms, 9000);
-        EXPECT_EQ(outcomes[i].seen.find('G'), std::string::npos) << "no probe without an answer";
-        EXPECT_EQ(outcomes[i].seen.find('a') != std::string::npos, cases[i].letters_sent);
-    }
 }
 
 int g_polls = 0;

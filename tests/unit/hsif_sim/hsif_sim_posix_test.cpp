@@ -1,6 +1,5 @@
-// The simulated interface library as the program meets it: loaded at run time, its exports, the
-// results the laser phase relies on, injected failures, paced capture, plausible samples and the
-// call trace.
+// The simulated interface library as the program meets it, loaded at run time: its exports and
+// results, its controls, paced capture, plausible samples and the call trace.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -195,8 +194,7 @@ TEST_F(HsifSim, SetUpSequenceGivesTheResultsTheLaserPhaseTests) {
     }
     EXPECT_EQ(model, 1);
     EXPECT_EQ(min_period, 5);
-    const std::vector<uint8_t> sent = pty_.read(1, 2000);
-    EXPECT_EQ(std::string(sent.begin(), sent.end()), "I");
+    EXPECT_EQ(pty_.read(1, 2000), std::vector<uint8_t>{'I'});
     EXPECT_EQ(port_.is_open, 1);
     EXPECT_EQ(port_.dcb.BaudRate, 9600u);
     EXPECT_EQ(port_.dcb.ByteSize, 8);
@@ -311,8 +309,7 @@ TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
         EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, c.write_timeout);
 
         EXPECT_EQ(api().HsifSendStr(&port, "I\r\n\x11\x13"), 1);
-        const std::vector<uint8_t> text = cooked.read(5);
-        EXPECT_EQ(std::string(text.begin(), text.end()), "I\r\n\x11\x13");
+        EXPECT_EQ(cooked.read(5), (std::vector<uint8_t>{'I', '\r', '\n', 0x11, 0x13}));
         EXPECT_EQ(api().HsifSendBinary(&port, all.data(), 256), 1);
         EXPECT_EQ(cooked.read(256), all);
         ASSERT_TRUE(cooked.write(all));
