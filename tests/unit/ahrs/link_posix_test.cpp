@@ -337,12 +337,11 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
 }
 
 TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
-    struct Case {
+    struct {
         const char* legend;
         UnitScript script;
         bool letters_sent;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"a unit that never acknowledges", UnitScript{.acknowledges = false}, true},
         {"a unit that never falls silent",
          UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true}, false},
@@ -350,7 +349,7 @@ TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
     // The cases wait 5 s each; they run side by side on their own lines.
     testing::internal::CaptureStdout();
     std::vector<std::future<Outcome>> runs;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         runs.push_back(
             std::async(std::launch::async, [&c] { return restart_on(c.script, 'a', {}, false); }));
     }

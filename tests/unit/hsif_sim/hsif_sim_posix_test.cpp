@@ -215,16 +215,15 @@ TEST_F(HsifSim, PortOpenFailsOnADeviceThatIsNotThere) {
 // accepted, and the initialisation and the port open fail, so the program stops; the values at
 // the ends of each range are taken.
 TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
-    struct Case {
+    constexpr const char* kSpeedups = "0 for no pacing, or 0.001 to 1000000";
+    constexpr const char* kLines = "comma-separated line numbers";
+    constexpr const char* kNames = "comma-separated entry-point names";
+    struct {
         const char* legend;
         const char* name;
         const char* value;
         const char* accepted;  // the fragment of the refusal; null: the value is taken
-    };
-    constexpr const char* kSpeedups = "0 for no pacing, or 0.001 to 1000000";
-    constexpr const char* kLines = "comma-separated line numbers";
-    constexpr const char* kNames = "comma-separated entry-point names";
-    const Case cases[] = {
+    } const cases[] = {
         {"speed-up so small the wait overflows", "HSIF_SIM_SPEEDUP", "1e-12", kSpeedups},
         {"speed-up above a million", "HSIF_SIM_SPEEDUP", "2e6", kSpeedups},
         {"negative speed-up", "HSIF_SIM_SPEEDUP", "-1", kSpeedups},
@@ -246,7 +245,7 @@ TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
         {"misspelt entry point", "HSIF_SIM_FAIL", "HsifOpen,HsifOpenPrt", kNames},
         {"call number 0", "HSIF_SIM_FAIL", "HsifOpen#0", kNames},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv(c.name, c.value, 1);
         // The library reports on file descriptor 2, which the capture replaces.
         testing::internal::CaptureStderr();
@@ -278,18 +277,17 @@ TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
 // translation, echo), the record's handle is an open descriptor of the device, every byte value
 // crosses the line unchanged both ways, and the program's close_port closes the descriptor.
 TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
-    struct Case {
+    struct {
         const char* legend;
         const char* own_port;
         DWORD write_timeout;  // as the program's calls report it: what the library set through them
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"through the program's calls", "0", 1000},
         {"on the library's own descriptor, new to the program", "1", 0},
     };
     std::vector<uint8_t> all(256);
     std::iota(all.begin(), all.end(), uint8_t{0});
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         test_support::Pty cooked(test_support::Pty::Line::kCooked);
         ASSERT_TRUE(cooked.ok()) << cooked.error();
@@ -325,20 +323,19 @@ TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
 
 // HSIF_SIM_FAIL: every call of a name, or only its call number k with "#k".
 TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
-    struct Case {
+    struct {
         const char* legend;
         const char* fail;
         std::vector<int32_t> period_results;  // two HsifSetSamplePeriod calls
         int32_t open_result;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"nothing injected", "", {1, 1}, kCard},
         {"every period call", "HsifSetSamplePeriod", {0, 0}, kCard},
         {"first period call", "HsifSetSamplePeriod#1", {0, 1}, kCard},
         {"second period call", "HsifSetSamplePeriod#2", {1, 0}, kCard},
         {"card open, in a list", "HsifCalibrate,HsifOpen", {0, 0}, -1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv("HSIF_SIM_FAIL", c.fail, 1);
         start();
         ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0) << c.legend;
@@ -353,7 +350,7 @@ TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
 
 // The sample period is refused below the card's minimum and with a range out of reach.
 TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
-    struct Case {
+    struct {
         const char* legend;
         const char* model;
         const char* min_period;
@@ -362,8 +359,7 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
         int32_t result;
         int32_t reported_model;
         int32_t reported_min;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"200 kHz card at its minimum", "1", "", 650, 5, 1, 1, 5},
         {"200 kHz card below it", "1", "", 650, 4, 0, 1, 5},
         {"50 kHz card at 20 us", "0", "", 650, 20, 1, 0, 20},
@@ -372,7 +368,7 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
         {"no range", "1", "", 0, 20, 0, 1, 5},
         {"range beyond the laser", "1", "", 100000, 20, 0, 1, 5},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv("HSIF_SIM_MODEL", c.model, 1);
         setenv("HSIF_SIM_MIN_PERIOD", c.min_period, 1);
         SCOPED_TRACE(c.legend);
@@ -389,12 +385,11 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
 }
 
 TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
-    struct Case {
+    struct {
         const char* legend;
         const char* text;  // null: no file
         int32_t result;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"missing", nullptr, 0},
         {"two rows", "0 -2\n1000 8\n", 1},
         {"comments, blanks, CRLF", "# raw inches\r\n\r\n0\t0.5\r\n 500 1.5 \r\n", 1},
@@ -407,7 +402,7 @@ TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
     };
     ASSERT_NO_FATAL_FAILURE(open_card());
     const std::string path = ::testing::TempDir() + "hsif_cal_" + std::to_string(getpid());
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::remove(path.c_str());
         if (c.text != nullptr) {
             ASSERT_TRUE(testsupport::write_file(path, c.text));
@@ -436,17 +431,16 @@ TEST_F(HsifSim, CaptureNeedsSamplingEnabled) {
 
 // A line of 5000 samples at 20 µs takes 100 ms of real time; a speed-up of 10 makes it 10 ms.
 TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
-    struct Case {
+    struct {
         const char* legend;
         const char* speedup;
         double least_ms;  // three lines
         double most_ms;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"real time: 3 x 100 ms", "1", 280.0, 2000.0},
         {"ten times faster: 3 x 10 ms", "10", 25.0, 1000.0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv("HSIF_SIM_SPEEDUP", c.speedup, 1);
         set_up_card();
         const auto begin = Clock::now();
@@ -468,11 +462,10 @@ TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooksAndDistancesSto
     setenv("HSIF_SIM_LOST_LINES", "1,3", 1);
     setenv("HSIF_SIM_TIMEOUT_LINES", "2", 1);
     set_up_card(/*max_range=*/100);
-    struct Expect {
+    const struct {
         bool lost;
         bool timeout;
-    };
-    const Expect lines[] = {{false, false}, {true, false}, {false, true}, {true, false}};
+    } lines[] = {{false, false}, {true, false}, {false, true}, {true, false}};
     std::vector<RawSample> raw;
     std::vector<LaserSample> samples;
     double most = 0.0;
