@@ -10,9 +10,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <iterator>
-#include <memory>
+#include <future>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,8 +58,6 @@ public:
         quit_ = true;
         thread_.join();
     }
-    FakeUnit(const FakeUnit&) = delete;
-    FakeUnit& operator=(const FakeUnit&) = delete;
 
     // The bytes received so far, once the line has been quiet for a while (the last command
     // written may still be in flight when restart returns).
@@ -154,92 +152,69 @@ private:
     std::thread thread_;
 };
 
-// Opens the pty's slave as the driver opens the AHRS port: reads return at once with what is
-// waiting, or after about 5 ms with nothing.
-HANDLE open_port(const test_support::Pty& pty) {
-    const HANDLE port = CreateFileA(pty.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                    nullptr, OPEN_EXISTING, 0, 0);
-    EXPECT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 5, 0, 0};
-    EXPECT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
-    return port;
-}
-
-// A pseudo-terminal, the port open on it (closed at the end) and the unit on its master.
-struct Line {
-    explicit Line(UnitScript script = {}) : unit(&pty, std::move(script)) {}
-    test_support::Pty pty;
-    testsupport::OwnedHandle port{pty.ok() ? open_port(pty) : INVALID_HANDLE_VALUE};
-    FakeUnit unit;
-};
-
 struct Outcome {
     ahrs::RestartResult result;
-    uint32_t packet_length;
-    DWORD error;      // GetLastError right after the call
-    long elapsed_ms;  // duration of the call
-    std::string out;  // standard output during the call
+    uint32_t packet_length = 0xDEADBEEF;  // restart must overwrite it
+    DWORD error;                          // GetLastError right after the call
+    long elapsed_ms;                      // duration of the call
+    std::string out;                      // standard output during the call
+    std::string seen;                     // the bytes the unit received
 };
 
-// Without capture, standard output is left alone, for calls on several threads at once.
-Outcome run_restart(HANDLE port, char mode, platform::Poll stop = {}, bool capture = true) {
+// Runs restart on a fresh pseudo-terminal with a unit that follows `script`, the port opened as
+// the driver opens the AHRS port: reads return at once with what is waiting, or after about 5 ms
+// with nothing. Without capture, standard output is left alone, for calls on several threads.
+Outcome restart_on(UnitScript script, char mode, platform::Poll stop = {}, bool capture = true) {
+    test_support::Pty pty;
+    const testsupport::OwnedHandle port{CreateFileA(
+        pty.slave_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, 0)};
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 5, 0, 0};
     Outcome o{};
-    o.packet_length = 0xDEADBEEF;
+    if (port.get() == INVALID_HANDLE_VALUE || !SetCommTimeouts(port.get(), &timeouts)) {
+        ADD_FAILURE() << "no port: " << pty.error() << " " << GetLastError();
+        return o;
+    }
+    FakeUnit unit(&pty, std::move(script));  // a unit gone at the start hangs up the open port
     if (capture) {
         testing::internal::CaptureStdout();
     }
     const auto start = Clock::now();
-    o.result = ahrs::restart(port, mode, &o.packet_length, stop);
+    o.result = ahrs::restart(port.get(), mode, &o.packet_length, stop);
     o.error = GetLastError();
     o.elapsed_ms = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     if (capture) {
         o.out = testing::internal::GetCapturedStdout();
     }
+    o.seen = unit.seen();
     return o;
 }
 
-// One exchange as the unit sees it: 'P'..., letter..., 'P'..., 'G', 'C'.
+// One exchange as the unit sees it: 'P'..., letter..., 'P'..., 'G', then 'C' only after the probe
+// that brought one whole packet (an attempt without it is repeated from the start).
 struct Exchange {
-    int stops = 0;
-    int letters = 0;
-    int stops_after_mode = 0;
-    bool probe = false;
-    bool continuous = false;
+    int stops;
+    int letters;
+    int stops_after_mode;
+    bool continuous;
 };
 
 // Splits the bytes the unit received into exchanges; fails the test on any other order.
 std::vector<Exchange> exchanges_in(const std::string& seen, char letter) {
+    const std::regex exchange(std::string("(P+)(") + letter + "+)(P+)G(C?)");
     std::vector<Exchange> exchanges;
-    size_t i = 0;
-    auto run_of = [&](char c) {
-        int n = 0;
-        while (i < seen.size() && seen[i] == c) {
-            ++i;
-            ++n;
-        }
-        return n;
-    };
-    while (i < seen.size()) {
-        Exchange e;
-        e.stops = run_of('P');
-        e.letters = run_of(letter);
-        e.stops_after_mode = run_of('P');
-        e.probe = run_of('G') == 1;
-        e.continuous = run_of('C') == 1;
-        // 'C' follows only the probe that brought one whole packet: an attempt without it is
-        // repeated from the start.
-        const bool whole = e.stops > 0 && e.letters > 0 && e.stops_after_mode > 0 && e.probe;
-        if (!whole) {
+    std::smatch m;
+    for (auto at = seen.cbegin(); at != seen.cend(); at = m[0].second) {
+        if (!std::regex_search(at, seen.cend(), m, exchange,
+                               std::regex_constants::match_continuous)) {
             ADD_FAILURE() << "unexpected command order: " << testing::PrintToString(seen);
             break;
         }
-        exchanges.push_back(e);
+        exchanges.push_back({static_cast<int>(m.length(1)), static_cast<int>(m.length(2)),
+                             static_cast<int>(m.length(3)), m.length(4) == 1});
     }
     return exchanges;
 }
-
-// --- A unit that answers -----------------------------------------------------------------------
 
 TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
     struct {
@@ -254,21 +229,18 @@ TEST(Restart, SilentUnitSeesOneStopTheLetterOneStopProbeAndContinue) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line(UnitScript{.mode = c.mode});
-        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        const Outcome o = run_restart(line.port.get(), c.mode);
+        const Outcome o = restart_on({.mode = c.mode}, c.mode);
         EXPECT_EQ(o.result, ahrs::kRestartOk);
         EXPECT_EQ(o.packet_length, c.length);
         EXPECT_EQ(o.out, "") << "a whole intact probe prints nothing";
         // Three waits of 100 ms: a drain pass, another drain pass, the probe.
         EXPECT_GE(o.elapsed_ms, 300);
         EXPECT_LT(o.elapsed_ms, 3000);
-        const std::string seen = line.unit.seen();
-        const std::vector<Exchange> exchanges = exchanges_in(seen, c.mode);
-        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(seen);
+        const std::vector<Exchange> exchanges = exchanges_in(o.seen, c.mode);
+        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(o.seen);
         EXPECT_EQ(exchanges[0].stops, 1) << "a silent unit needs one stop";
         if (exchanges[0].letters == 1) {
-            EXPECT_EQ(seen, c.exact);
+            EXPECT_EQ(o.seen, c.exact);
         } else {
             // On a loaded machine the acknowledgement can miss the 5 ms read: the letter goes
             // again and the late acknowledgement is drained. Still one exchange.
@@ -296,40 +268,26 @@ TEST(Restart, RepeatsStopsAndLettersUntilTheUnitAnswers) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line(c.script);
-        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        const Outcome o = run_restart(line.port.get(), c.script.mode);
+        const Outcome o = restart_on(c.script, c.script.mode);
         EXPECT_EQ(o.result, ahrs::kRestartOk);
         EXPECT_EQ(o.packet_length, ahrs::packet_length_of(c.script.mode));
         EXPECT_EQ(o.out, "") << "stream bytes never reach the probe";
-        const std::string seen = line.unit.seen();
-        const std::vector<Exchange> exchanges = exchanges_in(seen, c.script.mode);
-        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(seen);
-        EXPECT_GE(exchanges[0].stops, c.least_stops) << testing::PrintToString(seen);
-        EXPECT_GE(exchanges[0].letters, c.least_letters) << testing::PrintToString(seen);
+        const std::vector<Exchange> exchanges = exchanges_in(o.seen, c.script.mode);
+        ASSERT_EQ(exchanges.size(), 1u) << testing::PrintToString(o.seen);
+        EXPECT_GE(exchanges[0].stops, c.least_stops) << testing::PrintToString(o.seen);
+        EXPECT_GE(exchanges[0].letters, c.least_letters) << testing::PrintToString(o.seen);
     }
-}
-
-// --- The probe ---------------------------------------------------------------------------------
-
-Bytes bad_checksum_packet() {
-    Bytes packet = ahrs_test::make_packet('a', {{ahrs_test::angle::kRoll, 0x0102}});
-    packet.back() = static_cast<uint8_t>(packet.back() + 1);
-    return packet;
-}
-
-Bytes packets(int count) {
-    Bytes bytes;
-    for (int i = 0; i < count; ++i) {
-        const Bytes packet = ahrs_test::make_packet('a');
-        bytes.insert(bytes.end(), packet.begin(), packet.end());
-    }
-    return bytes;
 }
 
 TEST(Restart, ProbeMustBeOneWholePacket) {
     const Bytes whole = ahrs_test::make_packet('a');
     const Bytes partial(whole.begin(), whole.begin() + 10);
+    Bytes ten;  // more than the probe's read takes
+    for (int i = 0; i < 10; ++i) {
+        ten.insert(ten.end(), whole.begin(), whole.end());
+    }
+    Bytes bad_checksum = ahrs_test::make_packet('a', {{ahrs_test::angle::kRoll, 0x0102}});
+    bad_checksum.back() = static_cast<uint8_t>(bad_checksum.back() + 1);
     const std::string size0 = "packet size incorrect: 0 should be 30 for AHRS\n";
     struct {
         const char* legend;
@@ -347,7 +305,7 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
          .exchanges = 2,
          .out = "packet size incorrect: 10 should be 30 for AHRS\n"},
         {.legend = "more than 255 bytes waiting: the read takes 255, the rest is drained next time",
-         .answers = {packets(10), whole},
+         .answers = {ten, whole},
          .exchanges = 2,
          .out = "packet size incorrect: 255 should be 30 for AHRS\n"},
         {.legend = "three bad probes: no answer",
@@ -356,122 +314,102 @@ TEST(Restart, ProbeMustBeOneWholePacket) {
          .exchanges = 3,
          .out = size0 + "packet size incorrect: 10 should be 30 for AHRS\n" + size0},
         {.legend = "right length with a bad checksum is taken, with its complaint",
-         .answers = {bad_checksum_packet()},
+         .answers = {bad_checksum},
          .exchanges = 1,
          .out = "\nbad checksum:ff 1 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 4 \n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line(UnitScript{.probe_answers = c.answers});
-        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-        const Outcome o = run_restart(line.port.get(), 'a');
+        const Outcome o = restart_on({.probe_answers = c.answers}, 'a');
         EXPECT_EQ(o.result, c.result);
         if (c.result == ahrs::kRestartOk) {
             EXPECT_EQ(o.packet_length, 30u);
         }
         EXPECT_EQ(o.out, c.out);
-        const std::string seen = line.unit.seen();
-        const std::vector<Exchange> exchanges = exchanges_in(seen, 'a');
-        ASSERT_EQ(exchanges.size(), c.exchanges) << testing::PrintToString(seen);
+        const std::vector<Exchange> exchanges = exchanges_in(o.seen, 'a');
+        ASSERT_EQ(exchanges.size(), c.exchanges) << testing::PrintToString(o.seen);
         for (size_t i = 0; i < exchanges.size(); ++i) {
             const bool last_of_success = c.result == ahrs::kRestartOk && i + 1 == exchanges.size();
             EXPECT_EQ(exchanges[i].continuous, last_of_success)
-                << "'C' only after the probe that is taken: " << testing::PrintToString(seen);
+                << "'C' only after the probe that is taken: " << testing::PrintToString(o.seen);
         }
     }
 }
 
-// --- Bounds, stop and failure ------------------------------------------------------------------
-
 TEST(Restart, GivesUpAfterFiveSecondsOfWaiting) {
-    struct Case {
+    struct {
         const char* legend;
         UnitScript script;
         bool letters_sent;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"a unit that never acknowledges", UnitScript{.acknowledges = false}, true},
         {"a unit that never falls silent",
          UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true}, false},
     };
-    constexpr size_t kCases = std::size(cases);
     // The cases wait 5 s each; they run side by side on their own lines.
-    std::vector<std::unique_ptr<Line>> lines;
-    for (const Case& c : cases) {
-        lines.push_back(std::make_unique<Line>(c.script));
-        ASSERT_TRUE(lines.back()->pty.ok()) << lines.back()->pty.error();
-    }
-    Outcome outcomes[kCases] = {};
     testing::internal::CaptureStdout();
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < kCases; ++i) {
-        threads.emplace_back(
-            [&, i] { outcomes[i] = run_restart(lines[i]->port.get(), 'a', {}, false); });
+    std::vector<std::future<Outcome>> runs;
+    for (const auto& c : cases) {
+        runs.push_back(
+            std::async(std::launch::async, [&c] { return restart_on(c.script, 'a', {}, false); }));
     }
-    for (std::thread& t : threads) {
-        t.join();
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(cases[i].legend);
+        const Outcome o = runs[i].get();
+        EXPECT_EQ(o.result, ahrs::kRestartNoAnswer);
+        EXPECT_GE(o.elapsed_ms, 5000);
+        EXPECT_LT(o.elapsed_ms, 9000);
+        EXPECT_EQ(o.seen.find('G'), std::string::npos) << "no probe without an answer";
+        EXPECT_EQ(o.seen.find('a') != std::string::npos, cases[i].letters_sent);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "restart reports nothing itself";
-    for (size_t i = 0; i < kCases; ++i) {
-        SCOPED_TRACE(cases[i].legend);
-        EXPECT_EQ(outcomes[i].result, ahrs::kRestartNoAnswer);
-        EXPECT_GE(outcomes[i].elapsed_ms, 5000);
-        EXPECT_LT(outcomes[i].elapsed_ms, 9000);
-        const std::string seen = lines[i]->unit.seen();
-        EXPECT_EQ(seen.find('G'), std::string::npos) << "no probe without an answer";
-        EXPECT_EQ(seen.find('a') != std::string::npos, cases[i].letters_sent);
-    }
 }
 
 int g_polls = 0;
 int g_polls_before_stop = 0;
 Clock::time_point g_stop_at;
 
-const platform::Poll stop_after_count{[](void*, bool) { return ++g_polls > g_polls_before_stop; },
-                                      nullptr};
-const platform::Poll stop_after_time{[](void*, bool) {
-                                         ++g_polls;
-                                         return Clock::now() >= g_stop_at;
-                                     },
-                                     nullptr};
+bool stop_after_count(void*, bool) {
+    return ++g_polls > g_polls_before_stop;
+}
+// Asks to stop 400 ms after the first poll, which comes as restart begins.
+bool stop_after_time(void*, bool) {
+    if (g_polls++ == 0) {
+        g_stop_at = Clock::now() + std::chrono::milliseconds(400);
+    }
+    return Clock::now() >= g_stop_at;
+}
 
 TEST(Restart, StopPollEndsTheWaits) {
     {
         SCOPED_TRACE("asked to stop at the first poll: nothing is sent");
-        Line line;
-        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
         g_polls = 0;
         g_polls_before_stop = 0;
-        const Outcome o = run_restart(line.port.get(), 'a', stop_after_count);
+        const Outcome o = restart_on({}, 'a', {stop_after_count});
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_LT(o.elapsed_ms, 100);
-        EXPECT_EQ(line.unit.seen(), "");
+        EXPECT_EQ(o.seen, "");
     }
     {
         SCOPED_TRACE("streaming unit: polled once per drain pass");
-        Line line(UnitScript{.ignored_stops = INT_MAX, .streaming_at_start = true});
-        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
         g_polls = 0;
         g_polls_before_stop = 2;
-        const Outcome o = run_restart(line.port.get(), 'a', stop_after_count);
+        const Outcome o = restart_on({.ignored_stops = INT_MAX, .streaming_at_start = true}, 'a',
+                                     {stop_after_count});
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_EQ(g_polls, 3);
-        EXPECT_EQ(line.unit.seen(), "PP");
+        EXPECT_EQ(o.seen, "PP");
         EXPECT_LT(o.elapsed_ms, 2000);
     }
     {
         SCOPED_TRACE("unit that never acknowledges: polled while the letter repeats");
-        Line line(UnitScript{.acknowledges = false});
-        ASSERT_TRUE(line.pty.ok()) << line.pty.error();
         g_polls = 0;
-        g_stop_at = Clock::now() + std::chrono::milliseconds(400);
-        const Outcome o = run_restart(line.port.get(), 'a', stop_after_time);
+        const Outcome o = restart_on({.acknowledges = false}, 'a', {stop_after_time});
         EXPECT_EQ(o.result, ahrs::kRestartStopped);
         EXPECT_GE(o.elapsed_ms, 400);
         EXPECT_LT(o.elapsed_ms, 2000) << "far below the 5 s bound";
         EXPECT_GE(g_polls, 2);
-        const std::string seen = line.unit.seen();
-        EXPECT_EQ(seen.find('G'), std::string::npos);
+        EXPECT_EQ(o.seen.find('G'), std::string::npos);
     }
 }
 
@@ -486,9 +424,7 @@ TEST(Restart, FailedPortEndsItWithTheSystemError) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Line line(c.script);
-        ASSERT_NE(line.port.get(), INVALID_HANDLE_VALUE) << line.pty.error();  // open, then gone
-        const Outcome o = run_restart(line.port.get(), 'a');
+        const Outcome o = restart_on(c.script, 'a');
         EXPECT_EQ(o.result, ahrs::kRestartPortFailed);
         EXPECT_NE(o.error, ERROR_SUCCESS) << "the system's reason is kept for the caller";
         EXPECT_LT(o.elapsed_ms, 2000) << "no waiting on a dead port";
@@ -497,12 +433,10 @@ TEST(Restart, FailedPortEndsItWithTheSystemError) {
 }
 
 TEST(Restart, UnknownModeIsNoAnswerWithoutTouchingThePort) {
-    Line line;
-    ASSERT_TRUE(line.pty.ok()) << line.pty.error();
-    const Outcome o = run_restart(line.port.get(), 'x');
+    const Outcome o = restart_on({}, 'x');
     EXPECT_EQ(o.result, ahrs::kRestartNoAnswer);
     EXPECT_LT(o.elapsed_ms, 100);
-    EXPECT_EQ(line.unit.seen(), "");
+    EXPECT_EQ(o.seen, "");
 }
 
 }  // namespace

@@ -193,8 +193,6 @@ TEST(Conversion, DecodePacketKnowsOnlyTheThreeModes) {
     EXPECT_EQ(reading.yaw, 0.0);
 }
 
-// --- The time column -------------------------------------------------------------------------
-
 struct Step {
     uint32_t count;
     double clock;  // seconds
@@ -216,30 +214,10 @@ constexpr auto kTime = TimeColumn::kCountAndTime;
 constexpr auto kCountOnly = TimeColumn::kCount;
 constexpr auto kDrop = TimeColumn::kSkip;
 
-template <size_t N>
-void run_sequences(const SequenceCase (&cases)[N]) {
-    for (const SequenceCase& c : cases) {
-        SCOPED_TRACE(c.legend);
-        TimeColumnState state = c.start;
-        double rate = c.time_rate;
-        for (size_t i = 0; i < c.steps.size(); ++i) {
-            const Step& step = c.steps[i];
-            SCOPED_TRACE("step " + std::to_string(i) + ", count " + std::to_string(step.count));
-            const TimeColumn column =
-                ahrs::compute_time_column(&state, &rate, c.dt, step.count, c.dos_time, step.clock);
-            EXPECT_EQ(column.kind, step.kind);
-            EXPECT_EQ(column.count, step.count);
-            if (step.kind == kTime) {
-                EXPECT_NEAR(column.time, step.time, 1e-9);
-            }
-        }
-        EXPECT_EQ(rate, c.time_rate_after);
-    }
-}
-
 // Steps are {count, clock, kind, time}.
-TEST(TimeColumn, ClockTimeWhenDosTimeIsSet) {
+TEST(TimeColumn, SequencesFollowDosTimeDtAndTheRate) {
     const SequenceCase cases[] = {
+        // Clock time whenever dos_time is set.
         {.legend = "dt negative: the clock reading, time_rate reset",
          .dt = -1.0,
          .time_rate = 0.5,
@@ -258,23 +236,13 @@ TEST(TimeColumn, ClockTimeWhenDosTimeIsSet) {
          .dt = 0.01,
          .dos_time = -3,
          .steps = {{4, 2.0, kTime, 2.0}}},
-    };
-    run_sequences(cases);
-}
-
-TEST(TimeColumn, CountOnlyWhenDtIsNegative) {
-    const SequenceCase cases[] = {
+        // Otherwise the count alone when dt is negative.
         {.legend = "default dt -1: count alone, time_rate reset",
          .dt = -1.0,
          .time_rate = 0.25,
          .steps = {{1, 9.0, kCountOnly, 0}, {2, 9.0, kCountOnly, 0}, {3, 100.0, kCountOnly, 0}}},
         {.legend = "any negative dt", .dt = -0.001, .steps = {{77, 1.0, kCountOnly, 0}}},
-    };
-    run_sequences(cases);
-}
-
-TEST(TimeColumn, ComputedTimeCountsOnFromTheAnchor) {
-    const SequenceCase cases[] = {
+        // Otherwise the computed time, counting on from the anchor.
         {.legend = "first call: the clock reading plus count * dt",
          .dt = 0.01,
          .steps = {{1, 12.345, kTime, 12.355}}},
@@ -311,12 +279,7 @@ TEST(TimeColumn, ComputedTimeCountsOnFromTheAnchor) {
          .dt = 0.25,
          .start = TimeColumnState{0.0, 0xFFFFFFF0u, 100.0, 100.0, false},
          .steps = {{0x10, 108.0, kTime, 108.0}, {0x11, 108.25, kTime, 108.25}}},
-    };
-    run_sequences(cases);
-}
-
-TEST(TimeColumn, RateTestDropsWholeRecords) {
-    const SequenceCase cases[] = {
+        // The rate test drops whole records.
         {.legend = "records at least time_rate apart; time_rate kept",
          .dt = 0.25,
          .time_rate = 1.0,
@@ -343,7 +306,23 @@ TEST(TimeColumn, RateTestDropsWholeRecords) {
          .steps = {{1, 5.0, kDrop, 0}, {2, 6.0, kDrop, 0}, {3, 60.0, kDrop, 0}},
          .time_rate_after = 0.1},
     };
-    run_sequences(cases);
+    for (const SequenceCase& c : cases) {
+        SCOPED_TRACE(c.legend);
+        TimeColumnState state = c.start;
+        double rate = c.time_rate;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& step = c.steps[i];
+            SCOPED_TRACE("step " + std::to_string(i) + ", count " + std::to_string(step.count));
+            const TimeColumn column =
+                ahrs::compute_time_column(&state, &rate, c.dt, step.count, c.dos_time, step.clock);
+            EXPECT_EQ(column.kind, step.kind);
+            EXPECT_EQ(column.count, step.count);
+            if (step.kind == kTime) {
+                EXPECT_NEAR(column.time, step.time, 1e-9);
+            }
+        }
+        EXPECT_EQ(rate, c.time_rate_after);
+    }
 }
 
 TEST(TimeColumn, StateChangesOnlyWhereTheRulesSay) {
@@ -359,7 +338,6 @@ TEST(TimeColumn, StateChangesOnlyWhereTheRulesSay) {
     EXPECT_EQ(state.now_time, 4.5) << "a clock-time record reads the clock";
     EXPECT_TRUE(state.first_call) << "and computes no time";
 
-    rate = 0.0;
     ahrs::compute_time_column(&state, &rate, 0.01, 5, 0, 6.0);
     EXPECT_FALSE(state.first_call);
     EXPECT_EQ(state.base_count, 0u);

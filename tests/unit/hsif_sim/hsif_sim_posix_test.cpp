@@ -1,6 +1,5 @@
-// The simulated interface library as the program meets it: loaded at run time, its exports, the
-// results the laser phase relies on, injected failures, paced capture, plausible samples and the
-// call trace.
+// The simulated interface library as the program meets it, loaded at run time: its exports and
+// results, its controls, paced capture, plausible samples and the call trace.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -14,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <numeric>
@@ -34,6 +34,7 @@ using laser::LaserSample;
 using laser::RawSample;
 using serial::SerialPort;
 using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 
 constexpr int32_t kBoard = 1;
 constexpr int32_t kCard = 101;  // the handle the simulator gives board 1
@@ -45,26 +46,14 @@ std::string library_path() {
     if (const char* path = std::getenv("HSIF_SIM_LIBRARY")) {
         return path;
     }
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir(self, n > 0 ? static_cast<size_t>(n) : 0);
-    while (dir.find('/') != std::string::npos) {
-        dir.erase(dir.rfind('/'));
-        const std::string candidate = dir + "/sim/libhsif.so";
-        if (access(candidate.c_str(), R_OK) == 0) {
-            return candidate;
+    std::error_code error;
+    for (fs::path dir = fs::read_symlink("/proc/self/exe", error).parent_path();
+         dir != dir.parent_path(); dir = dir.parent_path()) {
+        if (fs::exists(dir / "sim/libhsif.so", error)) {
+            return dir / "sim/libhsif.so";
         }
     }
     return "libhsif.so";
-}
-
-// The folder of the demo calibration file, found from this source file's own path.
-std::string demo_calibration_dir() {
-    std::string dir = __FILE__;
-    for (int up = 0; up < 4 && dir.find('/') != std::string::npos; ++up) {
-        dir.erase(dir.rfind('/'));
-    }
-    return dir + "/tools/hsif_sim";
 }
 
 // Loaded once, every symbol bound at load (RTLD_NOW): a name the library needs from the
@@ -111,11 +100,6 @@ protected:
         }
         setenv("HSIF_SIM_SPEEDUP", "0", 1);
         setenv("HSIF_SIM_PORT", pty_.slave_path().c_str(), 1);
-    }
-    void TearDown() override {
-        for (const char* name : kControls) {
-            unsetenv(name);
-        }
     }
 
     const HsifApi& api() const { return library().api; }
@@ -171,7 +155,9 @@ TEST_F(HsifSim, ExportsEveryEntryPointUnderItsPlainName) {
 
 // The laser phase's calls in its order, with what it relies on for each.
 TEST_F(HsifSim, SetUpSequenceGivesTheResultsTheLaserPhaseTests) {
-    setenv("HSIF_SIM_CALIBRATION_DIR", demo_calibration_dir().c_str(), 1);
+    // The demo calibration file is in tools/hsif_sim of the source tree this file belongs to.
+    const fs::path demo_dir = fs::path(__FILE__).parent_path() / "../../../tools/hsif_sim";
+    setenv("HSIF_SIM_CALIBRATION_DIR", demo_dir.c_str(), 1);
     start();
     constexpr int32_t kNonZero = -999;  // any result but 0
     struct Step {
@@ -208,8 +194,7 @@ TEST_F(HsifSim, SetUpSequenceGivesTheResultsTheLaserPhaseTests) {
     }
     EXPECT_EQ(model, 1);
     EXPECT_EQ(min_period, 5);
-    const std::vector<uint8_t> sent = pty_.read(1, 2000);
-    EXPECT_EQ(std::string(sent.begin(), sent.end()), "I");
+    EXPECT_EQ(pty_.read(1, 2000), std::vector<uint8_t>{'I'});
     EXPECT_EQ(port_.is_open, 1);
     EXPECT_EQ(port_.dcb.BaudRate, 9600u);
     EXPECT_EQ(port_.dcb.ByteSize, 8);
@@ -230,16 +215,15 @@ TEST_F(HsifSim, PortOpenFailsOnADeviceThatIsNotThere) {
 // accepted, and the initialisation and the port open fail, so the program stops; the values at
 // the ends of each range are taken.
 TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
-    struct Case {
+    constexpr const char* kSpeedups = "0 for no pacing, or 0.001 to 1000000";
+    constexpr const char* kLines = "comma-separated line numbers";
+    constexpr const char* kNames = "comma-separated entry-point names";
+    struct {
         const char* legend;
         const char* name;
         const char* value;
         const char* accepted;  // the fragment of the refusal; null: the value is taken
-    };
-    constexpr const char* kSpeedups = "0 for no pacing, or 0.001 to 1000000";
-    constexpr const char* kLines = "comma-separated line numbers";
-    constexpr const char* kNames = "comma-separated entry-point names";
-    const Case cases[] = {
+    } const cases[] = {
         {"speed-up so small the wait overflows", "HSIF_SIM_SPEEDUP", "1e-12", kSpeedups},
         {"speed-up above a million", "HSIF_SIM_SPEEDUP", "2e6", kSpeedups},
         {"negative speed-up", "HSIF_SIM_SPEEDUP", "-1", kSpeedups},
@@ -261,7 +245,7 @@ TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
         {"misspelt entry point", "HSIF_SIM_FAIL", "HsifOpen,HsifOpenPrt", kNames},
         {"call number 0", "HSIF_SIM_FAIL", "HsifOpen#0", kNames},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv(c.name, c.value, 1);
         // The library reports on file descriptor 2, which the capture replaces.
         testing::internal::CaptureStderr();
@@ -293,18 +277,17 @@ TEST_F(HsifSim, ControlsThatCannotBeHonouredAreRefusedAndThePortOpenFails) {
 // translation, echo), the record's handle is an open descriptor of the device, every byte value
 // crosses the line unchanged both ways, and the program's close_port closes the descriptor.
 TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
-    struct Case {
+    struct {
         const char* legend;
         const char* own_port;
         DWORD write_timeout;  // as the program's calls report it: what the library set through them
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"through the program's calls", "0", 1000},
         {"on the library's own descriptor, new to the program", "1", 0},
     };
     std::vector<uint8_t> all(256);
     std::iota(all.begin(), all.end(), uint8_t{0});
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         test_support::Pty cooked(test_support::Pty::Line::kCooked);
         ASSERT_TRUE(cooked.ok()) << cooked.error();
@@ -324,8 +307,7 @@ TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
         EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, c.write_timeout);
 
         EXPECT_EQ(api().HsifSendStr(&port, "I\r\n\x11\x13"), 1);
-        const std::vector<uint8_t> text = cooked.read(5);
-        EXPECT_EQ(std::string(text.begin(), text.end()), "I\r\n\x11\x13");
+        EXPECT_EQ(cooked.read(5), (std::vector<uint8_t>{'I', '\r', '\n', 0x11, 0x13}));
         EXPECT_EQ(api().HsifSendBinary(&port, all.data(), 256), 1);
         EXPECT_EQ(cooked.read(256), all);
         ASSERT_TRUE(cooked.write(all));
@@ -341,20 +323,19 @@ TEST_F(HsifSim, TheControlPortEitherWayIsADescriptorTheProgramCloses) {
 
 // HSIF_SIM_FAIL: every call of a name, or only its call number k with "#k".
 TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
-    struct Case {
+    struct {
         const char* legend;
         const char* fail;
         std::vector<int32_t> period_results;  // two HsifSetSamplePeriod calls
         int32_t open_result;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"nothing injected", "", {1, 1}, kCard},
         {"every period call", "HsifSetSamplePeriod", {0, 0}, kCard},
         {"first period call", "HsifSetSamplePeriod#1", {0, 1}, kCard},
         {"second period call", "HsifSetSamplePeriod#2", {1, 0}, kCard},
         {"card open, in a list", "HsifCalibrate,HsifOpen", {0, 0}, -1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv("HSIF_SIM_FAIL", c.fail, 1);
         start();
         ASSERT_NE(api().HsifOpenPort(&port_, 9600, 1), 0) << c.legend;
@@ -369,7 +350,7 @@ TEST_F(HsifSim, InjectedFailuresHitTheNamedCalls) {
 
 // The sample period is refused below the card's minimum and with a range out of reach.
 TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
-    struct Case {
+    struct {
         const char* legend;
         const char* model;
         const char* min_period;
@@ -378,8 +359,7 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
         int32_t result;
         int32_t reported_model;
         int32_t reported_min;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"200 kHz card at its minimum", "1", "", 650, 5, 1, 1, 5},
         {"200 kHz card below it", "1", "", 650, 4, 0, 1, 5},
         {"50 kHz card at 20 us", "0", "", 650, 20, 1, 0, 20},
@@ -388,7 +368,7 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
         {"no range", "1", "", 0, 20, 0, 1, 5},
         {"range beyond the laser", "1", "", 100000, 20, 0, 1, 5},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv("HSIF_SIM_MODEL", c.model, 1);
         setenv("HSIF_SIM_MIN_PERIOD", c.min_period, 1);
         SCOPED_TRACE(c.legend);
@@ -405,13 +385,11 @@ TEST_F(HsifSim, SamplePeriodIsCheckedAgainstTheCardModel) {
 }
 
 TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
-    const std::string dir = ::testing::TempDir();
-    struct Case {
+    struct {
         const char* legend;
         const char* text;  // null: no file
         int32_t result;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"missing", nullptr, 0},
         {"two rows", "0 -2\n1000 8\n", 1},
         {"comments, blanks, CRLF", "# raw inches\r\n\r\n0\t0.5\r\n 500 1.5 \r\n", 1},
@@ -423,17 +401,15 @@ TEST_F(HsifSim, CalibrationFileMustBeThereAndWellFormed) {
         {"negative raw", "-1 0\n10 2\n", 0},
     };
     ASSERT_NO_FATAL_FAILURE(open_card());
-    int serial = 0;
-    for (const Case& c : cases) {
-        const std::string path =
-            dir + "hsif_cal_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+    const std::string path = ::testing::TempDir() + "hsif_cal_" + std::to_string(getpid());
+    for (const auto& c : cases) {
         std::remove(path.c_str());
         if (c.text != nullptr) {
             ASSERT_TRUE(testsupport::write_file(path, c.text));
         }
         EXPECT_EQ(api().HsifLoadCalibrationData(kCard, path.c_str()), c.result) << c.legend;
-        std::remove(path.c_str());
     }
+    std::remove(path.c_str());
     // The last table loaded converts by interpolation: "0 0.5", "500 1.5".
     double inches = 0.0;
     ASSERT_EQ(api().HsifRaw2Range(kCard, 250, &inches), 1);
@@ -455,17 +431,16 @@ TEST_F(HsifSim, CaptureNeedsSamplingEnabled) {
 
 // A line of 5000 samples at 20 µs takes 100 ms of real time; a speed-up of 10 makes it 10 ms.
 TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
-    struct Case {
+    struct {
         const char* legend;
         const char* speedup;
         double least_ms;  // three lines
         double most_ms;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"real time: 3 x 100 ms", "1", 280.0, 2000.0},
         {"ten times faster: 3 x 10 ms", "10", 25.0, 1000.0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         setenv("HSIF_SIM_SPEEDUP", c.speedup, 1);
         set_up_card();
         const auto begin = Clock::now();
@@ -482,18 +457,18 @@ TEST_F(HsifSim, CaptureIsPacedBySamplePeriodAndSpeedUp) {
 }
 
 // Lines counted from 0 in call order: a lost line flags its last raw entry, a timed-out line
-// its first record.
-TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
+// its first record. No distance goes beyond the range set.
+TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooksAndDistancesStopAtTheRange) {
     setenv("HSIF_SIM_LOST_LINES", "1,3", 1);
     setenv("HSIF_SIM_TIMEOUT_LINES", "2", 1);
-    set_up_card();
-    struct Expect {
+    set_up_card(/*max_range=*/100);
+    const struct {
         bool lost;
         bool timeout;
-    };
-    const Expect lines[] = {{false, false}, {true, false}, {false, true}, {true, false}};
+    } lines[] = {{false, false}, {true, false}, {false, true}, {true, false}};
     std::vector<RawSample> raw;
     std::vector<LaserSample> samples;
+    double most = 0.0;
     for (size_t line = 0; line < std::size(lines); ++line) {
         capture_line(&raw, &samples);
         EXPECT_EQ((raw[kLine - 1].words[0] & laser::kLostDataFlag) != 0, lines[line].lost)
@@ -502,7 +477,12 @@ TEST_F(HsifSim, LostAndTimedOutLinesAreMarkedWhereTheProgramLooks) {
         for (int32_t i = 1; i < kLine; ++i) {
             ASSERT_EQ(samples[static_cast<size_t>(i)].timeout, 0u) << "line " << line;
         }
+        for (const LaserSample& s : samples) {
+            most = std::max(most, s.distance);
+        }
     }
+    EXPECT_LE(most, 100.0);
+    EXPECT_GT(most, 99.0);
 }
 
 // The samples of a room scan: angles within a turn, distances to walls a few metres away,
@@ -552,19 +532,6 @@ TEST_F(HsifSim, SamplesLookLikeARoomScanAndFollowTheSeed) {
     const size_t bytes = kLine * sizeof(LaserSample);
     EXPECT_EQ(std::memcmp(runs[1].samples.data(), runs[2].samples.data(), bytes), 0);
     EXPECT_NE(std::memcmp(runs[1].samples.data(), runs[3].samples.data(), bytes), 0);
-}
-
-TEST_F(HsifSim, DistancesStopAtTheMaximumRange) {
-    set_up_card(/*max_range=*/100);
-    std::vector<RawSample> raw;
-    std::vector<LaserSample> samples;
-    capture_line(&raw, &samples);
-    double most = 0.0;
-    for (const LaserSample& s : samples) {
-        most = std::max(most, s.distance);
-    }
-    EXPECT_LE(most, 100.0);
-    EXPECT_GT(most, 99.0);
 }
 
 TEST_F(HsifSim, TraceHasOneLinePerCallWithArgumentsAndResult) {
