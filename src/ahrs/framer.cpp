@@ -37,10 +37,10 @@ Search realign(Framer* f, uint32_t k) {
 
 // The search after a rejected packet at offset 0 (see framer_reject). Offsets are tried in
 // order up to two packets ahead; the offset of the current alignment's next packet is the
-// alignment itself, not a candidate. With line_quiet (no more bytes are coming for now) the
-// search ends with what is held: a candidate that only lacks the packet after it to confirm it
-// is taken, and one that is not whole ends the search, as every later one lacks more bytes
-// still.
+// alignment itself, not a candidate. A candidate is taken only when the packet after it confirms
+// it: with the 8-bit checksum, one window in 256 of damaged bytes passes on its own. With
+// line_quiet (no more bytes are coming for now) the search ends with what is held: the first
+// candidate that lacks bytes ends it, as every later one lacks more bytes still.
 Search search_boundary(Framer* f, bool line_quiet) {
     const uint32_t n = f->length;
     if (!have(f, 2 * n)) {
@@ -55,17 +55,15 @@ Search search_boundary(Framer* f, bool line_quiet) {
         if (k == n || bytes[k] != kHeaderByte) {
             continue;
         }
-        if (!have(f, k + n)) {
+        const bool whole = have(f, k + n);
+        if (whole && !packet_is_valid(f->mode, bytes + k, n)) {
+            continue;
+        }
+        if (!whole || !have(f, k + 2 * n)) {
             if (line_quiet) {
                 break;
             }
             return Search::kNeedMore;
-        }
-        if (!packet_is_valid(f->mode, bytes + k, n)) {
-            continue;
-        }
-        if (!have(f, k + 2 * n)) {
-            return line_quiet ? realign(f, k) : Search::kNeedMore;
         }
         if (packet_is_valid(f->mode, bytes + k + n, n)) {
             return realign(f, k);

@@ -60,12 +60,14 @@ void framer_reject(Framer* framer);
 bool framer_packet_waiting(const Framer& framer);
 
 // The line brought nothing (a read that waited found no byte). When a packet is waiting
-// (framer_packet_waiting), the search decides with the bytes held: a valid packet at a boundary
-// that lacks only the packet after it to confirm it is taken, otherwise the rejected packet is
-// dropped and the packet at the current alignment is framed next, to be judged as it stands.
-// A unit that sends bad packets and then pauses gets every packet it sent counted, and the
-// restart rule applied, before it sends again. Returns true when it decided (framer_next then
-// frames a packet), false when there was nothing to decide.
+// (framer_packet_waiting), the search decides with the bytes held: a boundary the packet after it
+// confirms is taken as ever, otherwise the rejected packet is dropped and the packet at the
+// current alignment is framed next, to be judged as it stands. A boundary still unconfirmed is
+// never taken (its packet is found again, confirmed, once the line brings more), so a lucky
+// checksum among damaged bytes is never recorded. A unit that sends bad packets and then pauses
+// gets every packet it sent counted, and the restart rule applied, before it sends again.
+// Returns true when it decided (framer_next then frames a packet), false when there was nothing
+// to decide.
 bool framer_line_quiet(Framer* framer);
 
 }  // namespace ahrs
