@@ -2,13 +2,12 @@
 // Checks run in a forked child, for the calls that change process-wide state (standard input,
 // signal handlers, the terminal, priority, affinity): the test program's own stays as it was.
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
+
+#include "child_process.hpp"
 
 namespace platform_test {
 
@@ -24,38 +23,17 @@ struct ChildReport {
 // through _exit().
 inline ChildReport in_child(const std::function<std::string()>& body,
                             bool run_exit_handlers = false) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return {.complaint = "pipe failed"};
+    testsupport::ChildRun run = testsupport::run_in_child(
+        [&](int fd) {
+            const std::string complaint = body();
+            (void)!write(fd, complaint.data(), complaint.size());
+            return 0;
+        },
+        run_exit_handlers);
+    if (run.exit_code == -1) {
+        run.text += "the child did not exit";
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string complaint = body();
-        (void)!write(fds[1], complaint.data(), complaint.size());
-        if (run_exit_handlers) {
-            std::exit(0);
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    ChildReport report;
-    char buffer[256];
-    ssize_t n = 0;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
-        report.complaint.append(buffer, static_cast<size_t>(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) {
-        report.exit_code = WEXITSTATUS(status);
-    } else {
-        report.complaint += "the child did not exit";
-    }
-    return report;
+    return {run.exit_code, run.text};
 }
 
 // The checks a child makes, each with its legend; first() is the legend of the first that failed.

@@ -4,7 +4,6 @@
 
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "capture_config/tuning.hpp"
+#include "child_process.hpp"
 
 namespace {
 
@@ -28,36 +28,17 @@ struct Outcome {
 // Runs prepare and then operation in a child process whose standard output is a pipe; the child
 // exits with the operation's result, or kCannotPrepare when prepare returns false.
 Outcome in_child(const std::function<bool()>& prepare, int32_t (*operation)()) {
-    Outcome outcome;
-    int fds[2];
-    if (pipe(fds) != 0) {
-        ADD_FAILURE() << "pipe";
-        return outcome;
-    }
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[1]);
+    const testsupport::ChildRun run = testsupport::run_in_child([&](int fd) {
+        dup2(fd, STDOUT_FILENO);
+        close(fd);
         if (!prepare()) {
-            _exit(kCannotPrepare);
+            return kCannotPrepare;
         }
         const int32_t result = operation();
         std::fflush(stdout);
-        _exit(result);
-    }
-    close(fds[1]);
-    char buffer[512];
-    ssize_t got = 0;
-    while ((got = read(fds[0], buffer, sizeof buffer)) > 0) {
-        outcome.out.append(buffer, static_cast<size_t>(got));
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+        return static_cast<int>(result);
+    });
+    return {run.exit_code, run.text};
 }
 
 // Leaves the child without the right to raise its priority: no nice headroom, and (as root) the
